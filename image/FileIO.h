@@ -1,0 +1,63 @@
+#pragma once
+// Files as the commands use them: opened per operation, one owner, 64-bit offsets,
+// every failure returned as a message that names it (never thrown, never ignored).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvella {
+
+class File {
+ public:
+  File() = default;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  ~File();
+
+  // Each returns false and fills `error` on failure.
+  bool OpenRead(const std::string& path, std::string& error);
+  // Creates the file, or truncates an existing one, for writing.
+  bool Create(const std::string& path, std::string& error);
+  // Opens an existing file for reading and writing without truncating it.
+  bool OpenReadWrite(const std::string& path, std::string& error);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+
+  bool Size(std::uint64_t& size, std::string& error) const;
+  bool Seek(std::uint64_t offset, std::string& error);
+  // Reads exactly n bytes; a short read is the "read beyond end of file" failure.
+  bool ReadExact(void* buffer, std::size_t n, std::string& error);
+  bool WriteAll(const void* buffer, std::size_t n, std::string& error);
+  // Closes and reports a failure the system kept for the close (delayed write errors).
+  bool Close(std::string& error);
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::uint64_t position_ = 0;
+};
+
+// True when something that is not a folder exists at `path` (links are followed).
+bool FileExists(const std::string& path);
+
+// True when both paths name the same file (device and inode), however spelled.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Deletes a file; the result says whether it was there and could be removed.
+bool DeleteFileAt(const std::string& path);
+
+// Fault injection for tests: the n-th read or write (counted from 1 after Arm) fails
+// as an input/output error would. Reset with Disarm. Counts every ReadExact/WriteAll.
+struct FileFaults {
+  static void ArmRead(long nth);
+  static void ArmWrite(long nth);
+  static void Disarm();
+  static long Reads();
+  static long Writes();
+};
+
+}  // namespace orvella

@@ -1,0 +1,280 @@
+#include "image/FullImage.h"
+
+#include <cstdio>
+#include <new>
+
+#include "image/FileIO.h"
+
+namespace orvella {
+
+namespace {
+
+std::string HexDigits(std::uint32_t v, int digits) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, v);
+  return buf;
+}
+
+// Text colours of the partition list's cells.
+constexpr TColorRef kCursorNormal = 0xFFFFFF;    // white
+constexpr TColorRef kCursorSelected = 0x00FFFF;  // yellow
+constexpr TColorRef kNormalNormal = 0x606060;    // dark grey
+constexpr TColorRef kNormalSelected = 0xFF0000;  // blue
+constexpr TColorRef kMarkColumnSelected = 0x0000FF;  // red, in the "Selected" column
+
+constexpr std::uint32_t kColumnTypes[kPartitionColumns] = {
+    ctDecimal, ctText, ctText, ctAddressRange, ctSizeField};
+
+}  // namespace
+
+std::uint32_t ReadLE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+static void WriteLE32(std::uint32_t v, std::uint8_t* p) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+  p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+TGalaxyRawPartitionEntry UnpackRawEntry(const std::uint8_t* p) {
+  TGalaxyRawPartitionEntry e;
+  e.Unknown1 = ReadLE32(p + 0);
+  e.SizeInBlocks = ReadLE32(p + 4);
+  e.Unknown2 = ReadLE32(p + 8);
+  e.Unknown3 = ReadLE32(p + 12);
+  for (std::size_t i = 0; i < e.EntryName.size(); ++i) e.EntryName[i] = p[16 + i];
+  for (std::size_t i = 0; i < e.FileName.size(); ++i) e.FileName[i] = p[48 + i];
+  return e;
+}
+
+void PackRawEntry(const TGalaxyRawPartitionEntry& e, std::uint8_t* p) {
+  WriteLE32(e.Unknown1, p + 0);
+  WriteLE32(e.SizeInBlocks, p + 4);
+  WriteLE32(e.Unknown2, p + 8);
+  WriteLE32(e.Unknown3, p + 12);
+  for (std::size_t i = 0; i < e.EntryName.size(); ++i) p[16 + i] = e.EntryName[i];
+  for (std::size_t i = 0; i < e.FileName.size(); ++i) p[48 + i] = e.FileName[i];
+}
+
+std::string EntryNameText(const std::array<std::uint8_t, kEntryNameSize>& raw) {
+  std::string out;
+  for (std::uint8_t c : raw) {
+    if (c == 0) break;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {  // Latin-1 to UTF-8
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string Hex16(std::uint32_t v) { return HexDigits(v, 16); }
+std::string Hex12(std::uint32_t v) { return HexDigits(v, 12); }
+
+std::string AddressRangeText(std::uint32_t begBlock, std::uint32_t blocks) {
+  return Hex16(begBlock * kBlockSize) + Hex16((begBlock + blocks) * kBlockSize - 1) +
+         Hex16(begBlock) + Hex16(begBlock + blocks - 1);
+}
+
+std::string PartitionSizeText(std::uint32_t blocks) {
+  return Hex16(blocks * kBlockSize) + Hex16(blocks);
+}
+
+ImageModel::ImageModel() { ClearRows(); }
+
+void ImageModel::ClearRows() {
+  PartitionRows.clear();
+  PartitionItems.Items.clear();
+  PartitionItems.Types.assign(std::begin(kColumnTypes), std::end(kColumnTypes));
+  PartitionItems.Count = 0;
+}
+
+std::uint32_t ImageModel::EffectiveSize(std::size_t k) const {
+  const auto& e = GalaxyPartitions.Entries.at(k);
+  return e.EntrySize == 0xFFFFFFFFu ? TotalBlocks - e.EntryBase : e.EntrySize;
+}
+
+PartitionRange ImageModel::RangeOf(std::size_t k) const {
+  PartitionRange r;
+  r.MainOffset = GalaxyPartitions.Entries.at(k).EntryBase * BlockSize;
+  r.MainLength = EffectiveSize(k) * BlockSize;
+  r.SpareOffset = r.MainOffset / kSpareDivisor + TotalBlocks * BlockSize;
+  r.SpareLength = r.MainLength / kSpareDivisor;
+  return r;
+}
+
+std::int64_t ImageModel::TotalEffectiveBlocks() const {
+  std::int64_t sum = 0;
+  for (std::size_t k = 0; k < EntryCount(); ++k) sum += EffectiveSize(k);
+  return sum;
+}
+
+void ImageModel::SetMarked(std::size_t k, bool marked) {
+  PartitionItems.Items.at(k).Selected = marked;
+  PartitionRows.at(k).CheckedType = marked ? "+" : "";
+}
+
+bool ImageModel::IsMarked(std::size_t k) const { return PartitionItems.Items.at(k).Selected; }
+
+bool ImageModel::AnyMarked() const {
+  const auto n = static_cast<std::size_t>(PartitionItems.Count);
+  for (std::size_t k = 0; k < n && k < PartitionItems.Items.size(); ++k)
+    if (PartitionItems.Items[k].Selected) return true;
+  return false;
+}
+
+bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort& port) {
+  CurrentImageFile.clear();
+  // A failed load never leaves an earlier list behind.
+  ClearRows();
+
+  if (!FileExists(fName)) {
+    port.LogAdd("ERROR: Specified file does not exist!!!");
+    return false;
+  }
+
+  PageSize = kPageSize;
+  BlockSize = kBlockSize;
+  std::string error;
+  File file;
+  std::uint64_t size = 0;
+  if (!file.OpenRead(fName, error) || !file.Size(size, error)) {
+    port.ErrorBox(error);
+    return false;
+  }
+  // Every offset of the layout is 32-bit; a larger file would wrap silently.
+  if (size > kMaxImageFileSize) {
+    port.LogAdd("ERROR: Image file is 4 GiB or larger (" + std::to_string(size) +
+                " bytes); only images smaller than 4 GiB can be processed.");
+    return false;
+  }
+  ImageFileSize = static_cast<std::uint32_t>(size);
+  MainDataSize = (ImageFileSize / kUnitBytes) * kUnitMainBytes;
+
+  std::uint8_t header[kPitHeaderSize];
+  if (!file.Seek(std::uint64_t{kPitBlock} * BlockSize, error) ||
+      !file.ReadExact(header, sizeof header, error)) {
+    port.ErrorBox(error);
+    return false;
+  }
+  GalaxyPartitions.MagicWord = ReadLE32(header + 0);
+  GalaxyPartitions.EntriesCount = ReadLE32(header + 4);
+  for (std::size_t i = 0; i < GalaxyPartitions.SomeReserved.size(); ++i)
+    GalaxyPartitions.SomeReserved[i] = header[8 + i];
+  GalaxyPartitions.RawEntries.clear();
+  GalaxyPartitions.Entries.clear();
+  if (GalaxyPartitions.MagicWord != kPitMagic) {
+    file.Close(error);
+    port.ErrorBox("ERROR: Cannot find PIT Partition Table.");
+    return false;
+  }
+
+  port.LogAdd("Detected NAND Page = 0x" + HexDigits(PageSize, 4) + " bytes");
+  port.LogAdd("Detected NAND Block = 0x" + HexDigits(BlockSize, 8) + " bytes");
+  port.LogAdd("");
+  port.LogAdd("Partition Table is found in block: 0x" + HexDigits(kPitBlock, 4));
+
+  TotalBlocks = MainDataSize / BlockSize;
+
+  // The count comes from the file: check it against the file before allocating.
+  const std::uint32_t count = GalaxyPartitions.EntriesCount;
+  const std::uint64_t tableEnd = std::uint64_t{kPitBlock} * BlockSize + kPitHeaderSize +
+                                 std::uint64_t{count} * kPitEntrySize;
+  if (tableEnd > size) {
+    file.Close(error);
+    port.ErrorBox("I/O error: read beyond end of file \"" + fName + "\" (the partition table lists " +
+                  std::to_string(count) + " entries, which end at byte " +
+                  std::to_string(tableEnd) + " of a " + std::to_string(size) + "-byte file)");
+    return false;
+  }
+  std::vector<std::uint8_t> rawBytes;
+  try {
+    rawBytes.resize(std::size_t{count} * kPitEntrySize);
+    GalaxyPartitions.RawEntries.resize(count);
+    GalaxyPartitions.Entries.resize(count);
+  } catch (const std::bad_alloc&) {
+    GalaxyPartitions.RawEntries.clear();
+    GalaxyPartitions.Entries.clear();
+    port.ErrorBox("Out of memory while reading the partition table");
+    return false;
+  }
+  if (count > 0 && !file.ReadExact(rawBytes.data(), rawBytes.size(), error)) {
+    port.ErrorBox(error);
+    return false;
+  }
+  file.Close(error);
+  for (std::uint32_t k = 0; k < count; ++k)
+    GalaxyPartitions.RawEntries[k] = UnpackRawEntry(rawBytes.data() + std::size_t{k} * kPitEntrySize);
+
+  port.GaugeSetPos(0);
+  port.GaugeSetMax(static_cast<std::int32_t>(ImageFileSize / BlockSize - 1));
+
+  PartitionRows.assign(count, TPartitionDescriptor{});
+  PartitionItems.Count = static_cast<std::int32_t>(count);
+  PartitionItems.Items.assign(count, TCoolViewItem{});
+  PartitionItems.ColorNormalProgressBackground = 0xF8F8F8;
+  PartitionItems.ColorNormalProgressForeground = 0xC8C8C8;
+  PartitionItems.ColorCursorProgressBackground = 0x808080;
+  PartitionItems.ColorCursorProgressForeground = 0x404040;
+
+  if (count == 0) {
+    port.LogAdd("ERROR: Access Violation when setting Length for Dinamic Array.");
+    PartitionItems.Count = 0;
+    return false;
+  }
+  for (auto& item : PartitionItems.Items) {
+    item.Values.assign(kPartitionSlots, TCellRef{});
+    item.Colors.assign(kPartitionSlots, TCoolColoredItem{});
+  }
+
+  port.LogAdd("Total quantity of listed partitions: 0x" + HexDigits(count, 4));
+
+  std::uint32_t base = 0;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    auto& item = PartitionItems.Items[k];
+    item.Enabled = true;
+    item.Selected = false;
+    item.IsProgress = false;
+
+    const auto& raw = GalaxyPartitions.RawEntries[k];
+    auto& entry = GalaxyPartitions.Entries[k];
+    entry.EntryName = EntryNameText(raw.EntryName);
+    entry.EntryBase = base;
+    entry.EntrySize = raw.SizeInBlocks;
+    base += raw.SizeInBlocks;
+    if (entry.EntrySize == 0) entry.EntrySize = TotalBlocks - entry.EntryBase;
+
+    auto& row = PartitionRows[k];
+    row.Position = k + 1;
+    row.IsBlank = false;
+    row.PartitionName = entry.EntryName;
+    row.BegBlock = entry.EntryBase;
+    row.Blocks = entry.EntrySize == 0xFFFFFFFFu ? TotalBlocks - entry.EntryBase : entry.EntrySize;
+    row.AddressRange = AddressRangeText(row.BegBlock, row.Blocks);
+    row.PartitionSize = PartitionSizeText(row.Blocks);
+    row.CheckedType = item.Selected ? "+" : "";
+
+    item.Values[0] = &row.Position;
+    item.Values[1] = &row.CheckedType;
+    item.Values[2] = &row.PartitionName;
+    item.Values[3] = &row.AddressRange;
+    item.Values[4] = &row.PartitionSize;
+    for (std::size_t c = 0; c < kPartitionSlots; ++c) {
+      auto& colors = item.Colors[c];
+      colors.ColorCursorNormal = kCursorNormal;
+      colors.ColorCursorSelected = kCursorSelected;
+      colors.ColorNormalNormal = kNormalNormal;
+      colors.ColorNormalSelected = c == 1 ? kMarkColumnSelected : kNormalSelected;
+    }
+  }
+
+  CurrentImageFile = fName;
+  return true;
+}
+
+}  // namespace orvella

@@ -1,0 +1,40 @@
+#pragma once
+// Writes well-formed full image files with a PIT table at block 1: sample images for
+// the command-line tool, the virtual phone, benchmarks, fuzz seeds and test fixtures.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orvella {
+
+struct PartitionSpec {
+  std::string Name;            // stored as up to 32 Latin-1 bytes
+  std::uint32_t SizeInBlocks;  // stored as given: 0 and 0xFFFFFFFF mean "to the end"
+};
+
+enum class ImageFill { Erased, Zero, Pattern };
+
+struct ImageSpec {
+  std::uint32_t ChipMiB = 64;  // main data bytes = ChipMiB * 2^20
+  std::vector<PartitionSpec> Table;
+  ImageFill Fill = ImageFill::Erased;
+};
+
+// The byte that a Pattern image holds at a file offset (main and spare alike).
+std::uint8_t PatternByte(std::uint64_t fileOffset);
+
+// Header and entries of a table, as stored at the start of block 1.
+std::vector<std::uint8_t> BuildPitTable(const std::vector<PartitionSpec>& table);
+
+// Parses "NAME:BLOCKS[,NAME:BLOCKS...]" where BLOCKS is a number, "rest" or 0.
+bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
+                    std::string& error);
+
+// Writes the image; progress(done, total) is called per chunk. The table must fit in
+// block 1 and the chip must have at least two blocks. Zero images are written sparse.
+bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string& error,
+                    const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
+
+}  // namespace orvella

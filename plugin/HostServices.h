@@ -1,0 +1,142 @@
+#pragma once
+// The contract between the plug-in and its host: service ids, function types, and the
+// records that cross the boundary. Header only; the host includes it without the rest of
+// the plug-in. On 32-bit x86 Windows the functions are stdcall and the records have the
+// sizes pinned below; elsewhere pointers have the platform's width.
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32) && defined(__i386__)
+#define ORVELLA_STDCALL __attribute__((stdcall))
+#else
+#define ORVELLA_STDCALL
+#endif
+
+namespace orvella {
+
+// Service ids the plug-in asks for, in the order it asks (positions 0 to 13).
+inline constexpr std::uint32_t kServiceIds[14] = {21, 26, 20, 24, 25, 18, 27,
+                                                  16, 1,  0,  2,  6,  11, 3};
+inline constexpr std::uint32_t kServiceCount = 14;
+
+enum ServiceId : std::uint32_t {
+  HostConnectId = 0,
+  HostGetWorkAreaId = 6,
+  HostIdentifyFlashId = 16,
+  HostAttachLogId = 18,
+  HostEndSessionId = 20,
+  HostReadRangeId = 24,
+  HostWriteRangeId = 25,
+  HostEraseRangeId = 26,
+  HostAttachGaugeId = 27,
+};
+
+// Answers of Initialize.
+inline constexpr std::uint32_t kAnswerAccepted = 0x80000000u;
+inline constexpr std::uint32_t kAnswerRefused = 0x8FFFFFFFu;
+inline constexpr std::uint32_t kDoPluginMainResult = 0x8FFFFFFFu;
+
+// Sets one status-bar panel (0 to 2) to a zero-terminated UTF-16 text.
+using StatusTextCallback = void(ORVELLA_STDCALL*)(std::uint32_t ignored, std::int32_t panel,
+                                                  const char16_t* text);
+
+// Plug-in descriptor: 76 bytes on 32-bit x86.
+struct TPluginDescriptor {
+  const char* Title;               // +0  "Samsung i9000-like FullFlash Image Files Processing Tool"
+  const char* Platform;            // +4  "QUALCOMM"
+  std::uint32_t Reserved8;         // +8  0
+  std::uint16_t Fixed1234;         // +12 0x1234
+  std::uint16_t FixedFFFF;         // +14 0xFFFF
+  std::uint8_t Reserved16[32];     // +16 0
+  const void* ResourceData;        // +48 data of "REVIVOR_00"/"ENC" when present
+  std::uint32_t ResourceSize;      // +52 its size, 0 when absent
+  std::uint8_t Reserved56[20];     // +56 0
+};
+
+// The answer of request 2 (the specified descriptor length).
+inline constexpr std::uint32_t kDescriptorAnswer = 76;
+
+// Flash-info block filled by HostIdentifyFlash: six unsigned 32-bit fields.
+struct TFlashInfo {
+  std::uint32_t Field0;
+  std::uint32_t Field1;
+  std::uint32_t ChipSizeMiB;     // third field
+  std::uint32_t EraseBlockSize;  // fourth field, bytes
+  std::uint32_t PageSize;        // fifth field, bytes; 0 = chip not recognised
+  std::uint32_t Field5;
+};
+
+// The single argument of HostWriteRange, passed by value (152 bytes on 32-bit x86).
+struct TWriteRequestBlock {
+  std::uint32_t One0;                 // +0   1
+  std::uint32_t Addr;                 // +4   device address of the main data
+  std::uint32_t Leng;                 // +8   main data length
+  std::uint8_t Descriptor[76];        // +12  copy of the descriptor's first 76 bytes
+  std::uint8_t One88;                 // +88  1
+  const char16_t* ImagePath;          // +92  CurrentImageFile, UTF-16, zero-terminated
+  const void* MData;                  // +96  main data in memory (the plug-in passes null)
+  std::uint8_t Zero100;               // +100 0
+  const char16_t* EmptyText;          // +104 ""
+  const void* PData;                  // +108 spare data in memory (null)
+  std::uint8_t AlreadyConnected;      // +112 1 when an earlier write of the run connected
+  std::uint8_t Zero113;               // +113 0
+  std::uint8_t Zero114;               // +114 0
+  std::uint8_t One115;                // +115 1
+  std::uint8_t One116;                // +116 1
+  std::uint8_t EnableEcc;             // +117 1 when "Enable ECC when Flashing" is checked
+  const char16_t* Tag;                // +120 u"tGL0"
+  void* Gauge;                        // +124 the progress gauge control
+  std::uint8_t One128;                // +128 1
+  StatusTextCallback StatusText;      // +132
+  std::int32_t Left;                  // +136 main window geometry at the call
+  std::int32_t Width;                 // +140
+  std::int32_t Height;                // +144
+  std::int32_t Top;                   // +148
+};
+
+#if defined(__i386__) || defined(_M_IX86)
+static_assert(sizeof(TPluginDescriptor) == 76);
+static_assert(offsetof(TPluginDescriptor, ResourceData) == 48);
+static_assert(offsetof(TPluginDescriptor, ResourceSize) == 52);
+static_assert(sizeof(TFlashInfo) == 24);
+static_assert(sizeof(TWriteRequestBlock) == 152);
+static_assert(offsetof(TWriteRequestBlock, ImagePath) == 92);
+static_assert(offsetof(TWriteRequestBlock, AlreadyConnected) == 112);
+static_assert(offsetof(TWriteRequestBlock, EnableEcc) == 117);
+static_assert(offsetof(TWriteRequestBlock, Tag) == 120);
+static_assert(offsetof(TWriteRequestBlock, StatusText) == 132);
+static_assert(offsetof(TWriteRequestBlock, Top) == 148);
+#endif
+static_assert(sizeof(TFlashInfo) == 24);
+
+// Host functions, one per service id. A result's low byte non-zero means success.
+using HostGetWorkAreaFn = std::uint32_t(ORVELLA_STDCALL*)(std::int32_t* width, std::int32_t* height,
+                                                          std::int32_t* left, std::int32_t* top);
+using HostAttachLogFn = std::uint32_t(ORVELLA_STDCALL*)(void* memo);    // QPlainTextEdit*
+using HostAttachGaugeFn = std::uint32_t(ORVELLA_STDCALL*)(void* gauge); // QProgressBar*
+using HostConnectFn = std::uint32_t(ORVELLA_STDCALL*)(const TPluginDescriptor* descriptor);
+using HostIdentifyFlashFn = std::uint32_t(ORVELLA_STDCALL*)(std::uint32_t one, TFlashInfo* info);
+using HostReadRangeFn = std::uint32_t(ORVELLA_STDCALL*)(
+    std::uint32_t one, std::uint32_t address, std::uint32_t length, std::uint32_t zero1,
+    std::uint32_t zero2, const char* tag, std::uint8_t* buffer, std::int32_t marker, void* gauge,
+    std::uint32_t toFile, StatusTextCallback status, std::int32_t left, std::int32_t width,
+    std::int32_t height, std::int32_t top);
+using HostWriteRangeFn = std::uint32_t(ORVELLA_STDCALL*)(TWriteRequestBlock block);
+using HostEraseRangeFn = std::uint32_t(ORVELLA_STDCALL*)(
+    std::uint32_t one, std::uint32_t address, std::uint32_t length, std::uint32_t zero1,
+    std::uint32_t zero2, std::uint32_t one2, StatusTextCallback status, std::int32_t left,
+    std::int32_t width, std::int32_t height, std::int32_t top);
+using HostEndSessionFn = std::uint32_t(ORVELLA_STDCALL*)();
+
+// Untyped cell as handed over through Initialize.
+using HostFunction = void*;
+
+// Host data files in the work folder.
+inline constexpr const char* kTempImageName = "$tGL0Image.$$$";
+inline constexpr const char* kHostMainFileName = "$tGL0Main$.$$$";
+inline constexpr const char* kHostSpareFileName = "$tGL0Redu$.$$$";
+inline constexpr const char* kHostReadFileName = "$tGL0Read$.$$$";
+inline constexpr const char* kTransferTag = "tGL0";
+
+}  // namespace orvella
