@@ -1,0 +1,56 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/Commands.h"
+
+namespace orvella::cli {
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const Args&);
+};
+
+constexpr Command kCommands[] = {
+    {"list", RunList},       {"mkimage", RunMkImage}, {"export", RunExport},
+    {"save-image", RunSaveImage}, {"blank", RunBlank},
+};
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  orvella list IMAGE [--json]\n"
+    "  orvella mkimage OUT --chip-mib N --table NAME:BLOCKS[,NAME:BLOCKS...] [--fill ff|zero|pattern]\n"
+    "  orvella export IMAGE --mode main|spare|full (--row N | --all) --prefix PREFIX\n"
+    "  orvella save-image IMAGE OUT\n"
+    "  orvella blank IMAGE\n"
+    "  orvella --version\n";
+
+}  // namespace
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "orvella: %s\n", problem.c_str());
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+}  // namespace orvella::cli
+
+int main(int argc, char** argv) {
+  using namespace orvella::cli;
+  if (argc < 2) return Usage("");
+  const std::string name = argv[1];
+  if (name == "--version") {
+    std::printf("orvella %s\n", ORVELLA_VERSION);
+    return 0;
+  }
+  if (name == "--help" || name == "-h") {
+    Usage("");
+    return 0;
+  }
+  Args args(argv + 2, argv + argc);
+  for (const auto& c : kCommands)
+    if (name == c.name) return c.run(args);
+  return Usage("unknown command \"" + name + "\"");
+}
