@@ -130,8 +130,10 @@ bool ImageModel::AnyMarked() const {
 
 bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort& port) {
   CurrentImageFile.clear();
-  // A failed load never leaves an earlier list behind.
+  // A failed load never leaves an earlier list, or entries without rows, behind.
   ClearRows();
+  GalaxyPartitions.RawEntries.clear();
+  GalaxyPartitions.Entries.clear();
 
   if (!FileExists(fName)) {
     port.LogAdd("ERROR: Specified file does not exist!!!");
@@ -166,8 +168,6 @@ bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort&
   GalaxyPartitions.EntriesCount = ReadLE32(header + 4);
   for (std::size_t i = 0; i < GalaxyPartitions.SomeReserved.size(); ++i)
     GalaxyPartitions.SomeReserved[i] = header[8 + i];
-  GalaxyPartitions.RawEntries.clear();
-  GalaxyPartitions.Entries.clear();
   if (GalaxyPartitions.MagicWord != kPitMagic) {
     file.Close(error);
     port.ErrorBox("ERROR: Cannot find PIT Partition Table.");
@@ -214,22 +214,35 @@ bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort&
   port.GaugeSetPos(0);
   port.GaugeSetMax(static_cast<std::int32_t>(ImageFileSize / BlockSize - 1));
 
-  PartitionRows.assign(count, TPartitionDescriptor{});
+  try {
+    PartitionRows.assign(count, TPartitionDescriptor{});
+    PartitionItems.Items.assign(count, TCoolViewItem{});
+  } catch (const std::bad_alloc&) {
+    ClearRows();
+    GalaxyPartitions.RawEntries.clear();
+    GalaxyPartitions.Entries.clear();
+    port.ErrorBox("Out of memory while building the partition list");
+    return false;
+  }
   PartitionItems.Count = static_cast<std::int32_t>(count);
-  PartitionItems.Items.assign(count, TCoolViewItem{});
   PartitionItems.ColorNormalProgressBackground = 0xF8F8F8;
   PartitionItems.ColorNormalProgressForeground = 0xC8C8C8;
   PartitionItems.ColorCursorProgressBackground = 0x808080;
   PartitionItems.ColorCursorProgressForeground = 0x404040;
 
-  if (count == 0) {
+  bool cellsAllocated = count > 0;
+  try {
+    for (auto& item : PartitionItems.Items) {
+      item.Values.assign(kPartitionSlots, TCellRef{});
+      item.Colors.assign(kPartitionSlots, TCoolColoredItem{});
+    }
+  } catch (const std::bad_alloc&) {
+    cellsAllocated = false;
+  }
+  if (!cellsAllocated) {
     port.LogAdd("ERROR: Access Violation when setting Length for Dinamic Array.");
     PartitionItems.Count = 0;
     return false;
-  }
-  for (auto& item : PartitionItems.Items) {
-    item.Values.assign(kPartitionSlots, TCellRef{});
-    item.Colors.assign(kPartitionSlots, TCoolColoredItem{});
   }
 
   port.LogAdd("Total quantity of listed partitions: 0x" + HexDigits(count, 4));
