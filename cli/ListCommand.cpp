@@ -1,7 +1,102 @@
+#include <cstdio>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/Commands.h"
+#include "image/FullImage.h"
+#include "image/RecordingPort.h"
+#include "image/RowText.h"
 
 namespace orvella::cli {
 
-int RunList(const Args&) { return Usage("list: not built yet"); }
+namespace {
+
+// The columns a listed line shows, in the list's own column order ("Selected" is left
+// out: it is always empty right after a load).
+constexpr std::size_t kListedColumns[] = {0, 2, 3, 4};
+
+std::string CellText(const TCoolItemsList& items, std::size_t row, std::size_t column) {
+  const std::uint32_t type = items.Types.at(column);
+  return HexFieldCellText(type, FormatCellText(type, items.Items.at(row).Values.at(column)));
+}
+
+void PrintRows(const ImageModel& model) {
+  const auto& items = model.PartitionItems;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(items.Count); ++k) {
+    std::string line;
+    for (std::size_t column : kListedColumns) {
+      if (!line.empty()) line += '\t';
+      line += CellText(items, k, column);
+    }
+    std::printf("%s\n", line.c_str());
+  }
+}
+
+void PrintJson(const ImageModel& model) {
+  // Byte numbers are the 32-bit values the row texts show, so both outputs agree.
+  auto rows = nlohmann::ordered_json::array();
+  for (std::size_t k = 0; k < model.PartitionRows.size(); ++k) {
+    const auto& row = model.PartitionRows[k];
+    const std::uint32_t firstByte = row.BegBlock * model.BlockSize;
+    const std::uint32_t lastByte = (row.BegBlock + row.Blocks) * model.BlockSize - 1;
+    const std::uint32_t sizeBytes = row.Blocks * model.BlockSize;
+    rows.push_back({{"position", row.Position},
+                    {"name", row.PartitionName},
+                    {"base_block", row.BegBlock},
+                    {"blocks", row.Blocks},
+                    {"stored_size", model.GalaxyPartitions.RawEntries.at(k).SizeInBlocks},
+                    {"first_byte", firstByte},
+                    {"last_byte", lastByte},
+                    {"size_bytes", sizeBytes}});
+  }
+  const std::string text = rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::printf("%s\n", text.c_str());
+}
+
+}  // namespace
+
+int RunList(const Args& args) {
+  bool json = false;
+  bool optionsEnded = false;
+  std::string image;
+  bool haveImage = false;
+  for (const std::string& arg : args) {
+    if (!optionsEnded && arg == "--json") {
+      json = true;
+    } else if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return Usage("list: unknown option \"" + arg + "\"");
+    } else if (haveImage) {
+      return Usage("list: give one image only");
+    } else {
+      image = arg;
+      haveImage = true;
+    }
+  }
+  if (!haveImage) return Usage("list: no image given");
+
+  ImageModel model;
+  RecordingPort port;
+  const bool loaded = model.LoadImageFileAndProcessIt(image, port);
+
+  // With --json, standard output carries nothing but the JSON document.
+  std::FILE* logOut = json ? stderr : stdout;
+  for (const std::string& line : port.Log) std::fprintf(logOut, "%s\n", line.c_str());
+  for (const std::string& box : port.ErrorBoxes) std::fprintf(stderr, "%s\n", box.c_str());
+  if (loaded) {
+    if (json)
+      PrintJson(model);
+    else
+      PrintRows(model);
+  }
+
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "orvella: list: cannot write to standard output\n");
+    return 1;
+  }
+  return loaded ? 0 : 1;
+}
 
 }  // namespace orvella::cli
