@@ -1,7 +1,114 @@
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
 #include "cli/Commands.h"
+#include "image/FileIO.h"
+#include "image/FullImage.h"
+#include "image/ImageBuilder.h"
 
 namespace orvella::cli {
 
-int RunMkImage(const Args&) { return Usage("mkimage: not built yet"); }
+namespace {
+
+// Largest chip whose full image (main data plus a 32nd for spare) stays below 4 GiB,
+// the largest image the tool can list.
+constexpr std::uint64_t kMaxChipMiB =
+    kMaxImageFileSize / ((std::uint64_t{1} << 20) + ((std::uint64_t{1} << 20) / kSpareDivisor));
+
+// Images at least this large show progress when standard error is a terminal.
+constexpr std::uint64_t kProgressThreshold = std::uint64_t{64} << 20;
+
+bool ParseChipMiB(const std::string& text, std::uint32_t& mib) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const unsigned long v = std::stoul(text);
+  if (v < 1 || v > kMaxChipMiB) return false;
+  mib = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+bool ParseFill(const std::string& text, ImageFill& fill) {
+  if (text == "ff") fill = ImageFill::Erased;
+  else if (text == "zero") fill = ImageFill::Zero;
+  else if (text == "pattern") fill = ImageFill::Pattern;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+int RunMkImage(const Args& args) {
+  ImageSpec spec;
+  std::string out;
+  bool haveOut = false, haveChip = false, haveTable = false, force = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool takesValue = arg == "--chip-mib" || arg == "--table" || arg == "--fill";
+    if (takesValue && i + 1 >= args.size()) return Usage("mkimage: " + arg + " needs a value");
+    if (arg == "--chip-mib") {
+      if (!ParseChipMiB(args[++i], spec.ChipMiB))
+        return Usage("mkimage: --chip-mib takes a whole number of MiB from 1 to " +
+                     std::to_string(kMaxChipMiB) + ", not \"" + args[i] + "\"");
+      haveChip = true;
+    } else if (arg == "--table") {
+      std::string error;
+      if (!ParseTableSpec(args[++i], spec.Table, error)) return Usage("mkimage: " + error);
+      haveTable = true;
+    } else if (arg == "--fill") {
+      if (!ParseFill(args[++i], spec.Fill))
+        return Usage("mkimage: --fill takes ff, zero or pattern, not \"" + args[i] + "\"");
+    } else if (arg == "--force") {
+      force = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("mkimage: unknown option \"" + arg + "\"");
+    } else if (haveOut) {
+      return Usage("mkimage: give one output file only");
+    } else {
+      out = arg;
+      haveOut = true;
+    }
+  }
+  if (!haveOut) return Usage("mkimage: no output file given");
+  if (!haveChip) return Usage("mkimage: --chip-mib is required");
+  if (!haveTable) return Usage("mkimage: --table is required");
+  const std::size_t tableBytes = kPitHeaderSize + spec.Table.size() * std::size_t{kPitEntrySize};
+  if (tableBytes > kBlockSize)
+    return Usage("mkimage: a table of " + std::to_string(spec.Table.size()) +
+                 " partitions does not fit in block 1 (at most " +
+                 std::to_string((kBlockSize - kPitHeaderSize) / kPitEntrySize) + ")");
+
+  // The file at OUT may well be somebody's only dump of a phone.
+  if (FileExists(out) && !force) {
+    std::fprintf(stderr, "orvella: mkimage: \"%s\" already exists; give --force to replace it\n",
+                 out.c_str());
+    return 1;
+  }
+
+  const std::uint64_t mainBytes = std::uint64_t{spec.ChipMiB} << 20;
+  const std::uint64_t totalBytes = mainBytes + mainBytes / kSpareDivisor;
+  const bool showProgress = totalBytes >= kProgressThreshold && ::isatty(STDERR_FILENO) == 1;
+  int shownPercent = -1;
+  const auto progress = [&](std::uint64_t done, std::uint64_t total) {
+    if (!showProgress || total == 0) return;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == shownPercent) return;
+    shownPercent = percent;
+    std::fprintf(stderr, "\rWriting %s: %3d%%", out.c_str(), percent);
+    if (done >= total) std::fputc('\n', stderr);
+  };
+
+  std::string error;
+  if (!WriteFullImage(out, spec, error, progress)) {
+    if (shownPercent >= 0 && shownPercent < 100) std::fputc('\n', stderr);
+    std::fprintf(stderr, "orvella: mkimage: %s\n", error.c_str());
+    // Only what this command wrote is removed: OUT was absent or --force gave it up.
+    DeleteFileAt(out);
+    return 1;
+  }
+  std::printf("Wrote %s: %llu bytes, a %u MiB chip with %zu partitions\n", out.c_str(),
+              static_cast<unsigned long long>(totalBytes), spec.ChipMiB, spec.Table.size());
+  return 0;
+}
 
 }  // namespace orvella::cli

@@ -21,7 +21,7 @@ constexpr Command kCommands[] = {
 constexpr const char* kUsage =
     "usage:\n"
     "  orvella list IMAGE [--json]\n"
-    "  orvella mkimage OUT --chip-mib N --table NAME:BLOCKS[,NAME:BLOCKS...] [--fill ff|zero|pattern]\n"
+    "  orvella mkimage OUT --chip-mib N --table NAME:BLOCKS[,NAME:BLOCKS...] [--fill ff|zero|pattern] [--force]\n"
     "  orvella export IMAGE --mode main|spare|full (--row N | --all) --prefix PREFIX\n"
     "  orvella save-image IMAGE OUT\n"
     "  orvella blank IMAGE\n"
