@@ -204,6 +204,8 @@ bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort&
     return false;
   }
   if (count > 0 && !file.ReadExact(rawBytes.data(), rawBytes.size(), error)) {
+    GalaxyPartitions.RawEntries.clear();
+    GalaxyPartitions.Entries.clear();
     port.ErrorBox(error);
     return false;
   }
