@@ -1,0 +1,156 @@
+// `orvella mkimage`: the image's size, table and fill, and what it refuses.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "RunTool.h"
+#include "image/FullImage.h"
+#include "image/ImageBuilder.h"
+#include "image/RecordingPort.h"
+
+namespace orvella {
+namespace {
+
+using test::RunTool;
+
+std::string TableOf(std::size_t entries) {
+  std::string text;
+  for (std::size_t k = 0; k < entries; ++k) text += (k ? ",P" : "P") + std::to_string(k) + ":1";
+  return text;
+}
+
+class MkImageCommandTest : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  std::string out = dir.File("made.bin");
+};
+
+TEST_F(MkImageCommandTest, WritesAChipOfNMiBWithSpareAndALoadableTable) {
+  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "2", "--table",
+                               "BOOT:2,EMPTY:0,CSC:3,DATA:rest"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(std::filesystem::file_size(out), 2u * 1024 * 1024 + 2u * 1024 * 1024 / 32);
+
+  ImageModel model;
+  RecordingPort port;
+  ASSERT_TRUE(model.LoadImageFileAndProcessIt(out, port));
+  EXPECT_EQ(model.TotalBlocks, 8u);
+  const auto& raw = model.GalaxyPartitions.RawEntries;
+  ASSERT_EQ(raw.size(), 4u);
+  EXPECT_EQ(raw[0].SizeInBlocks, 2u);
+  EXPECT_EQ(raw[1].SizeInBlocks, 0u);
+  EXPECT_EQ(raw[2].SizeInBlocks, 3u);
+  EXPECT_EQ(raw[3].SizeInBlocks, 0xFFFFFFFFu);
+  EXPECT_EQ(model.PartitionRows[3].PartitionName, "DATA");
+  EXPECT_EQ(model.PartitionRows[3].BegBlock, 5u);
+  EXPECT_EQ(model.PartitionRows[3].Blocks, 3u);
+}
+
+struct FillCase {
+  const char* fill;
+  int byteAt;  // expected byte at a probe offset; -1: the pattern
+};
+
+class MkImageFillTest : public MkImageCommandTest, public ::testing::WithParamInterface<FillCase> {};
+
+TEST_P(MkImageFillTest, FillsMainAndSpareDataAndWritesTheTableOverBlockOne) {
+  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", "BOOT:2,DATA:rest",
+                               "--fill", GetParam().fill});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<std::uint8_t> table = BuildPitTable({{"BOOT", 2}, {"DATA", 0xFFFFFFFFu}});
+  EXPECT_EQ(test::ReadBytesAt(out, 0x40000, table.size()), table);
+  // Probes in block 0, right after the table, and in the spare area.
+  for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{0x40000 + table.size()},
+                           std::uint64_t{0x80123}, std::uint64_t{0x100000 + 0x7FFF}}) {
+    const auto got = test::ReadBytesAt(out, at, 1);
+    ASSERT_EQ(got.size(), 1u) << at;
+    const int expected = GetParam().byteAt >= 0 ? GetParam().byteAt : PatternByte(at);
+    EXPECT_EQ(got[0], expected) << at;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fills, MkImageFillTest,
+                         ::testing::Values(FillCase{"ff", 0xFF}, FillCase{"zero", 0},
+                                           FillCase{"pattern", -1}));
+
+TEST_F(MkImageCommandTest, ErasedFillIsTheDefault) {
+  const auto r = RunTool(dir, {"mkimage", "--table", "A:rest", out, "--chip-mib", "1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(test::ReadBytesAt(out, 0x10, 2), (std::vector<std::uint8_t>{0xFF, 0xFF}));
+}
+
+TEST_F(MkImageCommandTest, LargestTableThatFitsInBlockOneIsWritten) {
+  // (0x40000 - 48) / 132 = 1985 entries.
+  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", TableOf(1985)});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ImageModel model;
+  RecordingPort port;
+  ASSERT_TRUE(model.LoadImageFileAndProcessIt(out, port));
+  EXPECT_EQ(model.PartitionItems.Count, 1985);
+  EXPECT_EQ(model.PartitionRows.back().PartitionName, "P1984");
+}
+
+TEST_F(MkImageCommandTest, RefusesATableThatDoesNotFitInBlockOne) {
+  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", TableOf(1986)});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("does not fit in block 1"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(MkImageCommandTest, WrongUsageExitsWithTwoAndWritesNothing) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"mkimage"},
+      {"mkimage", out, "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "1"},
+      {"mkimage", "--chip-mib", "1", "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "0", "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "3972", "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "-4", "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "1x", "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1,,B:2"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:many"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:4294967296"},
+      {"mkimage", out, "--chip-mib", "1", "--table", std::string(33, 'N') + ":1"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--fill", "ones"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--fill"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--sparse"},
+      {"mkimage", out, out, "--chip-mib", "1", "--table", "A:1"},
+  };
+  for (const auto& args : cases) {
+    const auto r = RunTool(dir, args);
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    EXPECT_EQ(r.exitCode, 2) << shown;
+    EXPECT_NE(r.err.find("usage:"), std::string::npos) << shown;
+    EXPECT_FALSE(std::filesystem::exists(out)) << shown;
+  }
+}
+
+TEST_F(MkImageCommandTest, LeavesAnExistingFileAloneUnlessForced) {
+  ASSERT_NO_FATAL_FAILURE(test::MakeImage(out, {{"KEEP", 1}}, 1, ImageFill::Pattern));
+  const auto before = test::ReadBytesAt(out, 0, 0x1000);
+
+  const auto refused = RunTool(dir, {"mkimage", out, "--chip-mib", "2", "--table", "NEW:1"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("already exists"), std::string::npos) << refused.err;
+  EXPECT_EQ(test::ReadBytesAt(out, 0, 0x1000), before);
+  EXPECT_EQ(std::filesystem::file_size(out), 1u * 1024 * 1024 * 33 / 32);
+
+  const auto forced =
+      RunTool(dir, {"mkimage", out, "--chip-mib", "2", "--table", "NEW:1", "--force"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_EQ(std::filesystem::file_size(out), 2u * 1024 * 1024 * 33 / 32);
+}
+
+TEST_F(MkImageCommandTest, UnwritablePlaceFailsWithOneAndNamesTheFile) {
+  const std::string inFolder = dir.File("no-such-folder/made.bin");
+  const auto r = RunTool(dir, {"mkimage", inFolder, "--chip-mib", "1", "--table", "A:1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find(inFolder), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
+}  // namespace orvella
