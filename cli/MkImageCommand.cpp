@@ -106,8 +106,9 @@ int RunMkImage(const Args& args) {
     DeleteFileAt(out);
     return 1;
   }
-  std::printf("Wrote %s: %llu bytes, a %u MiB chip with %zu partitions\n", out.c_str(),
-              static_cast<unsigned long long>(totalBytes), spec.ChipMiB, spec.Table.size());
+  std::printf("Wrote %s: %llu bytes, a %u MiB chip with %zu partition%s\n", out.c_str(),
+              static_cast<unsigned long long>(totalBytes), spec.ChipMiB, spec.Table.size(),
+              spec.Table.size() == 1 ? "" : "s");
   return 0;
 }
 
