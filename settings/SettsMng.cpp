@@ -1,0 +1,333 @@
+#include "settings/SettsMng.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "settings/Registry.h"
+
+namespace orvella {
+
+namespace {
+
+constexpr std::string_view kHeader = "[SETTINGS]";
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::size_t kChunk = 64 * 1024;
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()))
+      .toUtf8()
+      .toStdString();
+}
+
+// Characters the 8-bit file cannot hold become '?', as the code page conversion does.
+std::string Utf8ToLatin1(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+      .toLatin1()
+      .toStdString();
+}
+
+std::string AsciiUpper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string SystemError(int err) { return std::strerror(err); }
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now so that a failure the system kept for the close is seen.
+  int Close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Splits a file into lines at CR LF, LF or a lone CR, reading one chunk at a time.
+class LineReader {
+ public:
+  explicit LineReader(int fd) : fd_(fd) {}
+
+  enum class Result { kLine, kEnd, kError };
+
+  Result Next(std::string& line) {
+    line.clear();
+    bool any = false;
+    for (;;) {
+      if (pos_ == filled_) {
+        const Result refill = Refill();
+        if (refill == Result::kError) return refill;
+        if (refill == Result::kEnd) return any ? Result::kLine : Result::kEnd;
+      }
+      const char c = buffer_[pos_++];
+      if (skipLf_) {
+        skipLf_ = false;
+        if (c == '\n') continue;
+      }
+      if (c == '\n') return Result::kLine;
+      if (c == '\r') {
+        skipLf_ = true;
+        return Result::kLine;
+      }
+      line.push_back(c);
+      any = true;
+    }
+  }
+
+  int Errno() const { return errno_; }
+
+ private:
+  Result Refill() {
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+      if (n > 0) {
+        pos_ = 0;
+        filled_ = static_cast<std::size_t>(n);
+        return Result::kLine;
+      }
+      if (n == 0) return Result::kEnd;
+      if (errno != EINTR) {
+        errno_ = errno;
+        return Result::kError;
+      }
+    }
+  }
+
+  int fd_;
+  std::string buffer_ = std::string(kChunk, '\0');
+  std::size_t pos_ = 0;
+  std::size_t filled_ = 0;
+  bool skipLf_ = false;
+  int errno_ = 0;
+};
+
+enum class ValueParse { kOk, kBadQuotes, kTextAfterQuote };
+
+// `text` starts at the value: a double-quoted data text, then nothing but blanks.
+ValueParse ParseQuotedValue(const std::string& text, std::string& data) {
+  const std::string value = LeftTrim(text);
+  if (value.empty() || value[0] != '"') return ValueParse::kBadQuotes;
+  const std::size_t close = value.find('"', 1);
+  if (close == std::string::npos) return ValueParse::kBadQuotes;
+  if (!LeftTrim(std::string_view(value).substr(close + 1)).empty()) {
+    return ValueParse::kTextAfterQuote;
+  }
+  data = value.substr(1, close - 1);
+  return ValueParse::kOk;
+}
+
+}  // namespace
+
+std::string LeftTrim(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  while (i < s.size() && s[i] == '\t') ++i;
+  return std::string(s.substr(i));
+}
+
+bool ParameterNameStorable(std::string_view name) {
+  if (name.empty() || name.front() == '\t') return false;
+  return name.find_first_of(" \r\n/\\") == std::string_view::npos;
+}
+
+bool ParameterDataStorable(std::string_view data) {
+  return data.find_first_of("\"\r\n") == std::string_view::npos;
+}
+
+TSettingsManager::TSettingsManager() : MyReg(std::make_unique<TRegistry>()) {}
+
+TSettingsManager::~TSettingsManager() = default;
+
+void TSettingsManager::SetSettingsPath(const std::string& value) {
+  fSettingsPath = value;
+  if (fSettingsPath.empty() || fSettingsPath.back() != '\\') fSettingsPath.push_back('\\');
+}
+
+bool TSettingsManager::Fail(int code) {
+  fErrorCode = code;
+  return false;
+}
+
+bool TSettingsManager::FailIo(std::string text) {
+  fErrorText = std::move(text);
+  return Fail(seIoFailure);
+}
+
+std::string TSettingsManager::FilePath() const {
+  std::string path = fSettingsPath + fSettingsName;
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+bool TSettingsManager::ReadSettings() {
+  return fSettingsFile ? ReadSettingsFromFile() : ReadSettingsFromRegistry();
+}
+
+bool TSettingsManager::SaveSettings() {
+  return fSettingsFile ? SaveSettingsIntoFile() : SaveSettingsIntoRegistry();
+}
+
+bool TSettingsManager::GetParameterValue(const std::string& name, std::string& value) const {
+  for (const TParameterItem& item : fParameters) {
+    if (item.ParameterName == name) {
+      value = item.ParameterData;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TSettingsManager::SetParameterValue(const std::string& name, const std::string& value) {
+  // Unstorable text would make the whole store unreadable at the next start.
+  if (!ParameterNameStorable(name) || !ParameterDataStorable(value)) return false;
+  for (TParameterItem& item : fParameters) {
+    if (item.ParameterName == name) {
+      item.ParameterData = value;
+      return true;
+    }
+  }
+  fParameters.push_back({name, value});
+  return true;
+}
+
+bool TSettingsManager::ReadSettingsFromFile() {
+  fSettingsRead = false;
+  fParameters.clear();
+  fErrorLine = 0;
+  const std::string path = FilePath();
+
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || path.empty()) return Fail(seFileMissing);
+    return FailIo("I/O error: cannot read \"" + path + "\": " + SystemError(errno));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return FailIo("I/O error: cannot read \"" + path + "\": it is a folder");
+  }
+  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
+    return FailIo("I/O error: cannot open \"" + path + "\" for reading: " +
+                  SystemError(errno));
+  }
+
+  LineReader reader(file.get());
+  std::string raw;
+  bool inSection = false;
+  for (;;) {
+    const LineReader::Result r = reader.Next(raw);
+    if (r == LineReader::Result::kError) {
+      return FailIo("I/O error: cannot read \"" + path + "\": " +
+                    SystemError(reader.Errno()));
+    }
+    if (r == LineReader::Result::kEnd) break;
+    ++fErrorLine;
+    const std::string line = LeftTrim(Latin1ToUtf8(raw));
+    if (!inSection) {
+      inSection = AsciiUpper(line).find(kHeader) != std::string::npos;
+      continue;
+    }
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos || space == 0) continue;  // blank line, section header
+    const std::string rest = LeftTrim(std::string_view(line).substr(space));
+    if (rest.empty() || rest[0] != '=') return Fail(seNoEquals);
+    std::string data;
+    switch (ParseQuotedValue(rest.substr(1), data)) {
+      case ValueParse::kBadQuotes: return Fail(seBadQuotes);
+      case ValueParse::kTextAfterQuote: return Fail(seTextAfterQuote);
+      case ValueParse::kOk: break;
+    }
+    fParameters.push_back({line.substr(0, space), std::move(data)});
+  }
+  fSettingsRead = true;
+  return true;
+}
+
+bool TSettingsManager::SaveSettingsIntoFile() {
+  if (fParameters.empty()) return Fail(seNothingToSave);
+  std::string text(kHeader);
+  text += kLineEnd;
+  for (const TParameterItem& item : fParameters) {
+    text += Utf8ToLatin1(item.ParameterName);
+    text += " = \"";
+    text += Utf8ToLatin1(item.ParameterData);
+    text += "\"";
+    text += kLineEnd;
+  }
+
+  const std::string path = FilePath();
+  Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (file.get() < 0) {
+    return FailIo("I/O error: cannot create \"" + path + "\": " + SystemError(errno));
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(file.get(), text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FailIo("I/O error: cannot write \"" + path + "\": " + SystemError(errno));
+    }
+    if (n == 0) return FailIo("I/O error: cannot write \"" + path + "\": nothing written");
+    done += static_cast<std::size_t>(n);
+  }
+  if (file.Close() != 0) {
+    return FailIo("I/O error: cannot write \"" + path + "\": " + SystemError(errno));
+  }
+  return true;
+}
+
+bool TSettingsManager::ReadSettingsFromRegistry() {
+  fSettingsRead = false;
+  fParameters.clear();
+  MyStrings.clear();
+  if (!MyReg->OpenKey(KeyPath(), true)) return FailIo(MyReg->LastError());
+  MyReg->GetValueNames(MyStrings);
+  for (const std::string& name : MyStrings) {
+    std::string raw;
+    std::string data;
+    const ValueParse parsed =
+        MyReg->ReadString(name, raw) ? ParseQuotedValue(raw, data) : ValueParse::kBadQuotes;
+    if (parsed != ValueParse::kOk) {
+      fParameters.clear();
+      MyReg->CloseKey();
+      return Fail(parsed == ValueParse::kBadQuotes ? seBadQuotes : seTextAfterQuote);
+    }
+    fParameters.push_back({name, std::move(data)});
+  }
+  MyReg->CloseKey();
+  if (MyStrings.empty()) return false;
+  fSettingsRead = true;
+  return true;
+}
+
+bool TSettingsManager::SaveSettingsIntoRegistry() {
+  if (fParameters.empty()) return Fail(seNothingToSave);
+  if (!MyReg->OpenKey(KeyPath(), true)) return FailIo(MyReg->LastError());
+  for (const TParameterItem& item : fParameters) {
+    MyReg->WriteString(item.ParameterName, "\"" + item.ParameterData + "\"");
+  }
+  if (!MyReg->CloseKey()) return FailIo(MyReg->LastError());
+  return true;
+}
+
+}  // namespace orvella
