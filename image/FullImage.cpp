@@ -192,6 +192,15 @@ bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort&
                   std::to_string(tableEnd) + " of a " + std::to_string(size) + "-byte file)");
     return false;
   }
+  // The table is the start of block 1: a count that runs it into block 2 is not a
+  // table, and trusting it would let a crafted file claim gigabytes of entries.
+  if (std::uint64_t{kPitHeaderSize} + std::uint64_t{count} * kPitEntrySize > BlockSize) {
+    file.Close(error);
+    port.ErrorBox("ERROR: The partition table lists " + std::to_string(count) +
+                  " entries; block 1 holds at most " +
+                  std::to_string((BlockSize - kPitHeaderSize) / kPitEntrySize) + ".");
+    return false;
+  }
   std::vector<std::uint8_t> rawBytes;
   try {
     rawBytes.resize(std::size_t{count} * kPitEntrySize);
