@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Rebuilds the seed corpora of the fuzz targets from images made by `orvella mkimage`.
+# Each seed keeps only the interesting part of an image (its table) in the target's
+# input format, described at the top of fuzz/fuzz_<target>.cpp.
+#
+# usage: fuzz/make-seeds.sh [path/to/orvella]   (default: builds it in build-dev)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+orvella=${1:-}
+if [ -z "$orvella" ]; then
+  cmake -S . -B build-dev -G Ninja >/dev/null
+  cmake --build build-dev -j2 --target orvella >/dev/null
+  orvella=build-dev/bin/orvella
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+table_offset=$((0x40000))
+
+# Little-endian 32-bit number as raw bytes.
+le32() {
+  local v=$1
+  printf "\\x$(printf %02x $((v & 255)))\\x$(printf %02x $(((v >> 8) & 255)))"
+  printf "\\x$(printf %02x $(((v >> 16) & 255)))\\x$(printf %02x $(((v >> 24) & 255)))"
+}
+
+# Bytes of a file from an offset, n long.
+cut_bytes() { dd if="$1" bs=64K iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none; }
+
+# mkimage NAME CHIP_MIB TABLE: a sparse sample image with that table.
+mkimage() {
+  "$orvella" mkimage "$work/$1.bin" --chip-mib "$2" --table "$3" --fill zero --force >/dev/null
+}
+
+table_len() { echo $((48 + 132 * $1)); }
+
+# ---- fuzz_image_load: mode byte, P, bytes at 0x40000 --------------------------------
+seeds=fuzz/seeds/fuzz_image_load
+rm -rf "$seeds"
+mkdir -p "$seeds"
+
+# seed NAME MODE P IMAGE ENTRIES: the image's table (ENTRIES entries) behind MODE and P.
+seed() {
+  local out=$seeds/$1.bin
+  { printf "\\x$(printf %02x "$2")"; le32 "$3"; cut_bytes "$work/$4.bin" $table_offset "$(table_len "$5")"; } >"$out"
+}
+size_of() { stat -c %s "$work/$1.bin"; }
+
+std="BOOT:1,PIT:1,EFS:20,SBL:5,SBL2:5,PARAM:20,KERNEL:30,RECOVERY:30,FACTORYFS:1146,DBDATAFS:536,CACHE:140,MODEM:50,RESERVED1:1,RESERVED2:1,RESERVED3:1,RESERVED4:0"
+mkimage std 512 "$std"
+seed std-whole 1 "$(size_of std)" std 16          # exactly the 512 MiB image's size
+seed std-cut 3 $(( $(table_len 16) / 2 )) std 16  # file ends in the middle of entry 7
+seed std-no-entries 3 48 std 16                   # file ends right after the header
+seed std-small 0 0 std 16                         # file ends right after the table
+
+mkimage tiny 2 "BOOT:1,PIT:1,REST:rest"
+seed tiny 0 $(( $(size_of tiny) - table_offset - $(table_len 3) )) tiny 3
+
+# Sizes that mean "to the end", before other entries, and sizes that wrap the sum.
+mkimage ends 64 "A:0,B:rest,C:4294967295,D:4294967294,E:2,F:0"
+seed ends 1 "$(size_of ends)" ends 6
+
+# Names: exactly 32 bytes (no terminator), empty, Latin-1, a slash.
+mkimage names 8 "$(printf 'ABCDEFGHIJKLMNOPQRSTUVWXYZ012345:1,:1,caf\xe9:1,a/b:1,..:rest')"
+seed names 1 "$(size_of names)" names 5
+
+# The largest table whose seed stays under 64 KiB.
+many=$(for i in $(seq 1 480); do printf 'P%d:1,' "$i"; done)
+mkimage many 256 "${many%,}"
+seed many 1 "$(size_of many)" many 480
+
+# Largest chip the tool makes (just under 4 GiB), and the same table on a 4 GiB file.
+mkimage huge 3971 "BOOT:1,PIT:1,DATA:rest"
+seed huge 1 "$(size_of huge)" huge 3
+seed four-gib 2 0 huge 3
+
+# A table whose count does not match its file: zero, huge, and a wrong magic.
+{ printf '\x00'; le32 "$(size_of tiny)"; le32 $((0x12349876)); le32 0; head -c 40 /dev/zero; } \
+  >"$seeds/zero-entries.bin"
+{ printf '\x01'; le32 $((0xFFFFFFFF)); le32 $((0x12349876)); le32 $((0x01000000)); head -c 40 /dev/zero; } \
+  >"$seeds/count-huge.bin"
+{ printf '\x00'; le32 0; le32 $((0x12349877)); le32 1; cut_bytes "$work/tiny.bin" $((table_offset + 8)) 172; } \
+  >"$seeds/bad-magic.bin"
+
+echo "Seeds written:"
+for d in fuzz/seeds/*/; do
+  printf '  %-40s %3d files, %s\n' "$d" "$(find "$d" -type f | wc -l)" "$(du -sh "$d" | cut -f1)"
+done
