@@ -35,7 +35,7 @@ class Transfer {
         bytesPerSecond_(bytesPerSecond),
         line_(verb_ + " " + Hex8(length) + " bytes at " + Hex8(address)) {}
 
-  // failMidway: the phone stops answering at the chunk that reaches half of the range.
+  // failMidway: the phone stops answering half-way through the range.
   bool Run(const Step& step, bool failMidway) {
     port_.LogAdd(line_ + "...");
     const auto start = std::chrono::steady_clock::now();
@@ -44,9 +44,10 @@ class Transfer {
     if (length_ == 0 && failMidway) return Fail("The phone did not answer at " + Hex8(address_) + ".");
     while (done < length_) {
       if (Stopped()) return Fail("Stopped by user at " + Hex8(address_ + done) + ".");
-      if (failMidway && std::uint64_t{done} * 2 >= length_)
-        return Fail("The phone did not answer at " + Hex8(address_ + done) + ".");
       const std::uint32_t n = std::min(kPhoneChunk, length_ - done);
+      // At half of the range, or at the last chunk of a short one: some data may move.
+      if (failMidway && (std::uint64_t{done} * 2 >= length_ || done + n == length_))
+        return Fail("The phone did not answer at " + Hex8(address_ + done) + ".");
       std::string error;
       if (!step(done, n, error)) return Fail(error);
       done += n;
