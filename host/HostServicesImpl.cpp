@@ -1,5 +1,7 @@
 #include "host/HostServicesImpl.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
