@@ -23,7 +23,7 @@ class DeviceCommands {
  public:
   // Both are kept by reference: the host table is read at every call, so the plug-in may
   // fill it after the commands exist.
-  DeviceCommands(DeviceWindow& window, const HostServiceTable& host);
+  DeviceCommands(DeviceWindow& window, const DeviceServiceTable& host);
   DeviceCommands(const DeviceCommands&) = delete;
   DeviceCommands& operator=(const DeviceCommands&) = delete;
 
@@ -92,7 +92,7 @@ class DeviceCommands {
   void HostEndSession();
 
   DeviceWindow& window_;
-  const HostServiceTable& host_;
+  const DeviceServiceTable& host_;
   TFlashInfo flashInfo_{};
   // Shared by the working copy, the injection and the get-table command's reads.
   std::vector<std::uint8_t> transfer_;
