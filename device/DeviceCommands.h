@@ -34,7 +34,8 @@ class DeviceCommands {
   void ReadPartitionBtnClick();
 
   // One press on a device button: starts the command of FIndex when the button shows
-  // its idle caption BName, otherwise only raises the stop flag.
+  // its idle caption BName, otherwise only raises the stop flag. A start press while
+  // another device command runs is ignored.
   void AtLastCommonButtonFunctions(DeviceButton TheBtn, std::string& BName,
                                    std::int32_t ImageIndex, std::int32_t FIndex);
   // Runs the command of FIndex (0 flash, 1 read, 2 erase, 3 get table), then empties
