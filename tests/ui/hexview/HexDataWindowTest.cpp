@@ -208,19 +208,6 @@ TEST(HexDataWindow, ReadsChunksBeyondFourGiB) {
   EXPECT_EQ(b, 0x77);
 }
 
-// The paging rule on its own: where the window stands and how often it moves.
-struct PagingModel {
-  std::int64_t chunk;
-  std::int64_t start;  // nothing held: a start at the chunk's end
-  long moves = 0;
-  void Show(std::int64_t top, std::int64_t n) {
-    const std::int64_t end = std::min(top + n, chunk);
-    if (top >= start && end <= start + kCap) return;
-    start = std::clamp<std::int64_t>(top - 8192, 0, chunk - kCap);
-    ++moves;
-  }
-};
-
 struct ScrollCase {
   const char* name;
   std::int64_t stepLines;  // negative: from the end backwards
@@ -243,7 +230,7 @@ TEST_P(HexDataWindowScroll, ThroughAQuarterGiBReadsOnlyWhenTheWindowMustMove) {
 
   HexDataWindow w;
   ASSERT_TRUE(w.attach(file, kStart, kChunk));
-  PagingModel model{kChunk, kChunk};
+  hextest::PagingModel model{kChunk, kChunk};
   const std::int64_t need = (c.screenLines + 1) * 16;
   const std::int64_t lastTop = (kChunk / 16 - c.screenLines) * 16;
   const std::int64_t step = c.stepLines * 16;

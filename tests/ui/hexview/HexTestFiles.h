@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -73,5 +74,21 @@ inline void WriteSparseFile(const std::string& path, std::uint64_t size,
 inline void TruncateFile(const std::string& path, std::uint64_t size) {
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0) << path;
 }
+
+// The paging rule on its own: where a 16 KiB window stands and how often it moves when
+// the top line goes to `top` and `n` bytes from there are shown.
+struct PagingModel {
+  std::int64_t chunk;
+  std::int64_t start;  // nothing held: a start at the chunk's end
+  long moves = 0;
+  void Show(std::int64_t top, std::int64_t n) {
+    constexpr std::int64_t kWindow = 0x4000;
+    const std::int64_t window = std::min(chunk, kWindow);
+    const std::int64_t end = std::min(top + n, chunk);
+    if (top >= start && end <= start + window) return;
+    start = std::clamp<std::int64_t>(top - 0x2000, 0, chunk - window);
+    ++moves;
+  }
+};
 
 }  // namespace orvella::hextest
