@@ -2,6 +2,7 @@
 add_library(orvella_hexview STATIC
   HexDataWindow.cpp HexDataWindow.h
   HEXView.cpp HEXView.h
+  HexWindowUnit.cpp HexWindowUnit.h
 )
 set_target_properties(orvella_hexview PROPERTIES AUTOMOC ON)
 target_include_directories(orvella_hexview PUBLIC ${ORVELLA_SOURCE_ROOT})
