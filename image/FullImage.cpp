@@ -128,7 +128,7 @@ bool ImageModel::AnyMarked() const {
   return false;
 }
 
-bool ImageModel::LoadImageFileAndProcessIt(const std::string& fName, WindowPort& port) {
+bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) {
   CurrentImageFile.clear();
   // A failed load never leaves an earlier list, or entries without rows, behind.
   ClearRows();

@@ -114,7 +114,8 @@ class ImageModel {
 
   // Loads the full image at fName and fills everything above. Log lines, the gauge and
   // error boxes go through `port`. Returns false after any failure it reported.
-  bool LoadImageFileAndProcessIt(const std::string& fName, WindowPort& port);
+  // fName is taken by value: callers pass CurrentImageFile itself, which is cleared first.
+  bool LoadImageFileAndProcessIt(std::string fName, WindowPort& port);
 
   // Empties rows and row model as the window does before a load (types set again).
   void ClearRows();

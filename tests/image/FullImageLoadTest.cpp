@@ -367,5 +367,15 @@ TEST_F(LoadTest, SecondLoadReplacesRowsAndFailedLoadLeavesNone) {
   ExpectNoImage(model);
 }
 
+// The window loads by handing the model its own CurrentImageFile.
+TEST_F(LoadTest, LoadingTheModelsOwnCurrentImageFileWorks) {
+  const std::string path = dir.File("own.bin");
+  ASSERT_NO_FATAL_FAILURE(MakeImage(path, {{"BOOT", 2}, {"DATA", 0}}));
+  model.CurrentImageFile = path;
+  ASSERT_TRUE(model.LoadImageFileAndProcessIt(model.CurrentImageFile, port));
+  EXPECT_EQ(model.CurrentImageFile, path);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"BOOT", "DATA"}));
+}
+
 }  // namespace
 }  // namespace orvella
