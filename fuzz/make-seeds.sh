@@ -84,6 +84,63 @@ seed four-gib 2 0 huge 3
 { printf '\x00'; le32 0; le32 $((0x12349877)); le32 1; cut_bytes "$work/tiny.bin" $((table_offset + 8)) 172; } \
   >"$seeds/bad-magic.bin"
 
+# ---- fuzz_hex_window: 17-byte operations over a 1 MiB-chip pattern image ----------
+seeds=fuzz/seeds/fuzz_hex_window
+rm -rf "$seeds"
+mkdir -p "$seeds"
+
+le64() { le32 $(($1 & 0xFFFFFFFF)); le32 $((($1 >> 32) & 0xFFFFFFFF)); }
+# op CODE A B with the address and count forms the target decodes.
+op() { printf "\\x$(printf %02x "$1")"; le64 "$2"; le64 "$3"; }
+attach() { op 128 "$1" "$2"; }                   # offset and length as given
+load() { op 1 $(($1 + (1 << 40))) $(($2 + 1024)); }
+contains() { op 2 $(($1 + (1 << 40))) $(($2 + 1024)); }
+recentre() { op 3 $(($1 + (1 << 40))) 0; }
+byte_at() { op 4 "$1" 0; }
+cut_file() { op 5 "$1" 0; }
+delete_file() { op 6 1 0; }
+restore_file() { op 6 0 0; }
+fail_next_read() { op 7 0 0; }
+
+"$orvella" mkimage "$work/hex.bin" --chip-mib 1 --table BOOT:1,PIT:1,DATA:rest --fill pattern --force >/dev/null
+image_size=$(stat -c %s "$work/hex.bin")
+spare_start=$((image_size / 528 * 512))
+mapfile -t firsts < <("$orvella" list "$work/hex.bin" --json 2>/dev/null | grep -o '"first_byte": [0-9]*' | grep -o '[0-9]*$')
+mapfile -t sizes < <("$orvella" list "$work/hex.bin" --json 2>/dev/null | grep -o '"size_bytes": [0-9]*' | grep -o '[0-9]*$')
+lines=$((45 * 16))  # what a view of 44 whole lines paints
+
+# Each partition's main and spare chunk as the window gets them, scrolled through.
+for k in "${!firsts[@]}"; do
+  for half in main spare; do
+    if [ $half = main ]; then off=${firsts[$k]}; len=${sizes[$k]}
+    else off=$((spare_start + firsts[$k] / 32)); len=$((sizes[$k] / 32)); fi
+    {
+      attach $off $len
+      load 0 $lines; byte_at 0; byte_at $((len - 1)); contains 0 $lines
+      load $((len / 2)) $lines; recentre $((len / 2)); byte_at $((len / 2))
+      load $((len - 16)) $lines; contains $((len - 16)) $lines; byte_at $((len - 1))
+      load 0 $lines
+    } >"$seeds/row$((k + 1))-$half.bin"
+  done
+done
+
+# Chunks of 16, 17, 16384 and 16385 bytes ending at the file's end, and one past it.
+for len in 16 17 16384 16385; do
+  { attach $((image_size - len)) $len; load 0 $lines; load $((len - 1)) $lines; byte_at $((len - 1)); } \
+    >"$seeds/tail-$len.bin"
+done
+{ attach $((image_size - 100)) 101; load 0 $lines; } >"$seeds/past-end.bin"
+{ attach -1 10; attach 0 -1; op 128 $((0x7FFFFFFFFFFFFFFF)) $((0x7FFFFFFFFFFFFFFF)); load 0 16; } \
+  >"$seeds/nonsense.bin"
+
+# The file shrinks, vanishes or fails to read under a loaded window.
+{ attach 0 "${sizes[0]}"; load 0 $lines; cut_file $((firsts[1] / 2)); load $((sizes[0] - 16)) $lines;
+  byte_at 0; restore_file; load $((sizes[0] - 16)) $lines; } >"$seeds/shrunk.bin"
+{ attach "${firsts[2]}" "${sizes[2]}"; load 0 $lines; delete_file; load 300000 $lines; byte_at 5;
+  restore_file; load 300000 $lines; } >"$seeds/deleted.bin"
+{ attach "${firsts[1]}" "${sizes[1]}"; load 0 $lines; fail_next_read; load 100000 $lines;
+  load 100000 $lines; op 7 1 0; load 0 16; } >"$seeds/read-fails.bin"
+
 echo "Seeds written:"
 for d in fuzz/seeds/*/; do
   printf '  %-40s %3d files, %s\n' "$d" "$(find "$d" -type f | wc -l)" "$(du -sh "$d" | cut -f1)"
