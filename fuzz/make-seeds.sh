@@ -141,6 +141,39 @@ done
 { attach "${firsts[1]}" "${sizes[1]}"; load 0 $lines; fail_next_read; load 100000 $lines;
   load 100000 $lines; op 7 1 0; load 0 16; } >"$seeds/read-fails.bin"
 
+# ---- fuzz_temp_image: flash-info, block and the table as a device returns it ---------
+seeds=fuzz/seeds/fuzz_temp_image
+rm -rf "$seeds"
+mkdir -p "$seeds"
+
+# The table pages and their spare bytes as the device holds them: cut from an image.
+"$orvella" mkimage "$work/dev.bin" --chip-mib 4 --table "$std" --fill ff --force >/dev/null
+dev_main=$((4 << 20))
+device_table() {  # L bytes of main data at block 1, then L / 32 spare bytes
+  cut_bytes "$work/dev.bin" $table_offset "$1"
+  cut_bytes "$work/dev.bin" $((dev_main + table_offset / 32)) $(($1 / 32))
+}
+# tseed NAME N E P BLOCK MODE L
+tseed() {
+  { le32 "$2"; le32 "$3"; le32 "$4"; le32 "$5"; printf "\\x$(printf %02x "$6")"; device_table "$7"; } \
+    >"$seeds/$1.bin"
+}
+tseed block1 4 $((0x40000)) $((0x1000)) 1 1 4096
+tseed block2 4 $((0x40000)) $((0x1000)) 2 1 4096
+tseed block3-small-pages 4 $((0x20000)) $((0x800)) 3 1 4096
+tseed as-given 4 $((0x40000)) $((0x1000)) 1 0 4096
+tseed odd-length 4 $((0x40000)) $((0x1000)) 1 0 4000
+tseed smallest-chip 1 $((0x4000)) $((0x200)) 1 1 4096
+tseed largest-chip 4095 $((0x40000)) $((0x1000)) 1 1 4096
+tseed largest-block 4095 $((0x4000000)) $((0x1000)) 1 1 4096
+tseed chip-too-small 1 $((0x80000)) $((0x1000)) 1 1 4096
+tseed unrecognised 4 $((0x40000)) 0 1 1 4096
+tseed page-not-512 4 $((0x40000)) 1000 1 1 4096
+tseed block-far 4 $((0x40000)) $((0x1000)) $((0xFFFFFFFF)) 1 4096
+# A table whose count asks for more than a block.
+{ le32 4; le32 $((0x40000)); le32 $((0x1000)); le32 1; printf '\x01'; le32 $((0x12349876)); le32 $((0x7FFFFFFF)); } \
+  >"$seeds/count-huge.bin"
+
 echo "Seeds written:"
 for d in fuzz/seeds/*/; do
   printf '  %-40s %3d files, %s\n' "$d" "$(find "$d" -type f | wc -l)" "$(du -sh "$d" | cut -f1)"
