@@ -93,7 +93,8 @@ void WriteWhole() {
 }
 
 void Cut(std::int64_t size) {
-  if (g_size < 0) WriteWhole();
+  // Growing a cut file would add zeros where the image has data: write it whole first.
+  if (g_size < size) WriteWhole();
   Check(::truncate(g_file.c_str(), size) == 0, "the image can be cut");
   g_size = size;
 }

@@ -136,6 +136,8 @@ done
 # The file shrinks, vanishes or fails to read under a loaded window.
 { attach 0 "${sizes[0]}"; load 0 $lines; cut_file $((firsts[1] / 2)); load $((sizes[0] - 16)) $lines;
   byte_at 0; restore_file; load $((sizes[0] - 16)) $lines; } >"$seeds/shrunk.bin"
+{ cut_file $((image_size - 200000)); cut_file $((image_size - 100000)); attach $((image_size - 210000)) 40000;
+  load 0 $lines; load 30000 $lines; } >"$seeds/cut-then-grown.bin"
 { attach "${firsts[2]}" "${sizes[2]}"; load 0 $lines; delete_file; load 300000 $lines; byte_at 5;
   restore_file; load 300000 $lines; } >"$seeds/deleted.bin"
 { attach "${firsts[1]}" "${sizes[1]}"; load 0 $lines; fail_next_read; load 100000 $lines;
