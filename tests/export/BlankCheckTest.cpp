@@ -7,7 +7,7 @@ namespace orvella::test {
 namespace {
 
 // Every length class around the word, group and stride sizes of the fast tests.
-const std::size_t kLengths[] = {1, 7, 8, 9, 14, 15, 16, 17, 31, 511, 512, 513, 1040, 8192};
+const std::size_t kLengths[] = {1, 7, 8, 9, 14, 15, 16, 17, 31, 511, 512, 513, 1040, 4095, 4096, 4097, 4110, 8192};
 
 TEST(ErasedBytes, EveryPositionCountsInMainDataAndOnlyBytes0To13InSpareGroups) {
   for (std::size_t n : kLengths) {
@@ -34,7 +34,7 @@ TEST(ErasedBytes, SpareGroupWithOnlyBytes14And15SetDiffersIsStillErased) {
 }
 
 // A port that notes the progress line and the gauge each time the memo is redrawn.
-class ProgressPort : public RecordingPort {
+class ProgressPort : public FdWatchingPort {
  public:
   std::vector<std::string> lines;
   std::vector<std::int64_t> gaugeAtLine;
@@ -123,7 +123,9 @@ TEST_F(BlankCheck, ReadFailureEndsTheCheckWithoutReportKeepingOldFlagsFromTheFai
   for (auto& row : model.PartitionRows) row.IsBlank = true;
   // BOOT 2, PIT 1 and A 4 reads; the 8th is B's first main chunk.
   FileFaults::ArmRead(8);
+  progress.watched = {image};
   EXPECT_FALSE(CheckBlanks(model, progress));
+  EXPECT_TRUE(progress.openAtErrorBox.empty());
   ASSERT_EQ(progress.ErrorBoxes.size(), 1u);
   EXPECT_NE(progress.ErrorBoxes[0].find("I/O error while reading"), std::string::npos);
   std::vector<bool> blank;
@@ -144,7 +146,7 @@ TEST_F(BlankCheck, PartitionPastTheImageEndsWithAnErrorBox) {
 
 TEST_F(BlankCheck, RangeTestsReadThroughTheirOwnChunksAndNameFailures) {
   Make({{"A", 2}, {"REST", kRest}}, ImageFill::Erased);
-  std::vector<std::uint8_t> buffer;
+  ChunkBuffer buffer;
   std::string error;
   EXPECT_EQ(CheckMainImageRangeToBeBlank(image, 2 * kBS, 3 * kBS + 100, buffer, error), RangeVerdict::Blank);
   EXPECT_EQ(buffer.size(), kBS);

@@ -158,22 +158,6 @@ TEST_F(WholeImage, DropsBytesOutsideTheMainAndSpareAreas) {
   EXPECT_EQ(ReadAll(Path("copy.bin")), original);
 }
 
-// A port that notes, when an error box opens, whether any of our files is still open.
-class FdWatchingPort : public RecordingPort {
- public:
-  std::vector<std::string> watched;
-  std::vector<std::string> openAtErrorBox;
-  void ErrorBox(const std::string& text) override {
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-      std::error_code ec;
-      const auto target = fs::read_symlink(entry.path(), ec);
-      for (const auto& w : watched)
-        if (!ec && target == fs::weakly_canonical(w)) openAtErrorBox.push_back(w);
-    }
-    RecordingPort::ErrorBox(text);
-  }
-};
-
 class ExportFailures : public ImageTest {
  protected:
   FdWatchingPort fdPort;

@@ -34,6 +34,22 @@ inline void WriteAt(const std::string& path, std::uint64_t offset,
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A port that notes, when an error box opens, whether any of our files is still open.
+class FdWatchingPort : public RecordingPort {
+ public:
+  std::vector<std::string> watched;
+  std::vector<std::string> openAtErrorBox;
+  void ErrorBox(const std::string& text) override {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      const auto target = std::filesystem::read_symlink(entry.path(), ec);
+      for (const auto& w : watched)
+        if (!ec && target == std::filesystem::weakly_canonical(w)) openAtErrorBox.push_back(w);
+    }
+    RecordingPort::ErrorBox(text);
+  }
+};
+
 class ImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
