@@ -41,7 +41,7 @@ make_sample() {  # FILE CHIP_MIB FILL
     echo "orvella mkimage" > "$1.made-by"
   else
     "$helper" mkimage "$1.part" "$2" "$table" "$3"
-    echo "the bench helper (orvella mkimage is not built into this tree)" > "$1.made-by"
+    echo "the bench helper (orvella mkimage failed or is not built yet)" > "$1.made-by"
   fi
   mv "$1.part" "$1"
 }
