@@ -68,7 +68,14 @@ constexpr int kGaugeSteps = 10000;
 std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
-// "Name |*.bin|Other|*.x" -> Qt name filters; an entry without pattern matches all files.
+void SetupFileDialog(QFileDialog& dialog, const QString& filter, int filterIndex) {
+  const QStringList filters = QtNameFilters(filter);
+  dialog.setNameFilters(filters);
+  if (filterIndex >= 1 && filterIndex <= filters.size()) dialog.selectNameFilter(filters[filterIndex - 1]);
+}
+
+}  // namespace
+
 QStringList QtNameFilters(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));
   QStringList result;
@@ -82,14 +89,6 @@ QStringList QtNameFilters(const QString& filter) {
   if (result.isEmpty()) result << QStringLiteral("All files (*)");
   return result;
 }
-
-void SetupFileDialog(QFileDialog& dialog, const QString& filter, int filterIndex) {
-  const QStringList filters = QtNameFilters(filter);
-  dialog.setNameFilters(filters);
-  if (filterIndex >= 1 && filterIndex <= filters.size()) dialog.selectNameFilter(filters[filterIndex - 1]);
-}
-
-}  // namespace
 
 TReraradForm::TReraradForm(const HostServiceTable* host, QWidget* parent)
     : QDialog(parent), fHost(host != nullptr ? host : &fNoHost) {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <functional>
 #include <memory>
@@ -61,6 +62,10 @@ inline constexpr int kDesignClientHeight = 590;
 inline constexpr int kMinOuterWidth = 720;
 inline constexpr int kMinOuterHeight = 600;
 inline constexpr std::array<int, 3> kDesignStatusWidths = {730, 170, 50};
+
+// A dialog filter as the commands give it ("Name |*.bin|Other|*.x;*.y") as Qt name
+// filters; an entry without a pattern matches every file.
+QStringList QtNameFilters(const QString& filter);
 
 class TReraradForm : public QDialog, public DeviceWindow {
   Q_OBJECT

@@ -404,6 +404,45 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedLoadCase{"no_table", true, "", "ERROR: Cannot find PIT Partition Table."}),
     [](const ::testing::TestParamInfo<FailedLoadCase>& p) { return std::string(p.param.Label); });
 
+TEST_F(MainWindowTest, SelectImageFileOnlyFillsTheName) {
+  std::vector<std::pair<QString, int>> asked;
+  std::optional<QString> answer = QStringLiteral("/chosen/image.bin");
+  w->Hooks.OpenDialog = [&](const QString& filter, int index) {
+    asked.emplace_back(filter, index);
+    return answer;
+  };
+  w->SelectImageFile->click();
+  EXPECT_EQ(w->ImageName->text(), "/chosen/image.bin");
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].first, "VESK Full Image Files |*.bin");
+  EXPECT_EQ(asked[0].second, 1);
+  EXPECT_EQ(w->Model().PartitionItems.Count, 0) << "nothing is loaded yet";
+  answer.reset();
+  w->SelectImageFileClick();
+  EXPECT_EQ(w->ImageName->text(), "/chosen/image.bin") << "a cancelled dialog keeps the name";
+}
+
+TEST_F(MainWindowTest, LoadStartedByTheGetTableCommandKeepsLogAndPath) {
+  w->ImageName->setText("/not/this/one.bin");
+  w->Model().CurrentImageFile = image;
+  w->LogAdd("from the device");
+  w->ScrollBox00->setFocus();
+  w->CreateListClick(DeviceButton::ReadPartitionBtn);
+  EXPECT_EQ(w->LogLines().first(), "from the device");
+  EXPECT_EQ(w->Model().CurrentImageFile, image);
+  EXPECT_EQ(w->ItemIndex(), 0);
+  EXPECT_EQ(w->focusWidget(), w->ScrollBox00) << "the focus goes back to CreateList only for its own press";
+}
+
+TEST(FileDialogFilters, CommandFiltersBecomeQtNameFilters) {
+  EXPECT_EQ(QtNameFilters("Binary files |*.bin"), QStringList{"Binary files (*.bin)"});
+  EXPECT_EQ(QtNameFilters("Partition Name Prefix|"), QStringList{"Partition Name Prefix (*)"});
+  EXPECT_EQ(QtNameFilters("VESK BOX FullFlash Image Files |*.bin"),
+            QStringList{"VESK BOX FullFlash Image Files (*.bin)"});
+  EXPECT_EQ(QtNameFilters("A|*.a|B|*.b;*.c"), (QStringList{"A (*.a)", "B (*.b *.c)"}));
+  EXPECT_EQ(QtNameFilters(""), QStringList{"All files (*)"});
+}
+
 // ---------------------------------------------------------------------------------------
 // Marks and captions
 
@@ -750,6 +789,93 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   EXPECT_EQ(w->StatusPanels[0]->text(), "");
   gWindow = nullptr;
 }
+
+// A host that reads every range as zero bytes into its data files.
+std::uint32_t ORVELLA_STDCALL ConnectOk(const TPluginDescriptor*) { return 1; }
+std::uint32_t ORVELLA_STDCALL IdentifyChip(std::uint32_t, TFlashInfo* info) {
+  info->PageSize = 0x1000;
+  info->EraseBlockSize = kBlockSize;
+  return 1;
+}
+std::uint32_t ORVELLA_STDCALL ReadAsZeros(std::uint32_t, std::uint32_t, std::uint32_t length,
+                                          std::uint32_t, std::uint32_t, const char*, std::uint8_t*,
+                                          std::int32_t, void*, std::uint32_t, StatusTextCallback,
+                                          std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+  const QString folder = QString::fromStdString(gWindow->WorkFolder());
+  QFile main(folder + kHostMainFileName);
+  QFile spare(folder + kHostSpareFileName);
+  if (!main.open(QIODevice::WriteOnly) || !spare.open(QIODevice::WriteOnly)) return 0;
+  main.write(QByteArray(static_cast<qsizetype>(length), '\0'));
+  spare.write(QByteArray(static_cast<qsizetype>(length / 32), '\0'));
+  return 1;
+}
+
+class CloseQuestionTest : public ::testing::TestWithParam<CloseAnswer> {};
+
+TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
+  QTemporaryDir dir;
+  const std::string image = dir.filePath("sample.bin").toStdString();
+  std::string error;
+  ASSERT_TRUE(WriteSampleImage(image, error)) << error;
+  const QByteArray original = ReadAll(QString::fromStdString(image));
+  std::uint8_t stopFlag = 0;
+  HostServiceTable host;
+  host.connect = ConnectOk;
+  host.identify = IdentifyChip;
+  host.readRange = ReadAsZeros;
+  host.endSession = CountEndSession;
+  host.stopFlag = &stopFlag;
+  PluginStartUp app(&host);
+  TReraradForm* w = app.Main.get();
+  gWindow = w;
+  std::vector<QString> questions;
+  w->Hooks.CloseQuestion = [&](const QString& q) {
+    questions.push_back(q);
+    return GetParam();
+  };
+  const QString saved = dir.filePath("saved.bin");
+  w->Hooks.SaveDialog = [&](const SaveDialogRequest&) -> std::optional<QString> { return saved; };
+  w->show();
+  w->ImageName->setText(QString::fromStdString(image));
+  w->CreateList->click();
+  w->ReadSelectedBtn->click();  // reads BOOT (row 1) into the working copy
+  const QString temp = QString::fromStdString(w->TempImagePath());
+  ASSERT_EQ(w->Model().CurrentImageFile, w->TempImagePath());
+  ASSERT_TRUE(w->Device().HoldsUnsavedDeviceData());
+
+  w->close();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].toStdString(), kUnsavedDeviceDataQuestion);
+  EXPECT_EQ(ReadAll(QString::fromStdString(image)), original) << "the user's image is never written";
+  switch (GetParam()) {
+    case CloseAnswer::KeepOpen:
+      EXPECT_TRUE(w->isVisible());
+      EXPECT_TRUE(QFile::exists(temp));
+      w->Hooks.CloseQuestion = [](const QString&) { return CloseAnswer::Discard; };
+      w->close();
+      break;
+    case CloseAnswer::SaveImage: {
+      EXPECT_FALSE(w->isVisible());
+      // BOOT's main and spare data as read, the rest as in the user's image.
+      QByteArray expected = original;
+      const qsizetype spareStart = qsizetype{kSampleChipMiB} * 1024 * 1024;
+      expected.replace(0, 2 * kBlockSize, QByteArray(2 * kBlockSize, '\0'));
+      expected.replace(spareStart, 2 * kBlockSize / 32, QByteArray(2 * kBlockSize / 32, '\0'));
+      EXPECT_TRUE(ReadAll(saved) == expected);
+      break;
+    }
+    case CloseAnswer::Discard:
+      EXPECT_FALSE(QFile::exists(saved));
+      break;
+  }
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(QFile::exists(temp));
+  gWindow = nullptr;
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindowDevice, CloseQuestionTest,
+                         ::testing::Values(CloseAnswer::SaveImage, CloseAnswer::Discard,
+                                           CloseAnswer::KeepOpen));
 
 TEST(MainWindowDevice, DeviceWindowAnswersFromItsControls) {
   PluginStartUp app;
