@@ -1,7 +1,6 @@
 #include "ui/MainUnit.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -26,7 +25,6 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWindow>
 #include <algorithm>
 
 #include "image/BlankCheck.h"
@@ -431,7 +429,7 @@ void TReraradForm::FormCreate() {
 void TReraradForm::FormShow() { CreateList->setFocus(); }
 
 void TReraradForm::FormResize() {
-  const int memoWidth = MemoGroupBox->width() - 2 * MyMemo->x() - 2;
+  const int memoWidth = std::max(0, MemoGroupBox->width() - 2 * MyMemo->x() - 2);
   MyMemo->resize(memoWidth, MyMemo->height());
   GaugePanel->resize(memoWidth, GaugePanel->height());
   ImageName->resize(memoWidth, ImageName->height());

@@ -84,6 +84,8 @@ int main(int argc, char** argv) {
   w.move(40, 40);
   w.show();
   if (!QTest::qWaitForWindowExposed(&w)) return 1;
+  w.activateWindow();
+  if (!QTest::qWaitForWindowActive(&w)) std::fprintf(stderr, "window not active\n");
   w.ImageName->setText(QString::fromStdString(image));
   w.CreateList->click();
 
