@@ -13,3 +13,12 @@ if [ ! -f "$sample" ]; then
     --fill pattern
 fi
 build-run/bin/orvella list "$sample"
+
+# The stand-in host opens the plug-in over the default virtual phone (made on first use
+# in the work folder) with the sample image as the image to work on.
+host_args=(--image "$PWD/$sample")
+if [ -z "${DISPLAY:-}" ]; then
+  echo "No display (DISPLAY is empty): starting orvella-host under Xvfb."
+  exec xvfb-run -a build-run/bin/orvella-host "${host_args[@]}" "$@"
+fi
+exec build-run/bin/orvella-host "${host_args[@]}" "$@"

@@ -23,7 +23,7 @@ class DeviceCommands {
  public:
   // Both are kept by reference: the host table is read at every call, so the plug-in may
   // fill it after the commands exist.
-  DeviceCommands(DeviceWindow& window, const HostServiceTable& host);
+  DeviceCommands(DeviceWindow& window, const DeviceServiceTable& host);
   DeviceCommands(const DeviceCommands&) = delete;
   DeviceCommands& operator=(const DeviceCommands&) = delete;
 
@@ -34,7 +34,8 @@ class DeviceCommands {
   void ReadPartitionBtnClick();
 
   // One press on a device button: starts the command of FIndex when the button shows
-  // its idle caption BName, otherwise only raises the stop flag.
+  // its idle caption BName, otherwise only raises the stop flag. A start press while
+  // another device command runs is ignored.
   void AtLastCommonButtonFunctions(DeviceButton TheBtn, std::string& BName,
                                    std::int32_t ImageIndex, std::int32_t FIndex);
   // Runs the command of FIndex (0 flash, 1 read, 2 erase, 3 get table), then empties
@@ -92,7 +93,7 @@ class DeviceCommands {
   void HostEndSession();
 
   DeviceWindow& window_;
-  const HostServiceTable& host_;
+  const DeviceServiceTable& host_;
   TFlashInfo flashInfo_{};
   // Shared by the working copy, the injection and the get-table command's reads.
   std::vector<std::uint8_t> transfer_;

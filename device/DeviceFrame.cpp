@@ -15,7 +15,7 @@ IdleLook DesignIdleLook(DeviceButton button) {
   return {};
 }
 
-DeviceCommands::DeviceCommands(DeviceWindow& window, const HostServiceTable& host)
+DeviceCommands::DeviceCommands(DeviceWindow& window, const DeviceServiceTable& host)
     : window_(window), host_(host) {}
 
 void DeviceCommands::FlashSelectedBtnClick() {

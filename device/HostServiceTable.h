@@ -1,8 +1,8 @@
 #pragma once
 // The host functions the device commands call, already typed, plus the few things the
-// plug-in owns and hands to the host with them. The plug-in frame fills it during
-// Initialize and DoPluginMain; tests fill it with fakes. An empty entry counts as a
-// failed call: the commands never call through a null pointer.
+// plug-in owns and hands to the host with them. The plug-in fills it from the services
+// the host handed over and the stop flag DoPluginMain received; tests fill it with fakes.
+// An empty entry counts as a failed call: the commands never call through a null pointer.
 
 #include <cstdint>
 
@@ -10,7 +10,7 @@
 
 namespace orvella {
 
-struct HostServiceTable {
+struct DeviceServiceTable {
   HostConnectFn connect = nullptr;          // id 0
   HostIdentifyFlashFn identify = nullptr;   // id 16
   HostReadRangeFn readRange = nullptr;      // id 24

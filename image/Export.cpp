@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "image/ChunkBuffer.h"
 #include "image/FileIO.h"
 
 namespace orvella {
@@ -15,6 +16,8 @@ constexpr char kImageFilter[] = "VESK BOX FullFlash Image Files |*.bin";
 constexpr char kImageDefaultExt[] = "*.bin";
 constexpr char kSavingText[] = "Saving to File...";
 constexpr char kCompleteText[] = "Complete OK";
+
+constexpr char kNoMemory[] = "Out of memory: cannot allocate the copy buffer";
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
@@ -29,7 +32,7 @@ struct CopyContext {
   WindowPort& port;
   File& source;
   File& target;
-  std::vector<std::uint8_t>& buffer;
+  ChunkBuffer& buffer;
   std::string& error;
 };
 
@@ -91,7 +94,7 @@ bool WithFiles(const ImageModel& model, const std::string& output, std::string& 
 // Copies partition k into its file under `prefix`; `written` gets the file's name.
 bool SaveOnePartition(const ImageModel& model, WindowPort& port, std::size_t k,
                       const std::string& prefix, bool SaveMain, bool SaveRedu,
-                      std::vector<std::uint8_t>& buffer, std::string& written,
+                      ChunkBuffer& buffer, std::string& written,
                       std::string& error) {
   const std::string& name = model.PartitionRows.at(k).PartitionName;
   written = PartitionFileName(prefix, model.RangeOf(k).MainOffset, name);
@@ -100,7 +103,10 @@ bool SaveOnePartition(const ImageModel& model, WindowPort& port, std::size_t k,
             Quoted(name) + " contains \"/\", which a file name cannot hold";
     return false;
   }
-  buffer.resize(model.BlockSize);
+  if (!buffer.Resize(model.BlockSize)) {
+    error = kNoMemory;
+    return false;
+  }
   const WideRange r = WideRangeOf(model, k);
   const std::uint64_t mainEnd = model.SpareAreaStart();
   const std::uint64_t spareEnd = mainEnd + mainEnd / kSpareDivisor;
@@ -160,7 +166,7 @@ ExportResult SavePartitionDataIntoFile(const ImageModel& model, WindowPort& port
   port.GaugeSetPos(0);
   port.GaugeSetMax(model.EffectiveSize(PopupRowIndex));
 
-  std::vector<std::uint8_t> buffer;
+  ChunkBuffer buffer;
   std::string written, error;
   if (!SaveOnePartition(model, port, PopupRowIndex, *prefix, SaveMain, SaveRedu, buffer,
                         written, error)) {
@@ -185,7 +191,7 @@ ExportResult SaveAllPartitionsDataIntoFile(const ImageModel& model, WindowPort& 
   for (std::size_t k = 0; k < count; ++k)
     port.GaugeSetMax(port.GaugeMax() + model.EffectiveSize(k));
 
-  std::vector<std::uint8_t> buffer;
+  ChunkBuffer buffer;
   for (std::size_t k = 0; k < count; ++k) {
     std::string written, error;
     if (!SaveOnePartition(model, port, k, *prefix, SaveMain, SaveRedu, buffer, written,
@@ -212,7 +218,11 @@ ExportResult SaveAsImageFile(const ImageModel& model, WindowPort& port) {
   port.LogAdd("");
   port.LogAdd(kSavingText);
 
-  std::vector<std::uint8_t> buffer(model.BlockSize);
+  ChunkBuffer buffer;
+  if (!buffer.Resize(model.BlockSize)) {
+    port.ErrorBox(kNoMemory);
+    return result;
+  }
   const std::uint64_t mainEnd = model.SpareAreaStart();
   const std::uint64_t spareEnd = mainEnd + mainEnd / kSpareDivisor;
   const std::string beyond = "I/O error: read beyond end of file " +

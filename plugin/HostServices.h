@@ -41,7 +41,9 @@ inline constexpr std::uint32_t kDoPluginMainResult = 0x8FFFFFFFu;
 using StatusTextCallback = void(ORVELLA_STDCALL*)(std::uint32_t ignored, std::int32_t panel,
                                                   const char16_t* text);
 
-// Plug-in descriptor: 76 bytes on 32-bit x86.
+// Plug-in descriptor: 76 bytes on 32-bit x86. With 64-bit pointers the record is larger
+// (88 bytes on x86-64); request 2 still answers kDescriptorAnswer but copies the whole
+// record, so a host supplies sizeof(TPluginDescriptor) bytes.
 struct TPluginDescriptor {
   const char* Title;               // +0  "Samsung i9000-like FullFlash Image Files Processing Tool"
   const char* Platform;            // +4  "QUALCOMM"
@@ -54,8 +56,32 @@ struct TPluginDescriptor {
   std::uint8_t Reserved56[20];     // +56 0
 };
 
-// The answer of request 2 (the specified descriptor length).
+// The answer of request 2 (the descriptor length on the reference platform).
 inline constexpr std::uint32_t kDescriptorAnswer = 76;
+// Bytes request 2 copies into the host's buffer.
+inline constexpr std::size_t kDescriptorCopyBytes = sizeof(TPluginDescriptor);
+
+// Requests of Initialize.
+enum InitializeRequest : std::uint32_t {
+  kRequestServiceId = 0,     // *Value := id at the service position
+  kRequestHandOver = 1,      // Data: host function, *Value: its position
+  kRequestDescriptor = 2,    // Data: descriptor buffer
+  kRequestVersion = 3,       // Data: buffer, *Value: its size
+  kRequestSchematics = 4,    // "SCHEMATICS_00"/"PLN"
+  kRequestInformation = 5,   // "INFORMATION_00"/"PLN"
+  kRequestRestart = 255,     // service position := 0, *Value := kServiceCount
+};
+
+// Version text: length byte 11, then "&SF126_1.01".
+inline constexpr std::uint32_t kVersionTextLength = 11;
+inline constexpr std::uint32_t kVersionTextBytes = 12;
+
+// The two exports as a host looks them up.
+using InitializeFn = void(ORVELLA_STDCALL*)(std::uint32_t request, void* data,
+                                            std::uint32_t* value);
+using DoPluginMainFn = std::uint32_t(ORVELLA_STDCALL*)(std::uint8_t* stopFlag);
+inline constexpr const char* kInitializeSymbol = "Initialize";
+inline constexpr const char* kDoPluginMainSymbol = "DoPluginMain";
 
 // Flash-info block filled by HostIdentifyFlash: six unsigned 32-bit fields.
 struct TFlashInfo {
@@ -129,8 +155,93 @@ using HostEraseRangeFn = std::uint32_t(ORVELLA_STDCALL*)(
     std::int32_t width, std::int32_t height, std::int32_t top);
 using HostEndSessionFn = std::uint32_t(ORVELLA_STDCALL*)();
 
+// Ids 1, 2, 3, 11 and 21: handed over, kept, never called.
+using HostUnusedFn = std::uint32_t(ORVELLA_STDCALL*)();
+
 // Untyped cell as handed over through Initialize.
 using HostFunction = void*;
+
+// True when a host result reports success: only its low byte counts.
+constexpr bool HostSucceeded(std::uint32_t result) { return (result & 0xFFu) != 0; }
+
+// Position of a service id in kServiceIds, or kServiceCount when it is not asked for.
+constexpr std::uint32_t ServicePosition(std::uint32_t id) {
+  for (std::uint32_t i = 0; i < kServiceCount; ++i)
+    if (kServiceIds[i] == id) return i;
+  return kServiceCount;
+}
+
+// The services the plug-in calls, typed, taken from the cells of a negotiation. Every
+// call goes through here: a service the host never handed over is not called and the
+// call answers 0, a failed call, so commands end through their failure path.
+struct HostServiceTable {
+  HostGetWorkAreaFn GetWorkAreaFn = nullptr;
+  HostAttachLogFn AttachLogFn = nullptr;
+  HostAttachGaugeFn AttachGaugeFn = nullptr;
+  HostConnectFn ConnectFn = nullptr;
+  HostIdentifyFlashFn IdentifyFlashFn = nullptr;
+  HostReadRangeFn ReadRangeFn = nullptr;
+  HostWriteRangeFn WriteRangeFn = nullptr;
+  HostEraseRangeFn EraseRangeFn = nullptr;
+  HostEndSessionFn EndSessionFn = nullptr;
+
+  // Cells indexed by position, as Initialize stores them.
+  static HostServiceTable FromCells(const HostFunction (&cells)[kServiceCount]) {
+    HostServiceTable t;
+    t.GetWorkAreaFn = Cell<HostGetWorkAreaFn>(cells, HostGetWorkAreaId);
+    t.AttachLogFn = Cell<HostAttachLogFn>(cells, HostAttachLogId);
+    t.AttachGaugeFn = Cell<HostAttachGaugeFn>(cells, HostAttachGaugeId);
+    t.ConnectFn = Cell<HostConnectFn>(cells, HostConnectId);
+    t.IdentifyFlashFn = Cell<HostIdentifyFlashFn>(cells, HostIdentifyFlashId);
+    t.ReadRangeFn = Cell<HostReadRangeFn>(cells, HostReadRangeId);
+    t.WriteRangeFn = Cell<HostWriteRangeFn>(cells, HostWriteRangeId);
+    t.EraseRangeFn = Cell<HostEraseRangeFn>(cells, HostEraseRangeId);
+    t.EndSessionFn = Cell<HostEndSessionFn>(cells, HostEndSessionId);
+    return t;
+  }
+
+  std::uint32_t GetWorkArea(std::int32_t* width, std::int32_t* height, std::int32_t* left,
+                            std::int32_t* top) const {
+    return GetWorkAreaFn ? GetWorkAreaFn(width, height, left, top) : 0;
+  }
+  std::uint32_t AttachLog(void* memo) const { return AttachLogFn ? AttachLogFn(memo) : 0; }
+  std::uint32_t AttachGauge(void* gauge) const {
+    return AttachGaugeFn ? AttachGaugeFn(gauge) : 0;
+  }
+  std::uint32_t Connect(const TPluginDescriptor* descriptor) const {
+    return ConnectFn ? ConnectFn(descriptor) : 0;
+  }
+  std::uint32_t IdentifyFlash(std::uint32_t one, TFlashInfo* info) const {
+    return IdentifyFlashFn ? IdentifyFlashFn(one, info) : 0;
+  }
+  std::uint32_t ReadRange(std::uint32_t one, std::uint32_t address, std::uint32_t length,
+                          std::uint32_t zero1, std::uint32_t zero2, const char* tag,
+                          std::uint8_t* buffer, std::int32_t marker, void* gauge,
+                          std::uint32_t toFile, StatusTextCallback status, std::int32_t left,
+                          std::int32_t width, std::int32_t height, std::int32_t top) const {
+    return ReadRangeFn ? ReadRangeFn(one, address, length, zero1, zero2, tag, buffer, marker,
+                                     gauge, toFile, status, left, width, height, top)
+                       : 0;
+  }
+  std::uint32_t WriteRange(const TWriteRequestBlock& block) const {
+    return WriteRangeFn ? WriteRangeFn(block) : 0;
+  }
+  std::uint32_t EraseRange(std::uint32_t one, std::uint32_t address, std::uint32_t length,
+                           std::uint32_t zero1, std::uint32_t zero2, std::uint32_t one2,
+                           StatusTextCallback status, std::int32_t left, std::int32_t width,
+                           std::int32_t height, std::int32_t top) const {
+    return EraseRangeFn ? EraseRangeFn(one, address, length, zero1, zero2, one2, status, left,
+                                       width, height, top)
+                        : 0;
+  }
+  std::uint32_t EndSession() const { return EndSessionFn ? EndSessionFn() : 0; }
+
+ private:
+  template <typename Fn>
+  static Fn Cell(const HostFunction (&cells)[kServiceCount], std::uint32_t id) {
+    return reinterpret_cast<Fn>(cells[ServicePosition(id)]);
+  }
+};
 
 // Host data files in the work folder.
 inline constexpr const char* kTempImageName = "$tGL0Image.$$$";

@@ -42,7 +42,8 @@ class TRegistry {
   bool CloseKey();
   bool HasCurrentKey() const { return key_ != nullptr; }
 
-  // Value names of the open key, in the store's listing order.
+  // Value names of the open key, in the store's listing order (alphabetical where the
+  // store is a QSettings file).
   bool GetValueNames(std::vector<std::string>& names);
   // The value as a string; false when absent or not representable as a string.
   bool ReadString(const std::string& name, std::string& value) const;

@@ -72,7 +72,7 @@ class TSettingsManager {
   int ErrorLine() const { return fErrorLine; }
   // True after a read that reached its end without error.
   bool SettingsRead() const { return fSettingsRead; }
-  // What failed, for ErrorCode 6; empty otherwise.
+  // Description of the last input/output failure (ErrorCode 6); empty until one.
   const std::string& ErrorText() const { return fErrorText; }
   const std::vector<TParameterItem>& Parameters() const { return fParameters; }
 

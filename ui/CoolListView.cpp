@@ -237,6 +237,17 @@ void TCoolListView::ScrollBoxMouseWheel(int delta) {
   if (ScrollBarEnabled()) ScrollBarScroll(target);
 }
 
+void TCoolListView::MouseWheel(QWheelEvent* wheel) {
+  const QPoint delta = wheel->angleDelta();
+  // Touchpads open and close a gesture with empty events, and a sideways wheel only
+  // moves x; neither turns the list's wheel.
+  const bool gestureEdge =
+      (wheel->phase() == Qt::ScrollBegin || wheel->phase() == Qt::ScrollEnd) && delta.isNull();
+  const bool sideways = delta.y() == 0 && delta.x() != 0;
+  if (!gestureEdge && !sideways) ScrollBoxMouseWheel(delta.y());
+  wheel->accept();
+}
+
 void TCoolListView::PaintBoxMouseDown(int button, QPoint position) {
   MouseX = position.x();
   MouseY = position.y();
@@ -346,6 +357,10 @@ bool TCoolListView::eventFilter(QObject* watched, QEvent* event) {
         PaintBoxMouseDown(ButtonNumber(mouse->button()), mouse->position().toPoint());
         return true;
       }
+      case QEvent::Wheel:
+        // The wheel over the paint box is the wheel over its scroll box.
+        MouseWheel(static_cast<QWheelEvent*>(event));
+        return true;
       case QEvent::Resize:
         // Showing or hiding the scroll bar resizes only the paint box.
         Refresh();
@@ -360,18 +375,9 @@ bool TCoolListView::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::FocusOut:
         Repaint();
         return false;
-      case QEvent::Wheel: {
-        auto* wheel = static_cast<QWheelEvent*>(event);
-        const QPoint delta = wheel->angleDelta();
-        // Touchpads open and close a gesture with empty events, and a sideways wheel
-        // only moves x; neither turns the list's wheel.
-        const bool gestureEdge = (wheel->phase() == Qt::ScrollBegin ||
-                                  wheel->phase() == Qt::ScrollEnd) && delta.isNull();
-        const bool sideways = delta.y() == 0 && delta.x() != 0;
-        if (!gestureEdge && !sideways) ScrollBoxMouseWheel(delta.y());
-        wheel->accept();
+      case QEvent::Wheel:
+        MouseWheel(static_cast<QWheelEvent*>(event));
         return true;
-      }
       case QEvent::Resize:
         Refresh();
         return false;

@@ -18,6 +18,7 @@
 class QHeaderView;
 class QScrollBar;
 class QTimer;
+class QWheelEvent;
 class QWidget;
 
 namespace orvella {
@@ -63,7 +64,8 @@ class TCoolListView : public QObject {
   int ItemIndex() const { return Cursor; }
   void SetItemIndex(int value);
 
-  // The model; not owned. Call Refresh after changing it.
+  // The model; not owned, read at every paint, so it must outlive its attachment (the
+  // window repaints while it closes). Call Refresh after changing it.
   PCoolItemsList pCoolItemsList() const { return CoolItemsList; }
   void SetpCoolItemsList(PCoolItemsList list) { CoolItemsList = list; }
 
@@ -123,6 +125,7 @@ class TCoolListView : public QObject {
   void PaintBoxMouseDown(int button, QPoint position);
   void PaintBoxDoubleClick();
   void ScrollBoxMouseWheel(int delta);
+  void MouseWheel(QWheelEvent* wheel);
   void ScrollBarScroll(int requestedPosition);
   void TimerTick();
   void SetScrollPosition(int position);

@@ -88,12 +88,14 @@ QFrame* THexForm::BuildViewPanel(const QString& suffix) {
 }
 
 void THexForm::FormCreate() {
-  fMainView = new THEXView(this, findChild<QWidget*>(QStringLiteral("ScrollBox01")),
-                           findChild<QWidget*>(QStringLiteral("PaintBox01")),
-                           findChild<QScrollBar*>(QStringLiteral("ScrollBar01")));
-  fSpareView = new THEXView(this, findChild<QWidget*>(QStringLiteral("ScrollBox02")),
-                            findChild<QWidget*>(QStringLiteral("PaintBox02")),
-                            findChild<QScrollBar*>(QStringLiteral("ScrollBar02")));
+  const auto makeView = [this](const QString& suffix) {
+    return std::make_unique<THEXView>(nullptr,
+                                      findChild<QWidget*>(QStringLiteral("ScrollBox") + suffix),
+                                      findChild<QWidget*>(QStringLiteral("PaintBox") + suffix),
+                                      findChild<QScrollBar*>(QStringLiteral("ScrollBar") + suffix));
+  };
+  fMainView = makeView(QStringLiteral("01"));
+  fSpareView = makeView(QStringLiteral("02"));
   fMainView->InitializeViewData(std::string(), 0, 0);
   fSpareView->InitializeViewData(std::string(), 0, 0);
 }
@@ -102,6 +104,12 @@ void THexForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // The window manager reports its frame only after mapping the window.
   QTimer::singleShot(0, this, &THexForm::FitOuterWidth);
+}
+
+void THexForm::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  // Window managers report their frame asynchronously, typically with a move.
+  FitOuterWidth();
 }
 
 void THexForm::FitOuterWidth() {

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 #include "ui/HEXView.h"
 
 class QFrame;
@@ -27,12 +29,13 @@ class THexForm : public QWidget {
   explicit THexForm(QWidget* parent = nullptr);
 
   // The upper view: the partition's main (page) data.
-  THEXView* MainView() const { return fMainView; }
+  THEXView* MainView() const { return fMainView.get(); }
   // The lower view: the partition's spare data.
-  THEXView* SpareView() const { return fSpareView; }
+  THEXView* SpareView() const { return fSpareView.get(); }
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
   void FormCreate();
@@ -40,8 +43,9 @@ class THexForm : public QWidget {
   QFrame* BuildViewPanel(const QString& suffix);
   void FitOuterWidth();
 
-  THEXView* fMainView = nullptr;   // owned by this form
-  THEXView* fSpareView = nullptr;  // owned by this form
+  // Members, so the views go before the controls they drive.
+  std::unique_ptr<THEXView> fMainView;
+  std::unique_ptr<THEXView> fSpareView;
 };
 
 }  // namespace orvella

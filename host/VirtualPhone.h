@@ -1,0 +1,104 @@
+#pragma once
+// The virtual phone of the stand-in host: a NAND chip of N MiB kept in a full image file
+// (all main data, then all spare data, 16 spare bytes per 512), with the device work of
+// every host service. It reports through a window port (log, gauge, status, message
+// pump) and watches a stop flag between chunks. No toolkit and no plug-in code here.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/ImageBuilder.h"
+#include "image/WindowPort.h"
+#include "plugin/HostServices.h"
+
+namespace orvella {
+
+inline constexpr std::uint32_t kPhoneEraseBlock = 0x40000;
+inline constexpr std::uint32_t kPhonePageSize = 0x1000;
+inline constexpr std::uint32_t kPhoneSpareBytesPerPage = kPhonePageSize / 32;
+inline constexpr std::uint32_t kPhoneChunk = 0x10000;  // main bytes moved per step
+inline constexpr std::uint32_t kPhoneSector = 512;      // transfers go by whole sectors
+inline constexpr std::uint32_t kDefaultPhoneMiB = 256;
+inline constexpr const char* kDefaultPhoneName = "orvella-phone.nand";
+
+// After a successful read to files, one of the data files is taken away or cut short,
+// as a broken host might leave it.
+enum class DataFileFault { None, MainMissing, MainShort, SpareMissing, SpareShort };
+
+struct PhoneFaults {
+  bool FailConnect = false;
+  bool UnrecognisedChip = false;  // identify reports page size 0
+  long FailNthRead = 0;           // counted from 1 over all reads; 0 = never
+  long FailNthWrite = 0;
+  long FailNthErase = 0;
+  DataFileFault ReadFiles = DataFileFault::None;
+  std::uint64_t BytesPerSecond = 0;  // transfer speed limit (main + spare); 0 = none
+};
+
+class VirtualPhone {
+ public:
+  // The table of the default phone and the partitions that hold data (the rest are blank).
+  static std::vector<PartitionSpec> DefaultTable();
+  static bool DefaultHoldsData(const std::string& partition);
+  // Writes a 256 MiB default phone: blank chip, table at block 1, data in some partitions.
+  static bool CreateDefault(const std::string& path, std::string& error);
+
+  // Takes a phone image: its size must be M + M/32 bytes with M a whole number of MiB.
+  bool Open(const std::string& path, std::string& error);
+
+  const std::string& Path() const { return path_; }
+  std::uint32_t ChipMiB() const { return chipMiB_; }
+  std::uint64_t MainSize() const { return std::uint64_t{chipMiB_} << 20; }
+
+  // Folder (with trailing '/') where reads to files leave their data files.
+  void SetWorkFolder(std::string folder) { workFolder_ = std::move(folder); }
+  const std::string& WorkFolderPath() const { return workFolder_; }
+
+  PhoneFaults Faults;
+
+  // Opens the device session; silent either way.
+  bool Connect();
+  // Fills chip size, erase-block size and page size; zeros without a session.
+  bool IdentifyFlash(TFlashInfo& info);
+  // Main data of [address, address + length) to "$<tag>Main$.$$$", its spare data to
+  // "$<tag>Redu$.$$$" in the work folder.
+  bool ReadToFiles(std::uint32_t address, std::uint32_t length, const std::string& tag,
+                   WindowPort& port, const std::uint8_t* stop);
+  // Main data to buffer[0, length), its spare data right after (length / 32 bytes).
+  bool ReadToMemory(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
+                    WindowPort& port, const std::uint8_t* stop);
+  // Writes the range from the full image file at imagePath (read only): main data from
+  // the same offset, spare data from that file's spare area. With ecc, every sector's
+  // code (host/NandEcc.h) replaces bytes 8-10 of its spare bytes. Opens a session when
+  // none is open or when alreadyConnected is false.
+  bool WriteFromImage(std::uint32_t address, std::uint32_t length, const std::string& imagePath,
+                      bool ecc, bool alreadyConnected, WindowPort& port,
+                      const std::uint8_t* stop);
+  // Sets main and spare data of whole erase blocks to 0xFF.
+  bool Erase(std::uint32_t address, std::uint32_t length, WindowPort& port,
+             const std::uint8_t* stop);
+  // Harmless without a session and when repeated.
+  void EndSession() { session_ = false; }
+  bool SessionOpen() const { return session_; }
+
+  long Connects() const { return connects_; }
+  long Reads() const { return reads_; }
+  long Writes() const { return writes_; }
+  long Erases() const { return erases_; }
+
+ private:
+  bool CheckRange(std::uint32_t address, std::uint32_t length, std::uint32_t alignment,
+                  const char* unit, WindowPort& port) const;
+
+  std::string path_;
+  std::string workFolder_;
+  std::uint32_t chipMiB_ = 0;
+  bool session_ = false;
+  long connects_ = 0;
+  long reads_ = 0;
+  long writes_ = 0;
+  long erases_ = 0;
+};
+
+}  // namespace orvella

@@ -1,0 +1,220 @@
+// orvella-host: loads a plug-in, negotiates its services, shows a small host window and
+// opens the plug-in's window over a virtual phone.
+
+#include <QApplication>
+#include <QDialog>
+#include <QFormLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/HostServicesImpl.h"
+#include "host/PluginLibrary.h"
+#include "host/VirtualPhone.h"
+#include "plugin/WorkFolder.h"
+
+namespace {
+
+using namespace orvella;
+
+enum ExitCode { kOk = 0, kUsage = 2, kPhoneError = 3, kLoadError = 4, kProtocolError = 5 };
+
+constexpr const char* kUsageText =
+    "usage: orvella-host [options]\n"
+    "  --plugin PATH          plug-in library (default: liborvella.so beside orvella-host)\n"
+    "  --phone FILE           virtual phone image (default: orvella-phone.nand in the work\n"
+    "                         folder, made on first use: 256 MiB with a partition table)\n"
+    "  --image PATH           full image file to work on\n"
+    "  --close-after-ms N     close the plug-in's window after N milliseconds\n"
+    "faults of the virtual phone:\n"
+    "  --fail-connect         the phone never connects\n"
+    "  --unrecognised-chip    identify reports page size 0\n"
+    "  --fail-read N          the N-th read fails (likewise --fail-write N, --fail-erase N)\n"
+    "  --read-file-fault F    after a read to files: main-missing, main-short,\n"
+    "                         spare-missing or spare-short\n"
+    "  --speed BYTES          transfer speed limit in bytes per second\n";
+
+struct Options {
+  std::string Plugin;
+  std::string Phone;
+  std::string Image;
+  long CloseAfterMs = -1;
+  PhoneFaults Faults;
+};
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "orvella-host: %s\n", problem.c_str());
+  std::fputs(kUsageText, stderr);
+  return kUsage;
+}
+
+bool ParseCount(const std::string& text, long long& out) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  out = std::stoll(text);
+  return true;
+}
+
+// Returns -1 when the options are good, else the exit code.
+int ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    const auto number = [&](long long& out) {
+      std::string text;
+      return value(text) && ParseCount(text, out);
+    };
+    long long n = 0;
+    std::string text;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsageText, stdout);
+      return kOk;
+    } else if (a == "--plugin") {
+      if (!value(o.Plugin)) return Usage("--plugin needs a path");
+    } else if (a == "--phone") {
+      if (!value(o.Phone)) return Usage("--phone needs a file");
+    } else if (a == "--image") {
+      if (!value(o.Image)) return Usage("--image needs a path");
+    } else if (a == "--close-after-ms") {
+      if (!number(n)) return Usage("--close-after-ms needs a number");
+      o.CloseAfterMs = static_cast<long>(n);
+    } else if (a == "--fail-connect") {
+      o.Faults.FailConnect = true;
+    } else if (a == "--unrecognised-chip") {
+      o.Faults.UnrecognisedChip = true;
+    } else if (a == "--fail-read" || a == "--fail-write" || a == "--fail-erase") {
+      if (!number(n) || n == 0) return Usage(a + " needs a count from 1");
+      (a == "--fail-read" ? o.Faults.FailNthRead
+                          : a == "--fail-write" ? o.Faults.FailNthWrite : o.Faults.FailNthErase) =
+          static_cast<long>(n);
+    } else if (a == "--read-file-fault") {
+      if (!value(text)) return Usage("--read-file-fault needs a kind");
+      if (text == "main-missing") o.Faults.ReadFiles = DataFileFault::MainMissing;
+      else if (text == "main-short") o.Faults.ReadFiles = DataFileFault::MainShort;
+      else if (text == "spare-missing") o.Faults.ReadFiles = DataFileFault::SpareMissing;
+      else if (text == "spare-short") o.Faults.ReadFiles = DataFileFault::SpareShort;
+      else return Usage("unknown read file fault \"" + text + "\"");
+    } else if (a == "--speed") {
+      if (!number(n) || n == 0) return Usage("--speed needs bytes per second from 1");
+      o.Faults.BytesPerSecond = static_cast<std::uint64_t>(n);
+    } else {
+      return Usage("unknown option \"" + a + "\"");
+    }
+  }
+  return -1;
+}
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string("./") : exe.parent_path().string() + "/";
+}
+
+// The host's own window: what it loaded and what it works on.
+std::unique_ptr<QWidget> MakeHostWindow(const Options& o, const PluginInfo& info,
+                                        const VirtualPhone& phone) {
+  auto w = std::make_unique<QWidget>();
+  w->setObjectName("OrvellaHost");
+  w->setWindowTitle("Orvella Host - virtual phone");
+  auto* form = new QFormLayout(w.get());
+  const auto row = [&](const char* label, const QString& text) {
+    auto* value = new QLabel(text, w.get());
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(label, value);
+  };
+  row("Plug-in:", QString::fromStdString(o.Plugin));
+  row("Title:", QString::fromStdString(info.Title));
+  row("Platform:", QString::fromStdString(info.Platform));
+  row("Version:", QString::fromStdString(info.Version));
+  row("Services:", QString::number(info.ServiceCount));
+  row("Information:", QStringLiteral("%1 bytes").arg(info.Information.size()));
+  row("Phone:", QString::fromStdString(phone.Path()));
+  row("NAND:", QStringLiteral("%1 MiB, erase block 0x%2, page 0x%3")
+                   .arg(phone.ChipMiB())
+                   .arg(kPhoneEraseBlock, 8, 16, QLatin1Char('0'))
+                   .arg(kPhonePageSize, 8, 16, QLatin1Char('0')));
+  row("Image:", o.Image.empty() ? QStringLiteral("(none)") : QString::fromStdString(o.Image));
+  w->resize(620, 260);
+  return w;
+}
+
+// Closes the plug-in's modal window once it is open.
+void CloseModalSoon(int delayMs) {
+  QTimer::singleShot(delayMs, [] {
+    if (QWidget* modal = QApplication::activeModalWidget())
+      modal->close();
+    else
+      CloseModalSoon(50);
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int code = ParseOptions(argc, argv, o); code >= 0) return code;
+  if (o.Plugin.empty()) o.Plugin = ExecutableFolder() + "liborvella.so";
+
+  const std::string workFolder = WorkFolder();
+  if (workFolder.empty()) {
+    std::fprintf(stderr, "orvella-host: no work folder could be made\n");
+    return kPhoneError;
+  }
+  std::string error;
+  if (o.Phone.empty()) {
+    o.Phone = workFolder + kDefaultPhoneName;
+    if (!std::filesystem::exists(o.Phone)) {
+      std::fprintf(stderr, "orvella-host: making the default virtual phone %s\n", o.Phone.c_str());
+      if (!VirtualPhone::CreateDefault(o.Phone, error)) {
+        std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
+        return kPhoneError;
+      }
+    }
+  }
+  VirtualPhone phone;
+  if (!phone.Open(o.Phone, error)) {
+    std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
+    return kPhoneError;
+  }
+  phone.Faults = o.Faults;
+  phone.SetWorkFolder(workFolder);
+  SetHostPhone(&phone);
+
+  QApplication app(argc, argv);
+  PluginLibrary plugin;
+  if (!plugin.Load(o.Plugin, error)) {
+    std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
+    return kLoadError;
+  }
+  PluginInfo info;
+  if (!plugin.Negotiate(&HostFunctionFor, info, error)) {
+    std::fprintf(stderr, "orvella-host: the plug-in failed the protocol: %s\n", error.c_str());
+    return kProtocolError;
+  }
+  std::unique_ptr<QWidget> hostWindow = MakeHostWindow(o, info, phone);
+  hostWindow->move(0, 0);
+  hostWindow->show();
+
+  if (o.CloseAfterMs >= 0) CloseModalSoon(static_cast<int>(std::min(o.CloseAfterMs, 86400000L)));
+  const std::uint32_t answer = plugin.RunMain(HostStopFlag());
+  phone.EndSession();
+  hostWindow.reset();
+  plugin.Unload();
+  ResetHostServices();
+  if (answer != kDoPluginMainResult) {
+    std::fprintf(stderr, "orvella-host: the plug-in failed the protocol: DoPluginMain answered 0x%08X\n",
+                 answer);
+    return kProtocolError;
+  }
+  return kOk;
+}

@@ -1,0 +1,117 @@
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/host/PhoneFixture.h"
+
+namespace {
+
+using namespace orvella::testing;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string output;
+};
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+RunResult RunHost(const std::string& args, const std::string& env = "") {
+  const std::string cmd = env + " " + Quote(ORVELLA_HOST_PATH) + " " + args + " 2>&1";
+  RunResult r;
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  if (!pipe) return r;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, pipe)) r.output += buf;
+  const int status = ::pclose(pipe);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class HostEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.Path().empty());
+    phone_ = dir_.Path() + "phone.nand";
+    MakeImage(phone_, 2, orvella::ImageFill::Pattern);
+  }
+  std::string PhoneArg() const { return "--phone " + Quote(phone_); }
+  TempFolder dir_;
+  std::string phone_;
+};
+
+TEST_F(HostEndToEnd, OpensThePluginAndClosesByItself) {
+  const RunResult r = RunHost("--plugin " + Quote(ORVELLA_PLUGIN_PATH) + " " + PhoneArg() +
+                              " --image /nonexistent/sample.bin --close-after-ms 200");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(r.output.find("orvella-host:"), std::string::npos) << r.output;
+}
+
+TEST_F(HostEndToEnd, WindowlessPluginThatFollowsTheProtocol) {
+  const RunResult r = RunHost("--plugin " + Quote(ORVELLA_BAD_PLUGIN_PATH) + " " + PhoneArg());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
+struct ProtocolCase {
+  const char* mode;
+  const char* message;
+};
+
+class ProtocolFailure : public HostEndToEnd, public ::testing::WithParamInterface<ProtocolCase> {};
+
+TEST_P(ProtocolFailure, IsReportedNotCrashed) {
+  const RunResult r = RunHost("--plugin " + Quote(ORVELLA_BAD_PLUGIN_PATH) + " " + PhoneArg(),
+                              std::string("ORVELLA_BAD_PLUGIN=") + GetParam().mode);
+  EXPECT_EQ(r.exitCode, 5) << r.output;
+  EXPECT_NE(r.output.find("orvella-host: the plug-in failed the protocol: "), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find(GetParam().message), std::string::npos) << r.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ProtocolFailure,
+    ::testing::Values(ProtocolCase{"count", "request 255 answered 0 services"},
+                      ProtocolCase{"unknown-id", "asks for service id 99"},
+                      ProtocolCase{"refuse", "position 4 was answered 0x8FFFFFFF"},
+                      ProtocolCase{"endless", "hand-overs request 0 still answered 0x00000015"},
+                      ProtocolCase{"descriptor", "request 2 answered 0 instead of 76"},
+                      ProtocolCase{"version", "request 3 answered 3"},
+                      ProtocolCase{"resource", "answered 50 after announcing 100 bytes"},
+                      ProtocolCase{"huge", "more than the host accepts"},
+                      ProtocolCase{"main", "DoPluginMain answered 0x00000000"}),
+    [](const auto& param) {
+      std::string n = param.param.mode;
+      for (char& c : n) if (c == '-') c = '_';
+      return n;
+    });
+
+TEST_F(HostEndToEnd, LoadFailuresAreReported) {
+  RunResult r = RunHost("--plugin " + Quote(dir_.Path() + "none.so") + " " + PhoneArg());
+  EXPECT_EQ(r.exitCode, 4) << r.output;
+  EXPECT_NE(r.output.find("cannot load the plug-in"), std::string::npos) << r.output;
+  r = RunHost("--plugin " + Quote(phone_) + " " + PhoneArg());  // not a library
+  EXPECT_EQ(r.exitCode, 4) << r.output;
+  r = RunHost("--plugin " + Quote(ORVELLA_NO_INIT_PLUGIN_PATH) + " " + PhoneArg());
+  EXPECT_EQ(r.exitCode, 4) << r.output;
+  EXPECT_NE(r.output.find("does not export Initialize"), std::string::npos) << r.output;
+}
+
+TEST_F(HostEndToEnd, PhoneAndOptionProblems) {
+  const std::string odd = dir_.Path() + "odd.bin";
+  { std::ofstream(odd) << "not a phone"; }
+  RunResult r = RunHost("--plugin " + Quote(ORVELLA_PLUGIN_PATH) + " --phone " + Quote(odd));
+  EXPECT_EQ(r.exitCode, 3) << r.output;
+  EXPECT_NE(r.output.find("is not a virtual phone"), std::string::npos) << r.output;
+  r = RunHost("--fail-read 0");
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  r = RunHost("--read-file-fault sideways");
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  r = RunHost("--bogus");
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_NE(r.output.find("unknown option \"--bogus\""), std::string::npos);
+  r = RunHost("--help");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.output.find("--close-after-ms"), std::string::npos);
+}
+
+}  // namespace
