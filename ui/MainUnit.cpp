@@ -30,6 +30,7 @@
 #include "image/BlankCheck.h"
 #include "image/Export.h"
 #include "image/FileIO.h"
+#include "plugin/WorkFolder.h"
 #include "settings/SettsMng.h"
 #include "settings/WindowSettings.h"
 #include "ui/CoolListView.h"
@@ -88,7 +89,7 @@ QStringList QtNameFilters(const QString& filter) {
   return result;
 }
 
-TReraradForm::TReraradForm(const HostServiceTable* host, QWidget* parent)
+TReraradForm::TReraradForm(const DeviceServiceTable* host, QWidget* parent)
     : QDialog(parent), fHost(host != nullptr ? host : &fNoHost) {
   setObjectName(QStringLiteral("ReraradForm"));
   setWindowTitle(QString::fromLatin1(kCaption));
@@ -412,7 +413,9 @@ void TReraradForm::FormCreate() {
   memo.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
   MyMemo->setPalette(memo);
 
-  fWorkFolder = PathBytes(QCoreApplication::applicationDirPath());
+  // The folder of the executable, or the per-user folder the host also falls back to.
+  fWorkFolder = orvella::WorkFolder();
+  if (fWorkFolder.empty()) fWorkFolder = PathBytes(QCoreApplication::applicationDirPath());
   if (fWorkFolder.empty() || fWorkFolder.back() != '/') fWorkFolder += '/';
   fTempImagePath = fWorkFolder + kTempImageName;
 

@@ -73,7 +73,7 @@ class TReraradForm : public QDialog, public DeviceWindow {
  public:
   // `host` is the host's service table, read at every device command; without one the
   // device commands end at their first host call.
-  explicit TReraradForm(const HostServiceTable* host = nullptr, QWidget* parent = nullptr);
+  explicit TReraradForm(const DeviceServiceTable* host = nullptr, QWidget* parent = nullptr);
   ~TReraradForm() override;
 
   // The hex window whose two views follow the list cursor (created after this window).
@@ -226,8 +226,8 @@ class TReraradForm : public QDialog, public DeviceWindow {
   TCoolListView* fListView = nullptr;  // child of this window
   THexForm* fHexForm = nullptr;        // not owned
   std::unique_ptr<TSettingsManager> fSettings;
-  HostServiceTable fNoHost;
-  const HostServiceTable* fHost = nullptr;
+  DeviceServiceTable fNoHost;
+  const DeviceServiceTable* fHost = nullptr;
   std::unique_ptr<DeviceCommands> fDevice;
   QStandardItemModel* fHeaderModel = nullptr;
   std::string fWorkFolder;

@@ -5,7 +5,7 @@
 
 namespace orvella::testing {
 
-PluginStartUp::PluginStartUp(const HostServiceTable* host) {
+PluginStartUp::PluginStartUp(const DeviceServiceTable* host) {
   Main = std::make_unique<TReraradForm>(host);
   Hex = std::make_unique<THexForm>();
   Main->SetHexForm(Hex.get());

@@ -15,7 +15,7 @@
 namespace orvella::testing {
 
 struct PluginStartUp {
-  explicit PluginStartUp(const HostServiceTable* host = nullptr);
+  explicit PluginStartUp(const DeviceServiceTable* host = nullptr);
   ~PluginStartUp();
   PluginStartUp(const PluginStartUp&) = delete;
   PluginStartUp& operator=(const PluginStartUp&) = delete;

@@ -760,7 +760,7 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   std::string error;
   ASSERT_TRUE(WriteSampleImage(image, error)) << error;
   std::uint8_t stopFlag = 0;
-  HostServiceTable host;
+  DeviceServiceTable host;
   host.connect = ConnectMovingTheCursor;
   host.endSession = CountEndSession;
   host.stopFlag = &stopFlag;
@@ -819,7 +819,7 @@ TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
   ASSERT_TRUE(WriteSampleImage(image, error)) << error;
   const QByteArray original = ReadAll(QString::fromStdString(image));
   std::uint8_t stopFlag = 0;
-  HostServiceTable host;
+  DeviceServiceTable host;
   host.connect = ConnectOk;
   host.identify = IdentifyChip;
   host.readRange = ReadAsZeros;
