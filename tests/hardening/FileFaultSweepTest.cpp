@@ -103,23 +103,23 @@ std::string CaseName(const ::testing::TestParamInfo<SweepCase>& info) {
          (info.param.fault == Fault::Read ? "ReadFails" : "WriteFails");
 }
 
-// A 4 MiB chip (16 blocks): BOOT 1, PIT 1, A 3, B 2, C to the end (9). Mostly erased so
+// A 2 MiB chip (8 blocks): BOOT 1, PIT 1, A 3, B 1, C to the end (2). Mostly erased so
 // that the blank check reads whole partitions; the bytes set below make BOOT, A (in its
-// spare data only) and C (in its fifth block) non-blank, so the check also stops early.
+// spare data only) and C (in its second block) non-blank, so the check also stops early.
 class FileFaultSweep : public ::testing::TestWithParam<SweepCase> {
  protected:
   void SetUp() override {
     image = dir.File("user image.bin");
     std::string error;
     ASSERT_TRUE(WriteFullImage(
-        image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"A", 3}, {"B", 2}, {"C", kRest}},
+        image, ImageSpec{2, {{"BOOT", 1}, {"PIT", 1}, {"A", 3}, {"B", 1}, {"C", kRest}},
                          ImageFill::Erased},
         error))
         << error;
-    const std::uint64_t spareStart = 16ull * kBlockSize;
+    const std::uint64_t spareStart = 8ull * kBlockSize;
     test::WriteBytesAt(image, 100, {0x00});
     test::WriteBytesAt(image, spareStart + (4ull * kBlockSize) / 32 + 3, {0x12});
-    test::WriteBytesAt(image, 11ull * kBlockSize + 7, {0x5A, 0xA5});
+    test::WriteBytesAt(image, 7ull * kBlockSize + 7, {0x5A, 0xA5});
     original = ReadFile(image);
     std::filesystem::create_directory(dir.Path() / "out");
     out = (dir.Path() / "out").string();
