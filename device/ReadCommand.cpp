@@ -12,6 +12,14 @@ constexpr std::size_t kTransferBufferSize = 0x10000;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// The host's data files live only until the injection that follows their read; a read
+// that failed or was stopped half-way may have left them partly written.
+void DeleteHostDataFiles(const std::string& folder) {
+  DeleteFileAt(folder + kHostReadFileName);
+  DeleteFileAt(folder + kHostMainFileName);
+  DeleteFileAt(folder + kHostSpareFileName);
+}
+
 }  // namespace
 
 void DeviceCommands::ReadPartitionsCommand() {
@@ -30,6 +38,7 @@ void DeviceCommands::ReadPartitionsCommand() {
       const std::string name = m.PartitionRows[k].PartitionName;
       if (!HostReadRange(r.MainOffset, r.MainLength, kTransferTag, nullptr, -1, 1, g) ||
           !InjectReadDataIntoTheImageFileRAM(r.MainOffset, r.MainLength, name)) {
+        DeleteHostDataFiles(window_.WorkFolder());
         EndCommand();
         return;
       }
@@ -40,6 +49,7 @@ void DeviceCommands::ReadPartitionsCommand() {
     window_.GaugeSetMax(MainAndSpareBytes(r.MainLength));
     if (!HostReadRange(r.MainOffset, r.MainLength, kTransferTag, nullptr, -1, 1, g) ||
         !InjectReadDataIntoTheImageFileRAM(r.MainOffset, r.MainLength, name)) {
+      DeleteHostDataFiles(window_.WorkFolder());
       EndCommand();
       return;
     }
@@ -76,9 +86,7 @@ bool DeviceCommands::InjectReadDataIntoTheImageFileRAM(std::uint32_t mAddr, std:
     if (injected) unsavedDeviceData_ = true;
   }
 
-  DeleteFileAt(folder + kHostReadFileName);
-  DeleteFileAt(folder + kHostMainFileName);
-  DeleteFileAt(folder + kHostSpareFileName);
+  DeleteHostDataFiles(folder);
   window_.SetStatusText(0, "");
   window_.ProcessMessages();
   return ok;
