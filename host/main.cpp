@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QFormLayout>
 #include <QLabel>
 #include <QTimer>
@@ -16,6 +17,7 @@
 
 #include "host/HostServicesImpl.h"
 #include "host/PluginLibrary.h"
+#include "host/ScriptRunner.h"
 #include "host/VirtualPhone.h"
 #include "plugin/WorkFolder.h"
 
@@ -23,7 +25,14 @@ namespace {
 
 using namespace orvella;
 
-enum ExitCode { kOk = 0, kUsage = 2, kPhoneError = 3, kLoadError = 4, kProtocolError = 5 };
+enum ExitCode {
+  kOk = 0,
+  kUsage = 2,
+  kPhoneError = 3,
+  kLoadError = 4,
+  kProtocolError = 5,
+  kScriptError = 6,
+};
 
 constexpr const char* kUsageText =
     "usage: orvella-host [options]\n"
@@ -32,6 +41,9 @@ constexpr const char* kUsageText =
     "                         folder, made on first use: 256 MiB with a partition table)\n"
     "  --image PATH           full image file to work on\n"
     "  --close-after-ms N     close the plug-in's window after N milliseconds\n"
+    "  --script FILE          drive the plug-in's window by the commands in FILE, then close\n"
+    "                         it; exit code 6 when a command fails (see host/ScriptRunner.h)\n"
+    "  --script-timeout-ms N  give up a script after N milliseconds (default 600000)\n"
     "faults of the virtual phone:\n"
     "  --fail-connect         the phone never connects\n"
     "  --unrecognised-chip    identify reports page size 0\n"
@@ -45,6 +57,8 @@ struct Options {
   std::string Phone;
   std::string Image;
   long CloseAfterMs = -1;
+  std::string Script;
+  long ScriptTimeoutMs = 600000;
   PhoneFaults Faults;
 };
 
@@ -88,6 +102,11 @@ int ParseOptions(int argc, char** argv, Options& o) {
     } else if (a == "--close-after-ms") {
       if (!number(n)) return Usage("--close-after-ms needs a number");
       o.CloseAfterMs = static_cast<long>(n);
+    } else if (a == "--script") {
+      if (!value(o.Script)) return Usage("--script needs a file");
+    } else if (a == "--script-timeout-ms") {
+      if (!number(n) || n == 0 || n > 86400000) return Usage("--script-timeout-ms needs a number from 1");
+      o.ScriptTimeoutMs = static_cast<long>(n);
     } else if (a == "--fail-connect") {
       o.Faults.FailConnect = true;
     } else if (a == "--unrecognised-chip") {
@@ -111,7 +130,25 @@ int ParseOptions(int argc, char** argv, Options& o) {
       return Usage("unknown option \"" + a + "\"");
     }
   }
+  if (!o.Script.empty() && o.CloseAfterMs >= 0)
+    return Usage("--script and --close-after-ms exclude each other");
   return -1;
+}
+
+bool ReadScript(const std::string& path, std::string& text, std::string& error) {
+  QFile f(QString::fromStdString(path));
+  if (!f.open(QIODevice::ReadOnly)) {
+    error = "cannot read the script \"" + path + "\": " + f.errorString().toStdString();
+    return false;
+  }
+  // A script is a short list of commands; anything larger is not one.
+  constexpr qint64 kMaxScript = 1 << 20;
+  if (f.size() > kMaxScript) {
+    error = "the script \"" + path + "\" is larger than 1 MiB";
+    return false;
+  }
+  text = f.readAll().toStdString();
+  return true;
 }
 
 std::string ExecutableFolder() {
@@ -191,6 +228,18 @@ int main(int argc, char** argv) {
   SetHostPhone(&phone);
 
   QApplication app(argc, argv);
+  std::unique_ptr<ScriptRunner> runner;
+  if (!o.Script.empty()) {
+    std::string text;
+    ScriptRunner::Options so;
+    so.TimeoutMs = static_cast<int>(o.ScriptTimeoutMs);
+    so.StopFlag = HostStopFlag();
+    runner = std::make_unique<ScriptRunner>(so);
+    if (!ReadScript(o.Script, text, error) || !runner->Load(text, o.Script, error)) {
+      std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
+      return kScriptError;
+    }
+  }
   PluginLibrary plugin;
   if (!plugin.Load(o.Plugin, error)) {
     std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
@@ -206,7 +255,22 @@ int main(int argc, char** argv) {
   hostWindow->show();
 
   if (o.CloseAfterMs >= 0) CloseModalSoon(static_cast<int>(std::min(o.CloseAfterMs, 86400000L)));
+  if (runner) runner->Start();
   const std::uint32_t answer = plugin.RunMain(HostStopFlag());
+  int scriptResult = kOk;
+  if (runner) {
+    for (const std::string& box : runner->ErrorBoxes())
+      std::fprintf(stderr, "orvella-host: error box: %s\n", box.c_str());
+    if (runner->Failed()) {
+      std::fprintf(stderr, "orvella-host: %s\n", runner->Error().c_str());
+      scriptResult = kScriptError;
+    } else if (!runner->Finished()) {
+      std::fprintf(stderr, "orvella-host: %s: the plug-in's window closed before the script ended\n",
+                   o.Script.c_str());
+      scriptResult = kScriptError;
+    }
+    runner.reset();
+  }
   phone.EndSession();
   hostWindow.reset();
   plugin.Unload();
@@ -216,5 +280,5 @@ int main(int argc, char** argv) {
                  answer);
     return kProtocolError;
   }
-  return kOk;
+  return scriptResult;
 }
