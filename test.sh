@@ -25,6 +25,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DORVELLA_SANITIZE=ON
 
+echo "== Debian package =="
+./scripts/test-package.sh
+
 if [ -x fuzz/run.sh ]; then
   echo "== Bounded fuzzing =="
   ORVELLA_FUZZ_SECONDS=${ORVELLA_FUZZ_SECONDS:-60} ./fuzz/run.sh

@@ -26,7 +26,4 @@ struct DeviceServiceTable {
   std::uint8_t* stopFlag = nullptr;
 };
 
-// A host result means success when its low byte is non-zero.
-constexpr bool HostSucceeded(std::uint32_t result) { return (result & 0xFFu) != 0; }
-
 }  // namespace orvella

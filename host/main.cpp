@@ -17,6 +17,7 @@
 
 #include "host/HostServicesImpl.h"
 #include "host/PluginLibrary.h"
+#include "host/PluginPath.h"
 #include "host/ScriptRunner.h"
 #include "host/VirtualPhone.h"
 #include "plugin/WorkFolder.h"
@@ -36,7 +37,8 @@ enum ExitCode {
 
 constexpr const char* kUsageText =
     "usage: orvella-host [options]\n"
-    "  --plugin PATH          plug-in library (default: liborvella.so beside orvella-host)\n"
+    "  --plugin PATH          plug-in library (default: liborvella.so beside orvella-host,\n"
+    "                         else the installed one)\n"
     "  --phone FILE           virtual phone image (default: orvella-phone.nand in the work\n"
     "                         folder, made on first use: 256 MiB with a partition table)\n"
     "  --image PATH           full image file to work on\n"
@@ -200,7 +202,19 @@ void CloseModalSoon(int delayMs) {
 int main(int argc, char** argv) {
   Options o;
   if (const int code = ParseOptions(argc, argv, o); code >= 0) return code;
-  if (o.Plugin.empty()) o.Plugin = ExecutableFolder() + "liborvella.so";
+  if (o.Plugin.empty()) {
+    const std::string exeFolder = ExecutableFolder();
+    o.Plugin = FindDefaultPlugin(exeFolder, [](const std::string& path) {
+      std::error_code ec;
+      return std::filesystem::is_regular_file(path, ec);
+    });
+    if (o.Plugin.empty()) {
+      const std::vector<std::string> tried = DefaultPluginCandidates(exeFolder);
+      std::fprintf(stderr, "orvella-host: no plug-in found at %s or %s\n", tried[0].c_str(),
+                   tried[1].c_str());
+      return kLoadError;
+    }
+  }
 
   const std::string workFolder = WorkFolder();
   if (workFolder.empty()) {

@@ -116,7 +116,9 @@ std::int64_t ImageModel::TotalEffectiveBlocks() const {
 
 void ImageModel::SetMarked(std::size_t k, bool marked) {
   PartitionItems.Items.at(k).Selected = marked;
-  PartitionRows.at(k).CheckedType = marked ? "+" : "";
+  // assign/clear rather than operator= on a literal: GCC 12 at -O3 warns falsely there.
+  std::string& mark = PartitionRows.at(k).CheckedType;
+  if (marked) mark.assign(1, '+'); else mark.clear();
 }
 
 bool ImageModel::IsMarked(std::size_t k) const { return PartitionItems.Items.at(k).Selected; }
@@ -272,7 +274,7 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
     row.Blocks = entry.EntrySize == 0xFFFFFFFFu ? TotalBlocks - entry.EntryBase : entry.EntrySize;
     row.AddressRange = AddressRangeText(row.BegBlock, row.Blocks);
     row.PartitionSize = PartitionSizeText(row.Blocks);
-    row.CheckedType = item.Selected ? "+" : "";
+    row.CheckedType.clear();  // no row is marked right after a load
 
     item.Values[0] = &row.Position;
     item.Values[1] = &row.CheckedType;

@@ -31,9 +31,18 @@ std::string PerUserFolder(const WorkFolderInputs& in) {
 
 }  // namespace
 
+bool IsSystemFolder(const std::string& folder, const std::string& installFolder) {
+  const std::string f = WithSlash(folder);
+  for (const char* root : {"/usr/", "/bin/", "/sbin/"})
+    if (f.rfind(root, 0) == 0) return true;
+  return !installFolder.empty() && f == WithSlash(installFolder);
+}
+
 std::string ChooseWorkFolder(const WorkFolderInputs& in) {
   const std::string exeFolder = FolderOf(in.ExecutablePath);
-  if (!exeFolder.empty() && in.IsWritable && in.IsWritable(exeFolder)) return exeFolder;
+  if (!exeFolder.empty() && !IsSystemFolder(exeFolder, in.InstallFolder) && in.IsWritable &&
+      in.IsWritable(exeFolder))
+    return exeFolder;
   return PerUserFolder(in);
 }
 
@@ -46,6 +55,9 @@ std::string WorkFolder() {
     return ::access(folder.c_str(), W_OK | X_OK) == 0;
   };
   in.Environment = [](const char* name) -> const char* { return std::getenv(name); };
+#ifdef ORVELLA_INSTALL_BINDIR
+  in.InstallFolder = ORVELLA_INSTALL_BINDIR;
+#endif
   const std::string folder = ChooseWorkFolder(in);
   if (folder == FolderOf(in.ExecutablePath)) return folder;
   std::filesystem::create_directories(folder, ec);

@@ -1,7 +1,8 @@
 #pragma once
 // The work folder that plug-in and host share for their temporary and data files: the
 // folder of the process's executable, or a per-user folder when that one is not
-// writable. Both sides call the same helper, so they always agree.
+// writable or is a system folder (an installed program never writes beside itself,
+// not even as root). Both sides call the same helper, so they always agree.
 
 #include <functional>
 #include <string>
@@ -13,7 +14,11 @@ struct WorkFolderInputs {
   std::string ExecutablePath;                                // e.g. /proc/self/exe resolved
   std::function<bool(const std::string&)> IsWritable;        // folder test
   std::function<const char*(const char*)> Environment;       // getenv-like
+  std::string InstallFolder;  // where an install puts the executables, e.g. /opt/x/bin
 };
+
+// True for folders under /usr/, /bin/ and /sbin/, and for `installFolder`.
+bool IsSystemFolder(const std::string& folder, const std::string& installFolder);
 
 // Folder with a trailing '/'. The per-user fallback is $XDG_DATA_HOME/orvella/ or
 // ~/.local/share/orvella/; it is not created here.

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils fonts-liberation
-  time file dpkg-dev
+  time file dpkg-dev desktop-file-utils
 )
 
 missing=()

@@ -1,8 +1,11 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "host/PluginPath.h"
 #include "tests/host/PhoneFixture.h"
 
 namespace {
@@ -16,8 +19,9 @@ struct RunResult {
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
-RunResult RunHost(const std::string& args, const std::string& env = "") {
-  const std::string cmd = env + " " + Quote(ORVELLA_HOST_PATH) + " " + args + " 2>&1";
+RunResult RunHost(const std::string& args, const std::string& env = "",
+                  const std::string& host = ORVELLA_HOST_PATH) {
+  const std::string cmd = env + " " + Quote(host) + " " + args + " 2>&1";
   RunResult r;
   FILE* pipe = ::popen(cmd.c_str(), "r");
   if (!pipe) return r;
@@ -112,6 +116,38 @@ TEST_F(HostEndToEnd, PhoneAndOptionProblems) {
   r = RunHost("--help");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.output.find("--close-after-ms"), std::string::npos);
+}
+
+// The host copied into an installed layout finds the plug-in in the library folder,
+// prefers one beside itself, and names both places when neither has one.
+TEST_F(HostEndToEnd, FindsThePluginInAnInstalledLayout) {
+  namespace fs = std::filesystem;
+  const std::string bin = dir_.Path() + "root/usr/bin/";
+  const std::string host = bin + "orvella-host";
+  const std::vector<std::string> places = orvella::DefaultPluginCandidates(bin);
+  ASSERT_EQ(places.size(), 2u);
+  fs::create_directories(bin);
+  fs::create_directories(fs::path(places[1]).parent_path());
+  fs::copy_file(ORVELLA_HOST_PATH, host);
+  fs::copy_file(ORVELLA_PLUGIN_PATH, places[1]);
+  const std::string args = PhoneArg() + " --close-after-ms 200";
+
+  RunResult r = RunHost(args, "", host);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(r.output.find("orvella-host:"), std::string::npos) << r.output;
+
+  fs::copy_file(ORVELLA_NO_INIT_PLUGIN_PATH, places[0]);
+  r = RunHost(args, "", host);
+  EXPECT_EQ(r.exitCode, 4) << r.output;
+  EXPECT_NE(r.output.find("\"" + places[0] + "\" is not a plug-in"), std::string::npos) << r.output;
+
+  fs::remove(places[0]);
+  fs::remove(places[1]);
+  r = RunHost(args, "", host);
+  EXPECT_EQ(r.exitCode, 4) << r.output;
+  EXPECT_NE(r.output.find("no plug-in found at " + places[0] + " or " + places[1]),
+            std::string::npos)
+      << r.output;
 }
 
 }  // namespace

@@ -42,6 +42,44 @@ TEST(WorkFolder, PerUserFolderWhenNotWritable) {
   EXPECT_EQ(noHome.back(), '/');
 }
 
+// Installed programs never write beside themselves, even when they could (as root).
+struct FolderCase {
+  const char* executable;
+  const char* installFolder;
+  bool usesExecutableFolder;
+};
+
+class InstalledExecutable : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(InstalledExecutable, ChoosesThePerUserFolderForSystemFolders) {
+  const FolderCase& c = GetParam();
+  WorkFolderInputs in;
+  in.ExecutablePath = c.executable;
+  in.InstallFolder = c.installFolder;
+  in.IsWritable = [](const std::string&) { return true; };
+  in.Environment = [](const char* name) -> const char* {
+    return std::string(name) == "HOME" ? "/home/u" : nullptr;
+  };
+  const std::string exe = c.executable;
+  const std::string exeFolder = exe.substr(0, exe.rfind('/') + 1);
+  EXPECT_EQ(ChooseWorkFolder(in),
+            c.usesExecutableFolder ? exeFolder : std::string("/home/u/.local/share/orvella/"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, InstalledExecutable,
+    ::testing::Values(FolderCase{"/usr/bin/orvella-host", "", false},
+                      FolderCase{"/usr/local/bin/orvella-host", "", false},
+                      FolderCase{"/usr/lib/flasher/flasher", "", false},
+                      FolderCase{"/bin/orvella-host", "", false},
+                      FolderCase{"/sbin/orvella-host", "", false},
+                      FolderCase{"/opt/orvella/bin/orvella-host", "/opt/orvella/bin", false},
+                      FolderCase{"/opt/orvella/bin/orvella-host", "/opt/orvella/bin/", false},
+                      FolderCase{"/opt/orvella/bin/orvella-host", "/opt/other/bin", true},
+                      FolderCase{"/opt/orvella/bin/sub/orvella-host", "/opt/orvella/bin", true},
+                      FolderCase{"/usrdata/bin/orvella-host", "", true},
+                      FolderCase{"/home/u/orvella/build/bin/orvella-host", "/usr/local/bin", true}));
+
 TEST(WorkFolder, ThisProcessUsesItsExecutableFolder) {
   const std::string folder = orvella::WorkFolder();
   ASSERT_FALSE(folder.empty());

@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Times Orvella's whole-image save, export of all partitions, blank check and load on a
+# sample image of 1 GiB of main data against dd and cat measured in the same run, and
+# its peak memory against the tool at rest. Prints one table; exits 1 when a target is
+# missed. ORVELLA_BENCH_RUNS sets the runs per timing (default 7).
+#
+# Each timing is taken as wall time and as CPU time (user + system of the command and
+# its children). The table shows the medians of both; the ratio that is checked is the
+# one of the CPU medians, because on a shared machine the wall time mostly measures
+# the neighbours. Orvella and its baseline always run back to back.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+./scripts/install-deps.sh
+
+build=$root/build-bench
+out=$root/bench/out
+runs=${ORVELLA_BENCH_RUNS:-7}
+BS=262144
+
+echo "Building (Release) in $build ..." >&2
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVELLA_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target orvella_cli orvella_bench_helper >/dev/null
+orv=$build/bin/orvella
+helper=$build/bin/orvella_bench_helper
+
+mkdir -p "$out"
+cd "$out"
+
+names=(BOOT PIT CSC EFS SBL PARAM KERNEL FACTORYFS DBDATA CACHE DATA)
+sizes=(2 1 6 8 4 8 30 1200 400 200 rest)
+table=""
+for i in "${!names[@]}"; do table+="${table:+,}${names[$i]}:${sizes[$i]}"; done
+
+# Samples are kept between runs; each is made under a temporary name first, and a
+# note beside it says what made it.
+make_sample() {  # FILE CHIP_MIB FILL
+  [ -f "$1" ] && [ -f "$1.made-by" ] && return 0
+  echo "Making $1 ($2 MiB of main data, fill $3) ..." >&2
+  if "$orv" mkimage "$1.part" --chip-mib "$2" --table "$table" --fill "$3" >/dev/null 2>&1; then
+    echo "orvella mkimage" > "$1.made-by"
+  else
+    "$helper" mkimage "$1.part" "$2" "$table" "$3"
+    echo "the bench helper (orvella mkimage failed or is not built yet)" > "$1.made-by"
+  fi
+  mv "$1.part" "$1"
+}
+make_sample sample.bin 1024 pattern
+make_sample blank.bin 1024 ff
+make_sample small.bin 64 zero
+make_sample big.bin 3904 zero
+made_by=$(cat sample.bin.made-by)
+
+if "$orv" list small.bin >/dev/null 2>&1; then
+  loader=("$orv" list)
+else
+  loader=("$helper" load)
+fi
+
+echo "Warming the page cache ..." >&2
+cat sample.bin blank.bin small.bin > /dev/null
+"${loader[@]}" big.bin > /dev/null
+
+measure() {  # runs "$@" with output discarded; prints "WALL CPU" in seconds
+  # `times` must run in this shell, not in a pipeline's subshell, to see the children.
+  local t0 t1 c0 c1
+  times > "$out/.times"
+  c0=$(tail -1 "$out/.times")
+  t0=$EPOCHREALTIME
+  "$@" > /dev/null
+  t1=$EPOCHREALTIME
+  times > "$out/.times"
+  c1=$(tail -1 "$out/.times")
+  awk -v a="$t0" -v b="$t1" -v c0="$c0" -v c1="$c1" '
+    function secs(t,   m) { m = t; sub(/m.*/, "", m); sub(/^[0-9]+m/, "", t); sub(/s$/, "", t); return m * 60 + t }
+    BEGIN { split(c0, x, " "); split(c1, y, " ")
+            printf "%.4f %.4f\n", b - a, secs(y[1]) + secs(y[2]) - secs(x[1]) - secs(x[2]) }'
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+image_size=$(stat -c %s sample.bin)
+total_blocks=$(( image_size / 528 * 512 / BS ))
+main_bytes=$(( total_blocks * BS ))
+
+dd_partitions() {  # the bytes `export --mode full --all` writes, copied by dd
+  local base=0 blocks m l s f i
+  for i in "${!names[@]}"; do
+    blocks=${sizes[$i]}
+    [ "$blocks" = rest ] && blocks=$(( total_blocks - base ))
+    m=$(( base * BS )); l=$(( blocks * BS )); s=$(( main_bytes + m / 32 ))
+    f=dd-parts/p$(printf %012X "$m")_${names[$i]}.bin
+    dd if=sample.bin of="$f" bs=256K iflag=skip_bytes,count_bytes skip=$m count=$l status=none
+    dd if=sample.bin of="$f" bs=256K iflag=skip_bytes,count_bytes skip=$s count=$(( l / 32 )) \
+       oflag=append conv=notrunc status=none
+    base=$(( base + blocks ))
+  done
+}
+
+clean() { rm -rf copy.bin dd-copy.bin parts dd-parts; mkdir -p parts dd-parts; }
+
+# The copies must be the same bytes before their times mean anything.
+clean
+"$orv" save-image sample.bin copy.bin > /dev/null
+dd if=sample.bin of=dd-copy.bin bs=256K status=none
+cmp -s copy.bin dd-copy.bin || { echo "save-image and dd differ" >&2; exit 1; }
+"$orv" export sample.bin --mode full --all --prefix parts/p > /dev/null
+dd_partitions
+diff -rq parts dd-parts >/dev/null || { echo "export and dd differ" >&2; exit 1; }
+
+echo "Timing ($runs runs each) ..." >&2
+clean
+sync
+declare -A times=()
+record() {  # KEY COMMAND...: appends "WALL CPU" of one run to times[KEY]
+  local key=$1; shift
+  times[$key]+="$(measure "$@")"$'\n'
+}
+for ((r = 0; r < runs; r++)); do
+  clean; record save_o "$orv" save-image sample.bin copy.bin
+  clean; record save_b dd if=sample.bin of=dd-copy.bin bs=256K status=none
+  clean; record exp_o "$orv" export sample.bin --mode full --all --prefix parts/p
+  clean; record exp_b dd_partitions
+done
+# Reads apart from the copies, so that their write-back does not run meanwhile.
+clean
+sync
+for ((r = 0; r < runs; r++)); do
+  record blank_o "$orv" blank blank.bin
+  record blank_b cat blank.bin
+done
+for ((r = 0; r < 3 * runs; r++)); do
+  record load_big "${loader[@]}" big.bin
+  record load_small "${loader[@]}" small.bin
+done
+
+peak_kib() {  # peak resident set of "$@" in KiB, from /usr/bin/time -v
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
+}
+rest_kib=$(peak_kib "$orv" --version)
+clean; exp_kib=$(peak_kib "$orv" export sample.bin --mode full --all --prefix parts/p)
+clean; save_kib=$(peak_kib "$orv" save-image sample.bin copy.bin)
+blank_kib=$(peak_kib "$orv" blank blank.bin)
+clean
+
+failed=0
+column_median() {  # KEY FIELD(1 wall, 2 cpu)
+  awk -v f="$2" 'NF { print $f }' <<<"${times[$1]}" | median
+}
+row_time() {  # LABEL ORVELLA-KEY BASELINE-KEY LIMIT
+  local ow oc bw bc ratio verdict
+  ow=$(column_median "$2" 1); oc=$(column_median "$2" 2)
+  bw=$(column_median "$3" 1); bc=$(column_median "$3" 2)
+  ratio=$(awk -v o="$oc" -v b="$bc" 'BEGIN { printf "%.2f", (b > 0 ? o / b : 0) }')
+  if [ "$4" = "-" ]; then
+    verdict="(none)"
+  elif awk -v r="$ratio" -v l="$4" 'BEGIN { exit !(r <= l) }'; then
+    verdict="<= $4 ok"
+  else
+    verdict="<= $4 MISSED"; failed=1
+  fi
+  printf "| %-50s | %7.3f s %7.3f s | %7.3f s %7.3f s | %5s | %-13s |\n" \
+    "$1" "$oc" "$ow" "$bc" "$bw" "$ratio" "$verdict"
+}
+row_memory() {  # LABEL KIB
+  local above=$(( $2 - rest_kib )) verdict
+  if (( above <= 2048 )); then verdict="<= +2048 ok"; else verdict="<= +2048 MISSED"; failed=1; fi
+  printf "| %-50s | %17s | %17s | %5s | %-13s |\n" \
+    "$1" "$2 KiB" "$rest_kib KiB" "+$above" "$verdict"
+}
+
+echo
+echo "Sample: $(numfmt --to=iec-i --suffix=B "$image_size") image ($total_blocks blocks, ${#names[@]} partitions), made by $made_by."
+echo "Load timed with: ${loader[*]##*/}. Medians of $runs runs (load: $((3 * runs))); load average now: $(cut -d' ' -f1-3 /proc/loadavg)."
+printf "| %-50s | %-17s | %-17s | %5s | %-13s |\n" "operation / baseline" "orvella cpu  wall" "baseline cpu wall" "ratio" "target"
+printf "|%s|%s|%s|%s|%s|\n" "$(printf -- '-%.0s' {1..52})" "-------------------" "-------------------" "-------" "---------------"
+row_time "save whole image / dd bs=256K" save_o save_b 1.15
+row_time "export all partitions, full / dd of same bytes" exp_o exp_b 1.15
+row_time "blank check, all-0xFF image / cat IMAGE >/dev/null" blank_o blank_b 1.3
+row_time "load 3.9 GiB sparse image / load 64 MiB image" load_big load_small -
+row_memory "peak RSS: export all, full / orvella at rest" "$exp_kib"
+row_memory "peak RSS: save whole image / orvella at rest" "$save_kib"
+row_memory "peak RSS: blank check / orvella at rest" "$blank_kib"
+exit $failed

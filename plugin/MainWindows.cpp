@@ -1,0 +1,84 @@
+// The plug-in's two windows behind the frame's seam: the main window TReraradForm and the
+// hex window THexForm, created at library start-up in that order and destroyed in reverse.
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QString>
+
+#include "device/HostServiceTable.h"
+#include "plugin/PluginWindows.h"
+#include "ui/HexWindowUnit.h"
+#include "ui/MainUnit.h"
+
+namespace orvella {
+
+namespace {
+
+// The one main window; the host's status texts go to it.
+TReraradForm* g_statusWindow = nullptr;
+
+void ORVELLA_STDCALL PluginStatusText(std::uint32_t, std::int32_t panel, const char16_t* text) {
+  if (g_statusWindow == nullptr) return;
+  const QString value = text != nullptr ? QString::fromUtf16(text) : QString();
+  g_statusWindow->SetStatusText(panel, value.toStdString());
+}
+
+class MainWindows final : public PluginWindows {
+ public:
+  explicit MainWindows(const PluginContext& context) : context_(context) {
+    device_.statusText = PluginStatusText;
+    device_.descriptor = context_.Descriptor;
+    main_ = std::make_unique<TReraradForm>(&device_);
+    hex_ = std::make_unique<THexForm>();
+    main_->SetHexForm(hex_.get());
+    g_statusWindow = main_.get();
+  }
+
+  ~MainWindows() override {
+    g_statusWindow = nullptr;
+    main_->SetHexForm(nullptr);
+    hex_.reset();
+    main_.reset();
+  }
+
+  MainWindows(const MainWindows&) = delete;
+  MainWindows& operator=(const MainWindows&) = delete;
+
+  void ReadSettings() override { main_->ReadSettings(); }
+  // The frame is known only once the window has been shown; the client size is the same
+  // at every opening, so the centring is too.
+  int MainWidth() const override { return main_->width(); }
+  int MainHeight() const override { return main_->height(); }
+  void MoveMain(int left, int top) override { main_->move(left, top); }
+  QPlainTextEdit* Memo() override { return main_->MyMemo; }
+  QProgressBar* Gauge() override { return main_->MyGauge; }
+
+  void SetStopFlagAddress(std::uint8_t* stopFlag) override {
+    device_.stopFlag = stopFlag;
+    // The host hands its services over after start-up, before the window opens.
+    if (const HostServiceTable* s = context_.Services) {
+      device_.connect = s->ConnectFn;
+      device_.identify = s->IdentifyFlashFn;
+      device_.readRange = s->ReadRangeFn;
+      device_.writeRange = s->WriteRangeFn;
+      device_.eraseRange = s->EraseRangeFn;
+      device_.endSession = s->EndSessionFn;
+    }
+  }
+
+  void ExecMain() override { main_->exec(); }
+
+ private:
+  PluginContext context_;
+  DeviceServiceTable device_;  // read by the device commands at every call
+  std::unique_ptr<TReraradForm> main_;
+  std::unique_ptr<THexForm> hex_;
+};
+
+}  // namespace
+
+std::unique_ptr<PluginWindows> CreatePluginWindows(const PluginContext& context) {
+  return std::make_unique<MainWindows>(context);
+}
+
+}  // namespace orvella

@@ -1,0 +1,876 @@
+#include "ui/MainUnit.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "image/BlankCheck.h"
+#include "image/Export.h"
+#include "image/FileIO.h"
+#include "plugin/WorkFolder.h"
+#include "settings/SettsMng.h"
+#include "settings/WindowSettings.h"
+#include "ui/CoolListView.h"
+#include "ui/HEXView.h"
+#include "ui/HexWindowUnit.h"
+
+namespace orvella {
+
+namespace {
+
+const char* const kCaption = "Processing Samsung i9000-like VESK Full Image Files. Plugin Version 1.04";
+
+struct HeaderSection {
+  const char* Text;
+  int Glyph;
+};
+constexpr HeaderSection kHeaderSections[5] = {
+    {"Position", GlyphList},
+    {"Selected", GlyphSelected},
+    {"Partition Name", GlyphName},
+    {"Address (Blocks) Range", GlyphAddress},
+    {"Size in Bytes (Blocks)", GlyphSize},
+};
+constexpr int kHeaderMinWidth = 50;
+// Widths a stored value is held to, so a damaged store cannot hide or blow up a column.
+constexpr int kHeaderMaxWidth = 10000;
+
+const char* const kSavePartitionMainCaption = "Save partition (\"main\" data only) into file...";
+const char* const kSavePartitionSpareCaption = "Save partition (\"spare\" data only) into file...";
+const char* const kSavePartitionFullCaption = "Save partition (full - main and spare) into file...";
+
+constexpr int kGaugeSteps = 10000;
+
+std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+void SetupFileDialog(QFileDialog& dialog, const QString& filter, int filterIndex) {
+  const QStringList filters = QtNameFilters(filter);
+  dialog.setNameFilters(filters);
+  if (filterIndex >= 1 && filterIndex <= filters.size()) dialog.selectNameFilter(filters[filterIndex - 1]);
+}
+
+}  // namespace
+
+QStringList QtNameFilters(const QString& filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  QStringList result;
+  for (qsizetype i = 0; i + 1 < parts.size() || (i < parts.size() && !parts[i].isEmpty()); i += 2) {
+    const QString name = parts[i].trimmed();
+    QString pattern = i + 1 < parts.size() ? parts[i + 1].trimmed() : QString();
+    if (pattern.isEmpty()) pattern = QStringLiteral("*");
+    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+    result << QStringLiteral("%1 (%2)").arg(name.isEmpty() ? QStringLiteral("Files") : name, pattern);
+  }
+  if (result.isEmpty()) result << QStringLiteral("All files (*)");
+  return result;
+}
+
+TReraradForm::TReraradForm(const DeviceServiceTable* host, QWidget* parent)
+    : QDialog(parent), fHost(host != nullptr ? host : &fNoHost) {
+  setObjectName(QStringLiteral("ReraradForm"));
+  setWindowTitle(QString::fromLatin1(kCaption));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  // Tahoma 8 points is an 11-pixel character height; the pixel size keeps it so at any DPI.
+  QFont font(QStringLiteral("Liberation Sans"));
+  font.setPixelSize(11);
+  setFont(font);
+  BuildControls();
+  resize(kDesignClientWidth, kDesignClientHeight);
+  FormCreate();
+}
+
+TReraradForm::~TReraradForm() {
+  // Hiding moves the focus, and the list repaints on focus changes: let that happen while
+  // the model still exists, then let nothing reach the members being destroyed.
+  MemoGroupBox->removeEventFilter(this);
+  hide();
+  fListView->SetpCoolItemsList(nullptr);
+  fListView->OnSelectionChange = nullptr;
+  fListView->OnDoubleClick = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Layout
+
+void TReraradForm::BuildControls() {
+  auto* top = new QVBoxLayout(this);
+  top->setContentsMargins(0, 0, 0, 0);
+  top->setSpacing(0);
+  top->addSpacing(10);
+
+  BuildListPanel();
+  auto* listRow = new QHBoxLayout;
+  listRow->setContentsMargins(8, 0, 8, 0);
+  listRow->addWidget(PartitionsListMainPanel);
+  top->addLayout(listRow, 1);
+
+  BuildMemoAndButtons();
+  top->addWidget(MemoAndButtonsHolder);
+  top->addSpacing(10);
+
+  BuildStatusBar();
+  top->addWidget(MyStatus);
+
+  BuildPopup();
+
+  setTabOrder(ReadSelectedBtn, FlashSelectedBtn);
+  setTabOrder(FlashSelectedBtn, EraseSelectedBtn);
+  setTabOrder(EraseSelectedBtn, CheckBlanks);
+  setTabOrder(CheckBlanks, ShowHideHexBtn);
+  setTabOrder(ShowHideHexBtn, CreateList);
+  setTabOrder(CreateList, ReadPartitionBtn);
+  setTabOrder(ReadPartitionBtn, InvertSelectedBtn);
+}
+
+void TReraradForm::BuildListPanel() {
+  PartitionsListMainPanel = new QWidget(this);
+  PartitionsListMainPanel->setObjectName(QStringLiteral("PartitionsListMainPanel"));
+  auto* panelLayout = new QVBoxLayout(PartitionsListMainPanel);
+  panelLayout->setContentsMargins(0, 0, 0, 0);
+
+  GroupBox2 = new QGroupBox(QStringLiteral(" Partition Table "), PartitionsListMainPanel);
+  GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+  panelLayout->addWidget(GroupBox2);
+  auto* groupLayout = new QVBoxLayout(GroupBox2);
+  groupLayout->setContentsMargins(8, 8, 8, 9);
+
+  Panel00 = new QFrame(GroupBox2);
+  Panel00->setObjectName(QStringLiteral("Panel00"));
+  Panel00->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel00->setLineWidth(1);
+  groupLayout->addWidget(Panel00);
+  auto* panel00Layout = new QVBoxLayout(Panel00);
+  panel00Layout->setContentsMargins(0, 0, 0, 0);
+
+  ScrollBox00 = new QWidget(Panel00);
+  ScrollBox00->setObjectName(QStringLiteral("ScrollBox00"));
+  ScrollBox00->setFocusPolicy(Qt::StrongFocus);
+  panel00Layout->addWidget(ScrollBox00);
+  auto* boxLayout = new QVBoxLayout(ScrollBox00);
+  boxLayout->setContentsMargins(0, 0, 0, 0);
+  boxLayout->setSpacing(0);
+
+  HeaderControl00 = new QHeaderView(Qt::Horizontal, ScrollBox00);
+  HeaderControl00->setObjectName(QStringLiteral("HeaderControl00"));
+  fHeaderModel = new QStandardItemModel(0, 5, HeaderControl00);
+  for (int i = 0; i < 5; ++i) {
+    auto* item = new QStandardItem(fGlyphs.Icon(kHeaderSections[i].Glyph),
+                                   QString::fromLatin1(kHeaderSections[i].Text));
+    fHeaderModel->setHorizontalHeaderItem(i, item);
+  }
+  HeaderControl00->setModel(fHeaderModel);
+  HeaderControl00->setFixedHeight(23);
+  HeaderControl00->setSectionsClickable(false);
+  HeaderControl00->setHighlightSections(false);
+  HeaderControl00->setStretchLastSection(false);
+  HeaderControl00->setMinimumSectionSize(kHeaderMinWidth);
+  HeaderControl00->setSectionResizeMode(QHeaderView::Interactive);
+  HeaderControl00->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  for (int i = 0; i < 5; ++i) HeaderControl00->resizeSection(i, kDesignColumnWidths[static_cast<std::size_t>(i)]);
+  boxLayout->addWidget(HeaderControl00);
+
+  auto* rowLayout = new QHBoxLayout;
+  rowLayout->setContentsMargins(0, 0, 0, 0);
+  rowLayout->setSpacing(0);
+  PaintBox00 = new QWidget(ScrollBox00);
+  PaintBox00->setObjectName(QStringLiteral("PaintBox00"));
+  PaintBox00->setAttribute(Qt::WA_OpaquePaintEvent);
+  rowLayout->addWidget(PaintBox00, 1);
+  ScrollBar00 = new QScrollBar(Qt::Vertical, ScrollBox00);
+  ScrollBar00->setObjectName(QStringLiteral("ScrollBar00"));
+  ScrollBar00->setFixedWidth(17);
+  // The list may be squeezed to its header at the minimum window height.
+  ScrollBar00->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
+  rowLayout->addWidget(ScrollBar00);
+  boxLayout->addLayout(rowLayout, 1);
+}
+
+QPushButton* TReraradForm::MakeButton(QWidget* parent, const char* name, const QString& caption,
+                                      int y, int glyph, bool enabled) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(10, y, 154, 23);
+  button->setAutoDefault(false);
+  button->setIconSize(QSize(kGlyphSize, kGlyphSize));
+  SetButtonImage(button, glyph);
+  button->setEnabled(enabled);
+  return button;
+}
+
+void TReraradForm::BuildMemoAndButtons() {
+  MemoAndButtonsHolder = new QWidget(this);
+  MemoAndButtonsHolder->setObjectName(QStringLiteral("MemoAndButtonsHolder"));
+  MemoAndButtonsHolder->setFixedHeight(347);
+  auto* holderLayout = new QHBoxLayout(MemoAndButtonsHolder);
+  holderLayout->setContentsMargins(8, 10, 8, 0);
+  holderLayout->setSpacing(8);
+
+  MemoGroupBox = new QGroupBox(MemoAndButtonsHolder);
+  MemoGroupBox->setObjectName(QStringLiteral("MemoGroupBox"));
+  MemoGroupBox->installEventFilter(this);
+  holderLayout->addWidget(MemoGroupBox, 1);
+
+  GroupBox1 = new QGroupBox(MemoAndButtonsHolder);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setFixedWidth(174);
+  holderLayout->addWidget(GroupBox1);
+
+  MyMemo = new QPlainTextEdit(MemoGroupBox);
+  MyMemo->setObjectName(QStringLiteral("MyMemo"));
+  MyMemo->setGeometry(6, 20, 812, 213);
+  MyMemo->setReadOnly(true);
+  MyMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  sLabel2 = new QLabel(QStringLiteral("Source Image File Name:"), MemoGroupBox);
+  sLabel2->setObjectName(QStringLiteral("sLabel2"));
+  sLabel2->move(10, 239);
+  sLabel2->adjustSize();
+
+  ImageName = new QLineEdit(MemoGroupBox);
+  ImageName->setObjectName(QStringLiteral("ImageName"));
+  ImageName->setGeometry(9, 256, 815, 20);
+
+  Panel6 = new QFrame(MemoGroupBox);
+  Panel6->setObjectName(QStringLiteral("Panel6"));
+  Panel6->setGeometry(801, 258, 21, 16);
+  Panel6->setAutoFillBackground(true);
+  QPalette white = Panel6->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  Panel6->setPalette(white);
+  auto* panel6Layout = new QVBoxLayout(Panel6);
+  panel6Layout->setContentsMargins(0, 0, 0, 0);
+  SelectImageFile = new QPushButton(QStringLiteral("..."), Panel6);
+  SelectImageFile->setObjectName(QStringLiteral("SelectImageFile"));
+  SelectImageFile->setFocusPolicy(Qt::NoFocus);
+  SelectImageFile->setAutoDefault(false);
+  SelectImageFile->setMinimumSize(0, 0);
+  SelectImageFile->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  SelectImageFile->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
+  panel6Layout->addWidget(SelectImageFile);
+  Panel6->raise();
+
+  GaugePanel = new QFrame(MemoGroupBox);
+  GaugePanel->setObjectName(QStringLiteral("GaugePanel"));
+  GaugePanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  GaugePanel->setLineWidth(1);
+  GaugePanel->setGeometry(9, 282, 814, 19);
+  auto* gaugeLayout = new QVBoxLayout(GaugePanel);
+  gaugeLayout->setContentsMargins(0, 0, 0, 0);
+  MyGauge = new QProgressBar(GaugePanel);
+  MyGauge->setObjectName(QStringLiteral("MyGauge"));
+  MyGauge->setRange(0, kGaugeSteps);
+  MyGauge->setTextVisible(true);
+  MyGauge->setAlignment(Qt::AlignCenter);
+  MyGauge->setStyleSheet(QStringLiteral(
+      "QProgressBar { background-color: black; color: blue; border: none; }"
+      "QProgressBar::chunk { background-color: navy; }"));
+  gaugeLayout->addWidget(MyGauge);
+
+  EnableECCBtn = new QCheckBox(QStringLiteral("Enable ECC when Flashing"), MemoGroupBox);
+  EnableECCBtn->setObjectName(QStringLiteral("EnableECCBtn"));
+  EnableECCBtn->setGeometry(9, 314, 153, 17);
+  EnableECCBtn->setChecked(false);
+
+  ReadSelectedBtn = MakeButton(GroupBox1, "ReadSelectedBtn", QStringLiteral("Read Selected"), 116, GlyphReadMain, false);
+  FlashSelectedBtn = MakeButton(GroupBox1, "FlashSelectedBtn", QStringLiteral("Flash Selected"), 141, GlyphFlash, false);
+  EraseSelectedBtn = MakeButton(GroupBox1, "EraseSelectedBtn", QStringLiteral("Erase Selected"), 166, GlyphErase, false);
+  CheckBlanks = MakeButton(GroupBox1, "CheckBlanks", QStringLiteral("Check for Blank"), 191, GlyphBlankCheck, false);
+  InvertSelectedBtn = MakeButton(GroupBox1, "InvertSelectedBtn", QStringLiteral("Invert Selection"), 217, GlyphInvert, false);
+  ShowHideHexBtn = MakeButton(GroupBox1, "ShowHideHexBtn", QStringLiteral("&Show/Hide HEX"), 254, GlyphHex, true);
+  CreateList = MakeButton(GroupBox1, "CreateList", QStringLiteral("&Make Partitions from File"), 279, GlyphList, true);
+  ReadPartitionBtn = MakeButton(GroupBox1, "ReadPartitionBtn", QStringLiteral("&Get Partitions from Device"), 304, GlyphDevice, true);
+
+  connect(SelectImageFile, &QPushButton::clicked, this, [this] { SelectImageFileClick(); });
+  connect(ReadSelectedBtn, &QPushButton::clicked, this, [this] { fDevice->ReadSelectedBtnClick(); });
+  connect(FlashSelectedBtn, &QPushButton::clicked, this, [this] { fDevice->FlashSelectedBtnClick(); });
+  connect(EraseSelectedBtn, &QPushButton::clicked, this, [this] { fDevice->EraseSelectedBtnClick(); });
+  connect(ReadPartitionBtn, &QPushButton::clicked, this, [this] { fDevice->ReadPartitionBtnClick(); });
+  connect(CreateList, &QPushButton::clicked, this, [this] { CreateListClick(CreateList); });
+  connect(CheckBlanks, &QPushButton::clicked, this, [this] { CheckBlanksClick(); });
+  connect(InvertSelectedBtn, &QPushButton::clicked, this, [this] { InvertSelectedBtnClick(); });
+  connect(ShowHideHexBtn, &QPushButton::clicked, this, [this] { ShowHideHexBtnClick(); });
+}
+
+void TReraradForm::BuildStatusBar() {
+  MyStatus = new QStatusBar(this);
+  MyStatus->setObjectName(QStringLiteral("MyStatus"));
+  MyStatus->setFixedHeight(21);
+  MyStatus->setSizeGripEnabled(false);
+  for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
+    auto* panel = new QLabel(MyStatus);
+    panel->setObjectName(QStringLiteral("MyStatusPanel%1").arg(i));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setFixedWidth(kDesignStatusWidths[i]);
+    panel->setContentsMargins(2, 0, 2, 0);
+    MyStatus->addWidget(panel);
+    StatusPanels[i] = panel;
+  }
+}
+
+void TReraradForm::BuildPopup() {
+  MyPopup = new QMenu(this);
+  MyPopup->setObjectName(QStringLiteral("MyPopup"));
+  auto add = [this](const char* name, const char* caption, int glyph, void (TReraradForm::*handler)()) {
+    QAction* action = MyPopup->addAction(fGlyphs.Icon(glyph), QString::fromLatin1(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return action;
+  };
+  SavePartitionMainItem = add("SavePartitionMainItem", kSavePartitionMainCaption, GlyphReadMain,
+                              &TReraradForm::SavePartitionMainItemClick);
+  SavePartitionSpareOnlyItem = add("SavePartitionSpareOnlyItem", kSavePartitionSpareCaption,
+                                   GlyphSaveSpare, &TReraradForm::SavePartitionSpareOnlyItemClick);
+  SavePartitionFull = add("SavePartitionFull", kSavePartitionFullCaption, GlyphSaveFull,
+                          &TReraradForm::SavePartitionFullClick);
+  N1 = MyPopup->addSeparator();
+  N1->setObjectName(QStringLiteral("N1"));
+  SaveAllPartitionsMainItem = add("SaveAllPartitionsMainItem",
+                                  "Save all paritions (\"main\" data only) into separate files...",
+                                  GlyphReadMain, &TReraradForm::SaveAllPartitionsMainItemClick);
+  SaveAllPartitionsSpareItem = add("SaveAllPartitionsSpareItem",
+                                   "Save all paritions (\"spare\" data only) into separate files...",
+                                   GlyphSaveSpare, &TReraradForm::SaveAllPartitionsSpareItemClick);
+  SaveAllPartitionsFullItem = add("SaveAllPartitionsFullItem",
+                                  "Save all paritions (full - main and spare) into separate files...",
+                                  GlyphSaveFull, &TReraradForm::SaveAllPartitionsFullItemClick);
+  N2 = MyPopup->addSeparator();
+  N2->setObjectName(QStringLiteral("N2"));
+  SaveAsImageFileIem = add("SaveAsImageFileIem", "Save as VESK FullFlash Image File...", GlyphReadMain,
+                           &TReraradForm::SaveAsImageFileIemClick);
+  fDesignPopupCaptions = {QString::fromLatin1(kSavePartitionMainCaption),
+                          QString::fromLatin1(kSavePartitionSpareCaption),
+                          QString::fromLatin1(kSavePartitionFullCaption)};
+}
+
+// ---------------------------------------------------------------------------------------
+// Buttons
+
+QPushButton* TReraradForm::DeviceButtonControl(DeviceButton which) const {
+  switch (which) {
+    case DeviceButton::FlashSelectedBtn: return FlashSelectedBtn;
+    case DeviceButton::ReadSelectedBtn: return ReadSelectedBtn;
+    case DeviceButton::EraseSelectedBtn: return EraseSelectedBtn;
+    case DeviceButton::ReadPartitionBtn: return ReadPartitionBtn;
+  }
+  return nullptr;
+}
+
+void TReraradForm::SetButtonImage(QPushButton* button, int imageIndex) {
+  button->setIcon(fGlyphs.Icon(imageIndex));
+  button->setProperty("ImageIndex", imageIndex);
+}
+
+int TReraradForm::ButtonImage(const QPushButton* button) const {
+  const QVariant v = button->property("ImageIndex");
+  return v.isValid() ? v.toInt() : -1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Handlers
+
+void TReraradForm::FormCreate() {
+  // Qt paints every widget double-buffered already; nothing to switch on.
+  fModel.PartitionItems.Count = 0;
+
+  fListView = new TCoolListView(this, ScrollBox00, PaintBox00, ScrollBar00, HeaderControl00, 14,
+                                QStringLiteral("Courier New"));
+  fListView->OnSelectionChange = [this](int itemIndex, int button, int x, int y) {
+    OnSelectionChange(itemIndex, button, x, y);
+  };
+  fListView->OnDoubleClick = [this](QObject* sender) { OnDoubleClick(sender); };
+  fListView->SetMultiThreadRepaint(false);
+  fListView->SetRowHeightIncrease(2);
+  fListView->SetBottomTextMargin(0);
+
+  QPalette memo = MyMemo->palette();
+  memo.setColor(QPalette::Base, QColor(0x40, 0x40, 0x40));
+  memo.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+  MyMemo->setPalette(memo);
+
+  // The folder of the executable, or the per-user folder the host also falls back to.
+  fWorkFolder = orvella::WorkFolder();
+  if (fWorkFolder.empty()) fWorkFolder = PathBytes(QCoreApplication::applicationDirPath());
+  if (fWorkFolder.empty() || fWorkFolder.back() != '/') fWorkFolder += '/';
+  fTempImagePath = fWorkFolder + kTempImageName;
+
+  fSettings = std::make_unique<TSettingsManager>();
+
+  for (DeviceButton b : {DeviceButton::ReadPartitionBtn, DeviceButton::FlashSelectedBtn,
+                         DeviceButton::ReadSelectedBtn, DeviceButton::EraseSelectedBtn}) {
+    Idle(b).Caption = ButtonCaption(b);
+    Idle(b).ImageIndex = ButtonImage(DeviceButtonControl(b));
+  }
+  fDevice = std::make_unique<DeviceCommands>(*this, *fHost);
+}
+
+void TReraradForm::FormShow() { CreateList->setFocus(); }
+
+void TReraradForm::FormResize() {
+  const int memoWidth = std::max(0, MemoGroupBox->width() - 2 * MyMemo->x() - 2);
+  MyMemo->resize(memoWidth, MyMemo->height());
+  GaugePanel->resize(memoWidth, GaugePanel->height());
+  ImageName->resize(memoWidth, ImageName->height());
+  Panel6->move(ImageName->x() + ImageName->width() - Panel6->width() - 2, Panel6->y());
+  const int outerWidth = frameGeometry().width();
+  StatusPanels[0]->setFixedWidth(
+      std::max(0, outerWidth - StatusPanels[1]->width() - StatusPanels[2]->width() - 50));
+}
+
+bool TReraradForm::FormClose() {
+  // The command writes into the working copy that closing deletes: stop it first.
+  if (fDevice->CommandRunning()) return false;
+  if (!fDevice->CanCloseWindow()) return false;
+  SaveSettings();
+  if (fHexForm != nullptr && fHexForm->isVisible()) fHexForm->close();
+  DeleteFileAt(fTempImagePath);
+  return true;
+}
+
+void TReraradForm::SelectImageFileClick() {
+  ProcessMessages();
+  const QString filter = QStringLiteral("VESK Full Image Files |*.bin");
+  std::optional<QString> chosen;
+  if (Hooks.OpenDialog) {
+    chosen = Hooks.OpenDialog(filter, 1);
+  } else {
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    SetupFileDialog(dialog, filter, 1);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      chosen = dialog.selectedFiles().first();
+  }
+  if (chosen) ImageName->setText(*chosen);
+}
+
+void TReraradForm::CreateListClick(QObject* sender) {
+  const bool fromCreateList = sender == CreateList;
+  if (fromCreateList) {
+    LogClear();
+    fModel.CurrentImageFile = PathBytes(ImageName->text());
+    // The working copy stops being current, so its device data are no longer at stake.
+    fDevice->NoteImageReloaded();
+  }
+  for (QPushButton* b : {CreateList, CheckBlanks, InvertSelectedBtn, ReadPartitionBtn,
+                         FlashSelectedBtn, EraseSelectedBtn, ReadSelectedBtn})
+    b->setEnabled(false);
+  ScrollBox00->setFocus();
+
+  fModel.PartitionRows.clear();
+  fListView->FreeDataFields();
+  fModel.ClearRows();
+  // The rows are rebuilt in place while the load runs (it lets messages run); the list
+  // shows no model until they are complete.
+  fListView->SetpCoolItemsList(nullptr);
+
+  fListView->SetItemIndex(-1);
+  OnSelectionChange(-1, mbLeft, 0, 0);
+  fListView->Refresh();
+
+  // The load clears CurrentImageFile first, so it gets its own copy of the path.
+  const std::string path = fModel.CurrentImageFile;
+  if (fModel.LoadImageFileAndProcessIt(path, *this)) {
+    fListView->SetpCoolItemsList(&fModel.PartitionItems);
+    fListView->SetItemIndex(0);
+    CheckBlanks->setEnabled(true);
+    CreateList->setEnabled(true);
+    InvertSelectedBtn->setEnabled(true);
+    ReadPartitionBtn->setEnabled(true);
+    GaugeSetPos(0);
+    fListView->Refresh();
+    if (fromCreateList) CreateList->setFocus();
+  } else {
+    GaugeSetPos(0);
+    CreateList->setEnabled(true);
+    CreateList->setFocus();
+  }
+}
+
+void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
+  UpdateEnabledButtons();
+  const bool onRow = ItemIndex >= 0 && static_cast<std::size_t>(ItemIndex) < fModel.EntryCount() &&
+                     static_cast<std::size_t>(ItemIndex) < fModel.PartitionRows.size();
+  if (!onRow) {
+    if (fHexForm != nullptr) {
+      fHexForm->MainView()->InitializeViewData(QString(), 0, 0);
+      fHexForm->SpareView()->InitializeViewData(QString(), 0, 0);
+    }
+    return;
+  }
+  const auto k = static_cast<std::size_t>(ItemIndex);
+  if (fHexForm != nullptr) {
+    const PartitionRange r = fModel.RangeOf(k);
+    const QString image = PathText(fModel.CurrentImageFile);
+    fHexForm->MainView()->InitializeViewData(image, r.MainOffset, r.MainLength);
+    fHexForm->SpareView()->InitializeViewData(image, r.SpareOffset, r.SpareLength);
+  }
+  if (Button != mbRight) return;
+
+  fPopupRowIndex = ItemIndex;
+  const QString quoted = QStringLiteral("\"%1\" ").arg(QString::fromStdString(fModel.PartitionRows[k].PartitionName));
+  const std::array<QAction*, 3> items = {SavePartitionMainItem, SavePartitionSpareOnlyItem, SavePartitionFull};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    QString caption = fDesignPopupCaptions[i];  // "Save partition ..."
+    caption.insert(5, quoted);
+    items[i]->setText(caption);
+  }
+  const QPoint at(X, Y);
+  if (Hooks.Popup) Hooks.Popup(at); else MyPopup->popup(at);
+}
+
+void TReraradForm::OnDoubleClick(QObject*) {
+  const int cursor = ItemIndex();
+  if (cursor < 0) return;
+  const auto k = static_cast<std::size_t>(cursor);
+  if (k >= fModel.PartitionItems.Items.size() || k >= fModel.PartitionRows.size()) return;
+  SetMarkedFlag(k, !fModel.PartitionItems.Items[k].Selected);
+  UpdateEnabledButtons();
+  fListView->Refresh();
+}
+
+void TReraradForm::SetMarkedFlag(std::size_t row, bool marked) { fModel.SetMarked(row, marked); }
+
+void TReraradForm::InvertSelectedBtnClick() {
+  const auto count = static_cast<std::size_t>(std::max(0, fModel.PartitionItems.Count));
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k >= fModel.PartitionItems.Items.size() || k >= fModel.PartitionRows.size()) break;
+    SetMarkedFlag(k, !fModel.PartitionItems.Items[k].Selected);
+  }
+  fListView->Refresh();
+}
+
+void TReraradForm::ShowHideHexBtnClick() {
+  if (fHexForm == nullptr) return;
+  if (fHexForm->isVisible()) fHexForm->hide(); else fHexForm->show();
+}
+
+void TReraradForm::UpdateEnabledButtons() {
+  const int cursor = ItemIndex();
+  if (cursor == -1) {
+    FlashSelectedBtn->setEnabled(false);
+    EraseSelectedBtn->setEnabled(false);
+    ReadSelectedBtn->setEnabled(false);
+    return;
+  }
+  for (DeviceButton b : {DeviceButton::FlashSelectedBtn, DeviceButton::EraseSelectedBtn,
+                         DeviceButton::ReadSelectedBtn})
+    if (ButtonCaption(b) != Idle(b).Caption) return;
+  FlashSelectedBtn->setEnabled(true);
+  EraseSelectedBtn->setEnabled(true);
+  ReadSelectedBtn->setEnabled(true);
+  if (fModel.AnyMarked()) {
+    ReadSelectedBtn->setText(QStringLiteral("Read Selected"));
+    FlashSelectedBtn->setText(QStringLiteral("Flash Selected"));
+    EraseSelectedBtn->setText(QStringLiteral("Erase Selected"));
+  } else {
+    const QString number = QString::number(cursor + 1);
+    ReadSelectedBtn->setText(QStringLiteral("Read Partition") + number);
+    FlashSelectedBtn->setText(QStringLiteral("Flash Partition") + number);
+    EraseSelectedBtn->setText(QStringLiteral("Erase Partition") + number);
+  }
+  for (DeviceButton b : {DeviceButton::FlashSelectedBtn, DeviceButton::EraseSelectedBtn,
+                         DeviceButton::ReadSelectedBtn})
+    Idle(b).Caption = ButtonCaption(b);
+}
+
+void TReraradForm::CheckBlanksClick() { orvella::CheckBlanks(fModel, *this); }
+
+void TReraradForm::SavePartition(bool saveMain, bool saveRedu) {
+  if (fPopupRowIndex < 0 || static_cast<std::size_t>(fPopupRowIndex) >= fModel.EntryCount()) return;
+  SavePartitionDataIntoFile(fModel, *this, static_cast<std::size_t>(fPopupRowIndex), saveMain, saveRedu);
+}
+
+void TReraradForm::SaveAllPartitions(bool saveMain, bool saveRedu) {
+  SaveAllPartitionsDataIntoFile(fModel, *this, saveMain, saveRedu);
+}
+
+void TReraradForm::SavePartitionMainItemClick() { SavePartition(true, false); }
+void TReraradForm::SavePartitionSpareOnlyItemClick() { SavePartition(false, true); }
+void TReraradForm::SavePartitionFullClick() { SavePartition(true, true); }
+void TReraradForm::SaveAllPartitionsMainItemClick() { SaveAllPartitions(true, false); }
+void TReraradForm::SaveAllPartitionsSpareItemClick() { SaveAllPartitions(false, true); }
+void TReraradForm::SaveAllPartitionsFullItemClick() { SaveAllPartitions(true, true); }
+void TReraradForm::SaveAsImageFileIemClick() { SaveWholeImage(); }
+
+// ---------------------------------------------------------------------------------------
+// Device window
+
+int TReraradForm::ItemIndex() const { return fListView != nullptr ? fListView->ItemIndex() : -1; }
+
+std::string TReraradForm::ButtonCaption(DeviceButton button) const {
+  return DeviceButtonControl(button)->text().toStdString();
+}
+
+void TReraradForm::SetButtonCaption(DeviceButton button, const std::string& caption) {
+  DeviceButtonControl(button)->setText(QString::fromStdString(caption));
+}
+
+void TReraradForm::SetButtonImageIndex(DeviceButton button, int imageIndex) {
+  SetButtonImage(DeviceButtonControl(button), imageIndex);
+}
+
+void TReraradForm::CreateListClick(DeviceButton sender) { CreateListClick(DeviceButtonControl(sender)); }
+
+bool TReraradForm::EccEnabled() const { return EnableECCBtn->isChecked(); }
+
+WindowGeometry TReraradForm::Geometry() const {
+  const QRect outer = frameGeometry();
+  return {outer.x(), outer.width(), outer.height(), outer.y()};
+}
+
+void* TReraradForm::GaugeControl() { return MyGauge; }
+
+CloseAnswer TReraradForm::AskBeforeClose(const std::string& question) {
+  const QString text = QString::fromStdString(question);
+  if (Hooks.CloseQuestion) return Hooks.CloseQuestion(text);
+  QMessageBox box(QMessageBox::Warning, windowTitle(), text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Save);
+  switch (box.exec()) {
+    case QMessageBox::Save: return CloseAnswer::SaveImage;
+    case QMessageBox::Discard: return CloseAnswer::Discard;
+    default: return CloseAnswer::KeepOpen;
+  }
+}
+
+bool TReraradForm::SaveWholeImage() {
+  if (SaveAsImageFile(fModel, *this).Outcome != ExportOutcome::Done) return false;
+  fDevice->NoteImageSaved();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Qt events
+
+void TReraradForm::done(int result) {
+  if (fClosing) return;
+  fClosing = true;
+  const bool close = FormClose();
+  fClosing = false;
+  if (close) QDialog::done(result);
+}
+
+void TReraradForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  ApplyMinimumOuterSize();
+  FormResize();
+  FormShow();
+}
+
+void TReraradForm::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  ApplyMinimumOuterSize();
+  FormResize();
+}
+
+void TReraradForm::keyPressEvent(QKeyEvent* event) {
+  // The window closes only by its close box; Enter presses the focused button.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isEnabled())
+      button->click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+bool TReraradForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == MemoGroupBox && event->type() == QEvent::Resize) FormResize();
+  return QDialog::eventFilter(watched, event);
+}
+
+void TReraradForm::ApplyMinimumOuterSize() {
+  const QSize frame = frameGeometry().size() - size();
+  setMinimumSize(std::max(0, kMinOuterWidth - frame.width()), std::max(0, kMinOuterHeight - frame.height()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Window port
+
+QStringList TReraradForm::LogLines() const {
+  QTextDocument* doc = MyMemo->document();
+  if (!fLogHasLines && doc->isEmpty()) return {};
+  QStringList lines;
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) lines << b.text();
+  return lines;
+}
+
+void TReraradForm::LogClear() {
+  MyMemo->clear();
+  fLogHasLines = false;
+}
+
+void TReraradForm::LogAdd(const std::string& line) {
+  const QString text = QString::fromStdString(line);
+  QTextCursor cursor(MyMemo->document());
+  cursor.movePosition(QTextCursor::End);
+  if (fLogHasLines || !MyMemo->document()->isEmpty()) cursor.insertBlock();
+  cursor.insertText(text);
+  fLogHasLines = true;
+  MyMemo->verticalScrollBar()->setValue(MyMemo->verticalScrollBar()->maximum());
+}
+
+void TReraradForm::LogReplaceLast(const std::string& line) {
+  if (!fLogHasLines && MyMemo->document()->isEmpty()) {
+    LogAdd(line);
+    return;
+  }
+  QTextCursor cursor(MyMemo->document()->lastBlock());
+  cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  cursor.insertText(QString::fromStdString(line));
+  fLogHasLines = true;
+}
+
+void TReraradForm::LogRedraw() { MyMemo->viewport()->repaint(); }
+
+void TReraradForm::ShowGauge() {
+  const std::int64_t max = fGaugeMax;
+  const std::int64_t pos = std::clamp<std::int64_t>(fGaugePos, 0, std::max<std::int64_t>(max, 0));
+  int steps = 0;
+  int percent = 0;
+  if (max > 0) {
+    steps = static_cast<int>(static_cast<long double>(pos) * kGaugeSteps / static_cast<long double>(max));
+    percent = static_cast<int>(static_cast<long double>(pos) * 100 / static_cast<long double>(max));
+  }
+  MyGauge->setValue(steps);
+  MyGauge->setFormat(QStringLiteral("%1%").arg(percent));
+}
+
+void TReraradForm::GaugeSetMax(std::int64_t maxValue) {
+  fGaugeMax = maxValue;
+  ShowGauge();
+}
+
+void TReraradForm::GaugeSetPos(std::int64_t position) {
+  fGaugePos = position;
+  ShowGauge();
+}
+
+void TReraradForm::SetStatusText(int panel, const std::string& text) {
+  if (panel < 0 || panel >= static_cast<int>(StatusPanels.size())) return;
+  StatusPanels[static_cast<std::size_t>(panel)]->setText(QString::fromStdString(text));
+}
+
+void TReraradForm::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TReraradForm::ErrorBox(const std::string& text) {
+  const QString message = QString::fromStdString(text);
+  if (Hooks.ErrorBox) {
+    Hooks.ErrorBox(message);
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok, this);
+  box.exec();
+}
+
+std::optional<std::string> TReraradForm::SaveDialog(const SaveDialogRequest& request) {
+  std::optional<QString> chosen;
+  if (Hooks.SaveDialog) {
+    chosen = Hooks.SaveDialog(request);
+  } else {
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("SaveDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setSizeGripEnabled(true);
+    SetupFileDialog(dialog, QString::fromStdString(request.Filter), request.FilterIndex);
+    QString suffix = QString::fromStdString(request.DefaultExt);
+    if (suffix.startsWith(QStringLiteral("*."))) suffix.remove(0, 2);
+    if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      chosen = dialog.selectedFiles().first();
+  }
+  if (!chosen) return std::nullopt;
+  return PathBytes(*chosen);
+}
+
+void TReraradForm::Sleep(int milliseconds) {
+  if (Hooks.Sleep) {
+    Hooks.Sleep(milliseconds);
+    return;
+  }
+  if (milliseconds <= 0) return;
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+void TReraradForm::ReadSettings() {
+  const int sections = HeaderControl00->count();
+  const WindowGeometryValues v = ReadWindowSettings(*fSettings, sections);
+  if (v.SourceFile) ImageName->setText(QString::fromStdString(*v.SourceFile));
+  ApplyOuterGeometry(this, v.FormX, v.FormY, v.FormW, v.FormH);
+  if (fHexForm != nullptr) ApplyOuterGeometry(fHexForm, v.HexFormX, v.HexFormY, v.HexFormW, v.HexFormH);
+  for (int i = 0; i < sections && static_cast<std::size_t>(i) < v.HeaderWidths.size(); ++i) {
+    if (const auto width = v.HeaderWidths[static_cast<std::size_t>(i)])
+      HeaderControl00->resizeSection(i, std::clamp(*width, kHeaderMinWidth, kHeaderMaxWidth));
+  }
+}
+
+void TReraradForm::SaveSettings() {
+  ConfigureWindowSettingsStore(*fSettings);
+  WindowGeometryValues v;
+  v.SourceFile = ImageName->text().toStdString();
+  v.FormX = x();
+  v.FormY = y();
+  v.FormW = frameGeometry().width();
+  v.FormH = frameGeometry().height();
+  if (fHexForm != nullptr) {
+    v.HexFormX = fHexForm->x();
+    v.HexFormY = fHexForm->y();
+    v.HexFormW = fHexForm->frameGeometry().width();
+    v.HexFormH = fHexForm->frameGeometry().height();
+  }
+  for (int i = 0; i < HeaderControl00->count(); ++i) v.HeaderWidths.push_back(HeaderControl00->sectionSize(i));
+  WriteWindowSettings(*fSettings, v);
+}
+
+void TReraradForm::ApplyOuterGeometry(QWidget* window, std::optional<int> left, std::optional<int> top,
+                                      std::optional<int> width, std::optional<int> height) {
+  if (left || top) window->move(left.value_or(window->x()), top.value_or(window->y()));
+  if (width || height) {
+    // Stored sizes are outer sizes; resize() takes the client size.
+    const QSize frame = window->frameGeometry().size() - window->size();
+    QSize client = window->size();
+    if (width) client.setWidth(*width - frame.width());
+    if (height) client.setHeight(*height - frame.height());
+    window->resize(client);
+  }
+}
+
+}  // namespace orvella

@@ -1,0 +1,244 @@
+#pragma once
+// The plug-in's main window: partition list, log memo, gauge, status bar, image-file
+// row, command buttons and the partition popup menu. It owns the program-wide image
+// model and is the window port through which loads, exports, the blank check and the
+// device commands report.
+
+#include <QDialog>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "device/DeviceCommands.h"
+#include "device/DeviceWindow.h"
+#include "device/HostServiceTable.h"
+#include "image/FullImage.h"
+#include "image/WindowPort.h"
+#include "ui/Glyphs.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QHeaderView;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QStandardItemModel;
+class QStatusBar;
+
+namespace orvella {
+
+class TCoolListView;
+class THexForm;
+class TSettingsManager;
+
+// Every dialog and box the window opens. An empty function means the real dialog; tests
+// put their own answers here.
+struct TWindowHooks {
+  std::function<void(const QString& text)> ErrorBox;
+  // The chosen full path, or nothing when cancelled.
+  std::function<std::optional<QString>(const SaveDialogRequest& request)> SaveDialog;
+  std::function<std::optional<QString>(const QString& filter, int filterIndex)> OpenDialog;
+  // Opens MyPopup at a screen point; the real one does not wait for the menu to close.
+  std::function<void(const QPoint& screenPoint)> Popup;
+  // The question before closing over unsaved device data.
+  std::function<CloseAnswer(const QString& text)> CloseQuestion;
+  std::function<void(int milliseconds)> Sleep;
+};
+
+// Design values the settings fall back to.
+inline constexpr std::array<int, 5> kDesignColumnWidths = {80, 90, 120, 420, 2000};
+inline constexpr int kDesignClientWidth = 1031;
+inline constexpr int kDesignClientHeight = 590;
+inline constexpr int kMinOuterWidth = 720;
+inline constexpr int kMinOuterHeight = 600;
+inline constexpr std::array<int, 3> kDesignStatusWidths = {730, 170, 50};
+
+// A dialog filter as the commands give it ("Name |*.bin|Other|*.x;*.y") as Qt name
+// filters; an entry without a pattern matches every file.
+QStringList QtNameFilters(const QString& filter);
+
+class TReraradForm : public QDialog, public DeviceWindow {
+  Q_OBJECT
+
+ public:
+  // `host` is the host's service table, read at every device command; without one the
+  // device commands end at their first host call.
+  explicit TReraradForm(const DeviceServiceTable* host = nullptr, QWidget* parent = nullptr);
+  ~TReraradForm() override;
+
+  // The hex window whose two views follow the list cursor (created after this window).
+  void SetHexForm(THexForm* hexForm) { fHexForm = hexForm; }
+  THexForm* HexForm() const { return fHexForm; }
+
+  ImageModel& Model() override { return fModel; }
+  const ImageModel& Model() const { return fModel; }
+  TCoolListView* ListView() const { return fListView; }
+  DeviceCommands& Device() { return *fDevice; }
+  const TGlyphList& GlyphImages() const { return fGlyphs; }
+  int PopupRowIndex() const { return fPopupRowIndex; }
+
+  QPushButton* DeviceButtonControl(DeviceButton which) const;
+  // The glyph a button shows, as an index into the glyph list.
+  void SetButtonImage(QPushButton* button, int imageIndex);
+  int ButtonImage(const QPushButton* button) const;
+
+  // Device window.
+  int ItemIndex() const override;
+  std::string ButtonCaption(DeviceButton button) const override;
+  void SetButtonCaption(DeviceButton button, const std::string& caption) override;
+  void SetButtonImageIndex(DeviceButton button, int imageIndex) override;
+  IdleLook& Idle(DeviceButton button) override { return fIdle[static_cast<std::size_t>(button)]; }
+  void CreateListClick(DeviceButton sender) override;
+  bool EccEnabled() const override;
+  WindowGeometry Geometry() const override;
+  void* GaugeControl() override;
+  // Folder of the running executable with a trailing separator, and the temporary image.
+  std::string WorkFolder() const override { return fWorkFolder; }
+  std::string TempImagePath() const override { return fTempImagePath; }
+  CloseAnswer AskBeforeClose(const std::string& question) override;
+  bool SaveWholeImage() override;
+
+  // Handlers.
+  void FormCreate();
+  void FormShow();
+  void FormResize();
+  // Saves the settings, closes the hex window, deletes the temporary image. False when
+  // the window stays open (a device command runs, or the user kept unsaved device data).
+  bool FormClose();
+  void SelectImageFileClick();
+  // `sender` is the CreateList button, or another button when a command lists a table.
+  void CreateListClick(QObject* sender);
+  void OnSelectionChange(int ItemIndex, int Button, int X, int Y) override;
+  void OnDoubleClick(QObject* sender);
+  void InvertSelectedBtnClick();
+  void ShowHideHexBtnClick();
+  void UpdateEnabledButtons() override;
+  void CheckBlanksClick();
+  void SavePartitionMainItemClick();
+  void SavePartitionSpareOnlyItemClick();
+  void SavePartitionFullClick();
+  void SaveAllPartitionsMainItemClick();
+  void SaveAllPartitionsSpareItemClick();
+  void SaveAllPartitionsFullItemClick();
+  void SaveAsImageFileIemClick();
+
+  // Window settings in the per-user store.
+  void ReadSettings();
+  void SaveSettings();
+
+  // The log memo as lines.
+  QStringList LogLines() const;
+
+  // Window port.
+  void LogClear() override;
+  void LogAdd(const std::string& line) override;
+  void LogReplaceLast(const std::string& line) override;
+  void LogRedraw() override;
+  void GaugeSetMax(std::int64_t maxValue) override;
+  void GaugeSetPos(std::int64_t position) override;
+  std::int64_t GaugeMax() const override { return fGaugeMax; }
+  std::int64_t GaugePos() const override { return fGaugePos; }
+  void SetStatusText(int panel, const std::string& text) override;
+  void ProcessMessages() override;
+  void ErrorBox(const std::string& text) override;
+  std::optional<std::string> SaveDialog(const SaveDialogRequest& request) override;
+  void Sleep(int milliseconds) override;
+
+  TWindowHooks Hooks;
+
+  // Controls, named as their objectName.
+  QWidget* PartitionsListMainPanel = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QFrame* Panel00 = nullptr;
+  QWidget* ScrollBox00 = nullptr;
+  QHeaderView* HeaderControl00 = nullptr;
+  QWidget* PaintBox00 = nullptr;
+  QScrollBar* ScrollBar00 = nullptr;
+  QWidget* MemoAndButtonsHolder = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QGroupBox* MemoGroupBox = nullptr;
+  QPlainTextEdit* MyMemo = nullptr;
+  QLabel* sLabel2 = nullptr;
+  QLineEdit* ImageName = nullptr;
+  QFrame* Panel6 = nullptr;
+  QPushButton* SelectImageFile = nullptr;
+  QFrame* GaugePanel = nullptr;
+  QProgressBar* MyGauge = nullptr;
+  QCheckBox* EnableECCBtn = nullptr;
+  QPushButton* ReadSelectedBtn = nullptr;
+  QPushButton* FlashSelectedBtn = nullptr;
+  QPushButton* EraseSelectedBtn = nullptr;
+  QPushButton* CheckBlanks = nullptr;
+  QPushButton* InvertSelectedBtn = nullptr;
+  QPushButton* ShowHideHexBtn = nullptr;
+  QPushButton* CreateList = nullptr;
+  QPushButton* ReadPartitionBtn = nullptr;
+  QStatusBar* MyStatus = nullptr;
+  std::array<QLabel*, 3> StatusPanels{};
+  QMenu* MyPopup = nullptr;
+  QAction* SavePartitionMainItem = nullptr;
+  QAction* SavePartitionSpareOnlyItem = nullptr;
+  QAction* SavePartitionFull = nullptr;
+  QAction* N1 = nullptr;
+  QAction* SaveAllPartitionsMainItem = nullptr;
+  QAction* SaveAllPartitionsSpareItem = nullptr;
+  QAction* SaveAllPartitionsFullItem = nullptr;
+  QAction* N2 = nullptr;
+  QAction* SaveAsImageFileIem = nullptr;
+
+ public slots:
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildListPanel();
+  void BuildMemoAndButtons();
+  void BuildStatusBar();
+  void BuildPopup();
+  QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int y,
+                          int glyph, bool enabled);
+  void ApplyMinimumOuterSize();
+  void ShowGauge();
+  void SetMarkedFlag(std::size_t row, bool marked);
+  void SavePartition(bool saveMain, bool saveRedu);
+  void SaveAllPartitions(bool saveMain, bool saveRedu);
+  static void ApplyOuterGeometry(QWidget* window, std::optional<int> left, std::optional<int> top,
+                                 std::optional<int> width, std::optional<int> height);
+
+  ImageModel fModel;
+  TGlyphList fGlyphs;
+  TCoolListView* fListView = nullptr;  // child of this window
+  THexForm* fHexForm = nullptr;        // not owned
+  std::unique_ptr<TSettingsManager> fSettings;
+  DeviceServiceTable fNoHost;
+  const DeviceServiceTable* fHost = nullptr;
+  std::unique_ptr<DeviceCommands> fDevice;
+  QStandardItemModel* fHeaderModel = nullptr;
+  std::string fWorkFolder;
+  std::string fTempImagePath;
+  std::array<IdleLook, kDeviceButtonCount> fIdle;
+  std::array<QString, 3> fDesignPopupCaptions;
+  int fPopupRowIndex = -1;
+  std::int64_t fGaugeMax = 0;
+  std::int64_t fGaugePos = 0;
+  bool fLogHasLines = false;  // tells an empty memo from one empty line
+  bool fClosing = false;
+};
+
+}  // namespace orvella
