@@ -10,7 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QGuiApplication>
+#include <QPixmap>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QProgressBar>
 #include <QStringList>
 #include <QWidget>
@@ -153,7 +156,8 @@ bool ScriptRunner::Load(const std::string& text, const std::string& scriptName, 
     } else if (v == "expect-status") {
       SplitWord(args, c.Word, c.Rest);
       if (!ParseNumber(c.Word, 0, 2, n)) return bad("expect-status needs a panel from 0 to 2");
-    } else if (v == "answer-save" || v == "answer-open" || v == "save-log") {
+    } else if (v == "answer-save" || v == "answer-open" || v == "save-log" ||
+               v == "screenshot") {
       c.Rest = args;
       if (c.Rest.empty()) return bad(v + " needs a path");
     } else if (v == "answer-close") {
@@ -267,6 +271,12 @@ void ScriptRunner::RunStep() {
     if (QObject* port = Port())
       QMetaObject::invokeMethod(port, kEnableScriptMode, Qt::DirectConnection);
   }
+  // A click whose handler is still on the stack lets the next line run only while a
+  // device command waits for the host: that is when a person could press again.
+  if (clickDepth_ > 0 && !CommandRunning()) {
+    Schedule(kPollMs);
+    return;
+  }
   std::string problem;
   if (!CollectPortReports(problem)) {
     Fail(problem);
@@ -349,7 +359,9 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
     const std::size_t at = index_;
     ++index_;
     Schedule(0);
+    ++clickDepth_;
     if (button) button->click(); else action->trigger();
+    --clickDepth_;
     std::string problem;
     if (!finished_ && !aborting_ && !CollectPortReports(problem)) {
       current_ = at;
@@ -367,7 +379,7 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
     return Outcome::Next;
   }
   if (v == "wait") {
-    if (CommandRunning()) {
+    if (clickDepth_ > 0 || CommandRunning()) {
       delayMs = kPollMs;
       return Outcome::Again;
     }
@@ -432,9 +444,19 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
     if (gauge->value() == std::stoi(c.Word)) return Outcome::Next;
     return fail("the gauge stands at " + std::to_string(gauge->value()) + ", not " + c.Word);
   }
+  if (v == "screenshot") {
+    // The whole screen where there is one (host and plug-in windows together), else the
+    // window alone.
+    QPixmap shot;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) shot = screen->grabWindow(0);
+    if (shot.isNull() || shot.size().isEmpty()) shot = window_->grab();
+    if (!shot.save(AbsolutePath(c.Rest), "PNG"))
+      return fail("cannot write the screenshot \"" + c.Rest + "\"");
+    return Outcome::Next;
+  }
   if (v == "close") {
     if (!window_) return fail("the window is gone");
-    if (CommandRunning()) {
+    if (clickDepth_ > 0 || CommandRunning()) {
       delayMs = kPollMs;
       return Outcome::Again;
     }

@@ -10,7 +10,7 @@
 //   click <objectName>           press a button, or trigger a menu action
 //   mark <row>                   toggle the row's mark, as a double-click on it does
 //   cursor <row>                 put the list cursor on the row, as a left click does
-//   wait                         until no device command runs
+//   wait                         until no device command runs and the last click returned
 //   answer-save <path>           the next save dialog returns this path
 //   answer-open <path>           the next open dialog returns this path
 //   answer-close save|discard|keep   the next question before closing gets this answer
@@ -20,8 +20,15 @@
 //   expect-text <objectName> <text>  fail unless the control's text equals the text
 //   expect-status <panel> <text> fail unless the status panel (0 to 2) shows the text
 //   expect-gauge <value>         fail unless the gauge control's position is the value
+//   screenshot <path>            save a PNG of the screen (of the window where there is
+//                                no screen to grab)
 //   close                        wait for the device commands, then close the window
-// Lines whose first non-blank character is '#' are comments; blank lines are skipped.
+// A line runs when the one before it is done; after a click, as soon as the click's
+// handler returned or a device command it started waits for the host: lines after such a
+// click run while the command runs (a second click on its button is the stop press), so
+// "wait" belongs after every device command whose end matters.
+// Lines whose first non-blank character is '#' are comments; blank lines are skipped;
+// blanks at the ends of a line are dropped.
 // Relative paths are taken from the current folder. At the end of the script the
 // window is closed as by "close".
 
@@ -106,6 +113,7 @@ class ScriptRunner : public QObject {
   std::string scriptName_;
   std::size_t index_ = 0;    // next command to start
   std::size_t current_ = 0;  // command started last, named in failures
+  int clickDepth_ = 0;       // clicks whose handlers are still on the stack
   bool finished_ = false;
   bool aborting_ = false;
   std::string error_;
