@@ -71,6 +71,46 @@ TEST_F(DeviceChain, TableInBlockOneGivesABlankImageHoldingOnlyTheTable) {
   RunWindow();
 }
 
+// The table in block 2: the temporary image holds it there, and the load, which looks
+// only in block 1, refuses it; the command leaves no list and a disabled button.
+TEST_F(DeviceChain, TableInBlockTwoIsWrittenThereAndRefusedByTheLoad) {
+  MakePhone(ImageFill::Erased);
+  MovePhoneTable(2);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  Lines("click ReadPartitionBtn\nwait");
+  Step("the temporary image and the window", [&] {
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_FALSE(Control<QPushButton>("ReadPartitionBtn")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>("CreateList")->isEnabled());
+    EXPECT_EQ(FileBytes(TempImage()), phone) << "an erased phone reads back as itself";
+  });
+  Lines("close");
+  std::vector<std::string> boxes;
+  RunWindow(&boxes);
+  EXPECT_EQ(boxes, std::vector<std::string>{"ERROR: Cannot find PIT Partition Table."});
+}
+
+TEST_F(DeviceChain, NoTableInTheFirstBlocksIsReportedAndWritesNoFile) {
+  MovePhoneTable(0);
+  Lines(R"(
+    click ReadPartitionBtn
+    wait
+    expect-log ERROR: Couldn't find partition table location in the device memory.
+  )");
+  Step("no file and no list", [&] {
+    // The host's line for each of the three probes, then the error, with no empty line.
+    const QStringList log = LogLines();
+    ASSERT_EQ(log.size(), 4) << log.join('\n').toStdString();
+    EXPECT_TRUE(log[2].startsWith("Reading 0x00001000 bytes at 0x000C0000")) << log[2].toStdString();
+    EXPECT_EQ(log[3], "ERROR: Couldn't find partition table location in the device memory.");
+    EXPECT_FALSE(std::filesystem::exists(TempImage()));
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_EQ(phone_.Reads(), 3);
+  });
+  Lines("close");
+  RunWindow();
+}
+
 struct FlashCase {
   const char* name;
   bool ecc;

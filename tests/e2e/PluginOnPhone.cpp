@@ -77,6 +77,24 @@ void PluginOnPhone::MakePhone(ImageFill fill, const std::vector<PartitionSpec>& 
   ASSERT_TRUE(WriteFullImage(phonePath_, ImageSpec{kPhoneMiB, table, fill}, error)) << error;
 }
 
+void PluginOnPhone::MovePhoneTable(std::uint32_t block) {
+  constexpr std::uint64_t kBlock = 0x40000, kPage = 0x1000;
+  std::vector<std::uint8_t> main = FileBytes(phonePath_);
+  ASSERT_EQ(main.size(), kPhoneMain / 32 * 33);
+  const auto at = [](std::uint64_t v) { return static_cast<std::ptrdiff_t>(v); };
+  const std::vector<std::uint8_t> table(main.begin() + at(kBlock), main.begin() + at(kBlock + kPage));
+  const std::vector<std::uint8_t> spare(main.begin() + at(kPhoneMain + kBlock / 32),
+                                        main.begin() + at(kPhoneMain + (kBlock + kPage) / 32));
+  std::fill_n(main.begin() + at(kBlock), kPage, 0xFF);
+  std::fill_n(main.begin() + at(kPhoneMain + kBlock / 32), kPage / 32, 0xFF);
+  if (block != 0) {
+    std::copy(table.begin(), table.end(), main.begin() + at(block * kBlock));
+    std::copy(spare.begin(), spare.end(), main.begin() + at(kPhoneMain + block * kBlock / 32));
+  }
+  std::ofstream(phonePath_, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(main.data()), static_cast<std::streamsize>(main.size()));
+}
+
 std::string PluginOnPhone::MakeImageFile(const std::string& name, ImageFill fill) {
   const std::string path = dir_.File(name);
   std::string error;
@@ -112,14 +130,17 @@ void PluginOnPhone::Step(const std::string& description, std::function<void()> b
   });
 }
 
-void PluginOnPhone::RunWindow() {
+void PluginOnPhone::RunWindow(std::vector<std::string>* errorBoxes) {
   Lines("");
   runner_->Start();
   const std::uint32_t answer = plugin_.RunMain(HostStopFlag());
   EXPECT_EQ(answer, kDoPluginMainResult);
   EXPECT_TRUE(runner_->Finished());
   EXPECT_FALSE(runner_->Failed()) << runner_->Error();
-  for (const std::string& box : runner_->ErrorBoxes()) ADD_FAILURE() << "error box: " << box;
+  if (errorBoxes)
+    *errorBoxes = runner_->ErrorBoxes();
+  else
+    for (const std::string& box : runner_->ErrorBoxes()) ADD_FAILURE() << "error box: " << box;
   runner_.reset();
 }
 

@@ -56,8 +56,12 @@ class PluginOnPhone : public ::testing::Test {
   void Lines(const std::string& text);
   void Step(const std::string& description, std::function<void()> body);
   // Opens the plug-in's window and runs the script until it closes the window. A new
-  // script starts after each run.
-  void RunWindow();
+  // script starts after each run. Error boxes fail the test unless `errorBoxes` takes
+  // them.
+  void RunWindow(std::vector<std::string>* errorBoxes = nullptr);
+  // Moves the phone's table (its first page, main and spare) from block 1 to `block`;
+  // block 0 leaves the phone with no table at all.
+  void MovePhoneTable(std::uint32_t block);
 
   // The plug-in's window and its controls while it is open.
   static QWidget* Window();
