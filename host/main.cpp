@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "host/PluginPath.h"
 #include "host/ScriptRunner.h"
 #include "host/VirtualPhone.h"
+#include "plugin/AutomationProtocol.h"
 #include "plugin/WorkFolder.h"
 
 namespace {
@@ -41,7 +43,8 @@ constexpr const char* kUsageText =
     "                         else the installed one)\n"
     "  --phone FILE           virtual phone image (default: orvella-phone.nand in the work\n"
     "                         folder, made on first use: 256 MiB with a partition table)\n"
-    "  --image PATH           full image file to work on\n"
+    "  --image PATH           full image file to work on (put into the plug-in's\n"
+    "                         \"Source Image File Name\" edit)\n"
     "  --close-after-ms N     close the plug-in's window after N milliseconds\n"
     "  --script FILE          drive the plug-in's window by the commands in FILE, then close\n"
     "                         it; exit code 6 when a command fails (see host/ScriptRunner.h)\n"
@@ -187,6 +190,17 @@ std::unique_ptr<QWidget> MakeHostWindow(const Options& o, const PluginInfo& info
   return w;
 }
 
+// Puts the image to work on into the plug-in's "Source Image File Name" edit. The window
+// exists from the library's start-up on and has read its settings, so this overrides the
+// name it remembered. A plug-in without such an edit is left alone.
+void PresetImageName(const std::string& path) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() != QLatin1String(automation::kMainWindowName)) continue;
+    if (auto* edit = w->findChild<QLineEdit*>(QStringLiteral("ImageName")))
+      edit->setText(QString::fromStdString(path));
+  }
+}
+
 // Closes the plug-in's modal window once it is open.
 void CloseModalSoon(int delayMs) {
   QTimer::singleShot(delayMs, [] {
@@ -267,6 +281,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<QWidget> hostWindow = MakeHostWindow(o, info, phone);
   hostWindow->move(0, 0);
   hostWindow->show();
+  if (!o.Image.empty()) PresetImageName(o.Image);
 
   if (o.CloseAfterMs >= 0) CloseModalSoon(static_cast<int>(std::min(o.CloseAfterMs, 86400000L)));
   if (runner) runner->Start();

@@ -87,6 +87,15 @@ TEST_F(HostScript, DemoScriptReadsTwoPartitionsChecksBlanksAndSavesTheImage) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("$tGL0Image.$$$")));
 }
 
+TEST_F(HostScript, ImageOptionFillsTheSourceImageFileNameAndLoads) {
+  const std::string image = dir_.File("user image.bin");
+  std::filesystem::copy_file(phone_, image);
+  const HostRun r = Script("expect-text ImageName " + image +
+                               "\nclick CreateList\nexpect-text ReadSelectedBtn Read Partition1\n",
+                           "--image " + Quote(image));
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
 struct Failure {
   const char* name;
   const char* script;
