@@ -97,7 +97,8 @@ TReraradForm::TReraradForm(const DeviceServiceTable* host, QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
   // Tahoma 8 points is an 11-pixel character height; the pixel size keeps it so at any DPI.
-  QFont font(QStringLiteral("Liberation Sans"));
+  // Not a literal: Qt's font cache keeps the family name after the plug-in is unloaded.
+  QFont font(QString::fromLatin1("Liberation Sans"));
   font.setPixelSize(11);
   setFont(font);
   BuildControls();
@@ -401,7 +402,7 @@ void TReraradForm::FormCreate() {
   fModel.PartitionItems.Count = 0;
 
   fListView = new TCoolListView(this, ScrollBox00, PaintBox00, ScrollBar00, HeaderControl00, 14,
-                                QStringLiteral("Courier New"));
+                                QString::fromLatin1("Courier New"));
   fListView->OnSelectionChange = [this](int itemIndex, int button, int x, int y) {
     OnSelectionChange(itemIndex, button, x, y);
   };

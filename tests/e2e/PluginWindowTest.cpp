@@ -1,5 +1,7 @@
 // DoPluginMain with the real windows: the controls the host gets, and a second opening.
 
+#include <dlfcn.h>
+
 #include <QDialog>
 
 #include "PluginOnPhone.h"
@@ -54,6 +56,24 @@ TEST_F(PluginWindow, SecondOpeningKeepsTheListAndTheLog) {
     // The temporary image of the table was deleted by the first close.
     EXPECT_FALSE(std::filesystem::exists(TempImage()));
   });
+  Lines("close");
+  RunWindow();
+}
+
+// A host may unload the plug-in and load it again in the same process. Qt keeps some
+// of what the windows used (the font cache) beyond the unloading; the second life must
+// not trip over what the first left there.
+TEST_F(PluginWindow, UnloadedAndLoadedAgainTheWindowStillWorks) {
+  Lines("click ReadPartitionBtn\nwait\nclose");
+  RunWindow();
+  plugin_.Unload();
+  EXPECT_EQ(::dlopen(ORVELLA_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "really unloaded";
+  std::string error;
+  ASSERT_TRUE(plugin_.Load(ORVELLA_PLUGIN_PATH, error)) << error;
+  PluginInfo info;
+  ASSERT_TRUE(plugin_.Negotiate(&HostFunctionFor, info, error)) << error;
+  Lines("click ReadPartitionBtn\nwait");
+  Step("a fresh window lists the table again", [&] { EXPECT_EQ(RowCount(), 7); });
   Lines("close");
   RunWindow();
 }
