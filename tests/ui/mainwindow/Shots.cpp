@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     QTest::mouseClick(w.PaintBox00, Qt::LeftButton, {}, rowPoint(row));
     QTest::mouseDClick(w.PaintBox00, Qt::LeftButton, {}, rowPoint(row));
   }
-  QTest::mouseClick(w.PaintBox00, Qt::LeftButton, {}, rowPoint(3));
+  // Screen row 2 is the row at Position 3.
+  QTest::mouseClick(w.PaintBox00, Qt::LeftButton, {}, rowPoint(2));
   w.ScrollBox00->setFocus();
   QCoreApplication::processEvents();
   bool ok = Save(GrabScreenArea(w.frameGeometry()), folder, prefix, "main-loaded.png");
