@@ -461,7 +461,12 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
       return Outcome::Again;
     }
     window_->close();
-    if (window_ && window_->isVisible()) return fail("the window did not close");
+    if (window_ && window_->isVisible()) {
+      // Most likely it asked a question that had no answer.
+      std::string problem;
+      if (!CollectPortReports(problem)) return fail(problem);
+      return fail("the window did not close");
+    }
     finished_ = true;
     stepTimer_.stop();
     timeoutTimer_.stop();

@@ -206,6 +206,24 @@ TEST_F(DeviceChain, FlashAfterAReadWritesFromTheWorkingCopy) {
       << "the user's image file is never written";
 }
 
+// Closing over data read from the phone and not saved asks first; "save" saves the
+// whole image before the working copy goes.
+TEST_F(DeviceChain, ClosingOverUnsavedDeviceDataAsksAndCanSaveTheImage) {
+  const std::string saved = dir_.File("kept.bin");
+  Lines("click ReadPartitionBtn\nwait\ncursor 3\nclick ReadSelectedBtn\nwait");
+  Lines("answer-close save\nanswer-save " + saved + "\nclose");
+  RunWindow();
+  const std::vector<std::uint8_t> image = FileBytes(saved), phone = FileBytes(phonePath_);
+  ASSERT_EQ(image.size(), phone.size());
+  const RowRange efs = PhoneRow(3);
+  const auto at = [](std::uint64_t v) { return static_cast<std::ptrdiff_t>(v); };
+  EXPECT_TRUE(std::equal(image.begin() + at(efs.Address), image.begin() + at(efs.Address + efs.Length),
+                         phone.begin() + at(efs.Address)));
+  EXPECT_TRUE(AllFF(image, PhoneRow(4).Address, PhoneRow(4).Address + PhoneRow(4).Length))
+      << "a partition not read stays as the table's blank image had it";
+  EXPECT_FALSE(std::filesystem::exists(TempImage()));
+}
+
 TEST_F(DeviceChain, EraseOfAMarkedRowBlanksItAndNothingElse) {
   const std::vector<std::uint8_t> before = FileBytes(phonePath_);
   Lines(R"(

@@ -127,6 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"UnansweredDialog", "click SelectImageFile\nclose\n",
                 "line 1 (click SelectImageFile): an open dialog (filter \"VESK Full Image Files "
                 "|*.bin\") opened with no answer given", ""},
+        Failure{"UnansweredCloseQuestion",
+                "click ReadPartitionBtn\nwait\ncursor 3\nclick ReadSelectedBtn\nwait\nclose\n",
+                "line 6 (close): the window asked before closing over unsaved device data with no "
+                "answer given", ""},
         Failure{"NoSuchRow", "mark 3\n", "line 1 (mark 3): there is no row 3", ""},
         Failure{"UnknownCommand", "press ReadPartitionBtn\n",
                 "test.script line 1 (press ReadPartitionBtn): unknown command \"press\"", ""},
