@@ -16,6 +16,7 @@
 
 #include "host/VirtualPhone.h"
 #include "image/WindowPort.h"
+#include "plugin/MemoLines.h"
 
 namespace orvella {
 
@@ -38,15 +39,12 @@ class HostPort final : public WindowPort {
   }
   void LogAdd(const std::string& line) override {
     if (g_memo)
-      g_memo->appendPlainText(QString::fromStdString(line));
+      MemoAddLine(*g_memo, QString::fromStdString(line));
     else
       std::fprintf(stderr, "%s\n", line.c_str());
   }
   void LogReplaceLast(const std::string& line) override {
-    if (!g_memo) return;
-    QTextCursor c(g_memo->document()->lastBlock());
-    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    c.insertText(QString::fromStdString(line));
+    if (g_memo) MemoReplaceLastLine(*g_memo, QString::fromStdString(line));
   }
   void GaugeSetMax(std::int64_t maxValue) override {
     if (gauge_) gauge_->setMaximum(static_cast<int>(std::clamp<std::int64_t>(maxValue, 0, INT_MAX)));
@@ -85,7 +83,7 @@ std::uint32_t ORVELLA_STDCALL GetWorkArea(std::int32_t* width, std::int32_t* hei
 std::uint32_t ORVELLA_STDCALL AttachLog(void* memo) {
   g_memo = static_cast<QPlainTextEdit*>(memo);
   if (g_memo && g_phone)
-    g_memo->appendPlainText(QStringLiteral("Host: virtual phone %1, %2 MiB NAND, erase block 0x%3, page 0x%4.")
+    MemoAddLine(*g_memo, QStringLiteral("Host: virtual phone %1, %2 MiB NAND, erase block 0x%3, page 0x%4.")
                                 .arg(QString::fromStdString(g_phone->Path()))
                                 .arg(g_phone->ChipMiB())
                                 .arg(kPhoneEraseBlock, 8, 16, QLatin1Char('0'))

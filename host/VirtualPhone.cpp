@@ -267,8 +267,13 @@ bool VirtualPhone::ReadToFiles(std::uint32_t address, std::uint32_t length,
                spareOut.WriteAll(spare.data(), n / kSpareDivisor, err);
       },
       reads_ == Faults.FailNthRead);
-  if (!ok || !CloseWritten(mainOut, "Read", port) || !CloseWritten(spareOut, "Read", port))
+  if (!ok || !CloseWritten(mainOut, "Read", port) || !CloseWritten(spareOut, "Read", port)) {
+    // Half-written data files must not pass for the data of a read.
+    std::error_code ec;
+    std::filesystem::remove(mainPath, ec);
+    std::filesystem::remove(sparePath, ec);
     return false;
+  }
   // The injected fault leaves the files broken while the service still reports success.
   ApplyDataFileFault(Faults.ReadFiles, mainPath, sparePath, length);
   return true;

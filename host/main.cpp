@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -17,14 +19,23 @@
 #include "host/HostServicesImpl.h"
 #include "host/PluginLibrary.h"
 #include "host/PluginPath.h"
+#include "host/ScriptRunner.h"
 #include "host/VirtualPhone.h"
+#include "plugin/AutomationProtocol.h"
 #include "plugin/WorkFolder.h"
 
 namespace {
 
 using namespace orvella;
 
-enum ExitCode { kOk = 0, kUsage = 2, kPhoneError = 3, kLoadError = 4, kProtocolError = 5 };
+enum ExitCode {
+  kOk = 0,
+  kUsage = 2,
+  kPhoneError = 3,
+  kLoadError = 4,
+  kProtocolError = 5,
+  kScriptError = 6,
+};
 
 constexpr const char* kUsageText =
     "usage: orvella-host [options]\n"
@@ -32,8 +43,12 @@ constexpr const char* kUsageText =
     "                         else the installed one)\n"
     "  --phone FILE           virtual phone image (default: orvella-phone.nand in the work\n"
     "                         folder, made on first use: 256 MiB with a partition table)\n"
-    "  --image PATH           full image file to work on\n"
+    "  --image PATH           full image file to work on (put into the plug-in's\n"
+    "                         \"Source Image File Name\" edit)\n"
     "  --close-after-ms N     close the plug-in's window after N milliseconds\n"
+    "  --script FILE          drive the plug-in's window by the commands in FILE, then close\n"
+    "                         it; exit code 6 when a command fails (see host/ScriptRunner.h)\n"
+    "  --script-timeout-ms N  give up a script after N milliseconds (default 600000)\n"
     "faults of the virtual phone:\n"
     "  --fail-connect         the phone never connects\n"
     "  --unrecognised-chip    identify reports page size 0\n"
@@ -47,6 +62,8 @@ struct Options {
   std::string Phone;
   std::string Image;
   long CloseAfterMs = -1;
+  std::string Script;
+  long ScriptTimeoutMs = 600000;
   PhoneFaults Faults;
 };
 
@@ -90,6 +107,11 @@ int ParseOptions(int argc, char** argv, Options& o) {
     } else if (a == "--close-after-ms") {
       if (!number(n)) return Usage("--close-after-ms needs a number");
       o.CloseAfterMs = static_cast<long>(n);
+    } else if (a == "--script") {
+      if (!value(o.Script)) return Usage("--script needs a file");
+    } else if (a == "--script-timeout-ms") {
+      if (!number(n) || n == 0 || n > 86400000) return Usage("--script-timeout-ms needs a number from 1");
+      o.ScriptTimeoutMs = static_cast<long>(n);
     } else if (a == "--fail-connect") {
       o.Faults.FailConnect = true;
     } else if (a == "--unrecognised-chip") {
@@ -113,7 +135,25 @@ int ParseOptions(int argc, char** argv, Options& o) {
       return Usage("unknown option \"" + a + "\"");
     }
   }
+  if (!o.Script.empty() && o.CloseAfterMs >= 0)
+    return Usage("--script and --close-after-ms exclude each other");
   return -1;
+}
+
+bool ReadScript(const std::string& path, std::string& text, std::string& error) {
+  QFile f(QString::fromStdString(path));
+  if (!f.open(QIODevice::ReadOnly)) {
+    error = "cannot read the script \"" + path + "\": " + f.errorString().toStdString();
+    return false;
+  }
+  // A script is a short list of commands; anything larger is not one.
+  constexpr qint64 kMaxScript = 1 << 20;
+  if (f.size() > kMaxScript) {
+    error = "the script \"" + path + "\" is larger than 1 MiB";
+    return false;
+  }
+  text = f.readAll().toStdString();
+  return true;
 }
 
 std::string ExecutableFolder() {
@@ -148,6 +188,17 @@ std::unique_ptr<QWidget> MakeHostWindow(const Options& o, const PluginInfo& info
   row("Image:", o.Image.empty() ? QStringLiteral("(none)") : QString::fromStdString(o.Image));
   w->resize(620, 260);
   return w;
+}
+
+// Puts the image to work on into the plug-in's "Source Image File Name" edit. The window
+// exists from the library's start-up on and has read its settings, so this overrides the
+// name it remembered. A plug-in without such an edit is left alone.
+void PresetImageName(const std::string& path) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() != QLatin1String(automation::kMainWindowName)) continue;
+    if (auto* edit = w->findChild<QLineEdit*>(QStringLiteral("ImageName")))
+      edit->setText(QString::fromStdString(path));
+  }
 }
 
 // Closes the plug-in's modal window once it is open.
@@ -205,6 +256,18 @@ int main(int argc, char** argv) {
   SetHostPhone(&phone);
 
   QApplication app(argc, argv);
+  std::unique_ptr<ScriptRunner> runner;
+  if (!o.Script.empty()) {
+    std::string text;
+    ScriptRunner::Options so;
+    so.TimeoutMs = static_cast<int>(o.ScriptTimeoutMs);
+    so.StopFlag = HostStopFlag();
+    runner = std::make_unique<ScriptRunner>(so);
+    if (!ReadScript(o.Script, text, error) || !runner->Load(text, o.Script, error)) {
+      std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
+      return kScriptError;
+    }
+  }
   PluginLibrary plugin;
   if (!plugin.Load(o.Plugin, error)) {
     std::fprintf(stderr, "orvella-host: %s\n", error.c_str());
@@ -218,9 +281,25 @@ int main(int argc, char** argv) {
   std::unique_ptr<QWidget> hostWindow = MakeHostWindow(o, info, phone);
   hostWindow->move(0, 0);
   hostWindow->show();
+  if (!o.Image.empty()) PresetImageName(o.Image);
 
   if (o.CloseAfterMs >= 0) CloseModalSoon(static_cast<int>(std::min(o.CloseAfterMs, 86400000L)));
+  if (runner) runner->Start();
   const std::uint32_t answer = plugin.RunMain(HostStopFlag());
+  int scriptResult = kOk;
+  if (runner) {
+    for (const std::string& box : runner->ErrorBoxes())
+      std::fprintf(stderr, "orvella-host: error box: %s\n", box.c_str());
+    if (runner->Failed()) {
+      std::fprintf(stderr, "orvella-host: %s\n", runner->Error().c_str());
+      scriptResult = kScriptError;
+    } else if (!runner->Finished()) {
+      std::fprintf(stderr, "orvella-host: %s: the plug-in's window closed before the script ended\n",
+                   o.Script.c_str());
+      scriptResult = kScriptError;
+    }
+    runner.reset();
+  }
   phone.EndSession();
   hostWindow.reset();
   plugin.Unload();
@@ -230,5 +309,5 @@ int main(int argc, char** argv) {
                  answer);
     return kProtocolError;
   }
-  return kOk;
+  return scriptResult;
 }

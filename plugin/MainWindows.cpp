@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "device/HostServiceTable.h"
+#include "plugin/AutomationPort.h"
 #include "plugin/PluginWindows.h"
 #include "ui/HexWindowUnit.h"
 #include "ui/MainUnit.h"
@@ -17,10 +18,16 @@ namespace {
 // The one main window; the host's status texts go to it.
 TReraradForm* g_statusWindow = nullptr;
 
+// Longest status text taken from the host: a text that lacks its terminator ends here
+// instead of being read on into whatever follows it.
+constexpr qsizetype kMaxStatusText = 4096;
+
 void ORVELLA_STDCALL PluginStatusText(std::uint32_t, std::int32_t panel, const char16_t* text) {
   if (g_statusWindow == nullptr) return;
-  const QString value = text != nullptr ? QString::fromUtf16(text) : QString();
-  g_statusWindow->SetStatusText(panel, value.toStdString());
+  qsizetype length = 0;
+  if (text != nullptr)
+    while (length < kMaxStatusText && text[length] != u'\0') ++length;
+  g_statusWindow->SetStatusText(panel, QString::fromUtf16(text, length).toStdString());
 }
 
 class MainWindows final : public PluginWindows {
@@ -31,6 +38,8 @@ class MainWindows final : public PluginWindows {
     main_ = std::make_unique<TReraradForm>(&device_);
     hex_ = std::make_unique<THexForm>();
     main_->SetHexForm(hex_.get());
+    // Lets a host drive the window without a person (plugin/AutomationProtocol.h).
+    new AutomationPort(*main_);
     g_statusWindow = main_.get();
   }
 

@@ -153,7 +153,8 @@ void HexBadge(QPainter& p) {
   p.setPen(QPen(kNavy, 1));
   p.setBrush(QColor(0xE4, 0xEC, 0xFF));
   p.drawRoundedRect(QRectF(0.5, 2.5, 15, 11), 2, 2);
-  QFont f(QStringLiteral("Liberation Sans"));
+  // Not a literal: Qt's font cache keeps the family name after the plug-in is unloaded.
+  QFont f(QString::fromLatin1("Liberation Sans"));
   f.setPixelSize(10);
   f.setBold(true);
   p.setFont(f);

@@ -31,9 +31,11 @@ QFont CreateViewFont(const char* faceName, int pixelHeight) {
   // whatever it aliases them to. Without it the system's fixed font is used.
   const QString face = QString::fromLatin1(faceName);
   QFont font;
-  if (face.startsWith(QLatin1String("Courier")) &&
-      QFontDatabase::hasFamily(QStringLiteral("Liberation Mono"))) {
-    font = QFont(QStringLiteral("Liberation Mono"));
+  // Family names are heap copies, never literals: Qt's process-wide font cache keeps them
+  // after the plug-in is unloaded.
+  const QString liberationMono = QString::fromLatin1("Liberation Mono");
+  if (face.startsWith(QLatin1String("Courier")) && QFontDatabase::hasFamily(liberationMono)) {
+    font = QFont(liberationMono);
   } else if (QFontDatabase::hasFamily(face)) {
     font = QFont(face);
   } else {

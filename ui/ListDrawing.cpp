@@ -158,7 +158,9 @@ void DrawList(TListSurface& s, const TListFrame& f) {
 }
 
 QFont ListFontFor(const QString& face, int pixelHeight) {
-  const QString name = face.left(31);
+  // A heap copy: Qt's process-wide font cache keeps family names after the plug-in is
+  // unloaded, and a literal's text would go with the library.
+  const QString name(face.constData(), std::min<qsizetype>(face.size(), 31));
   QFont font(name);
   if (pixelHeight > 0) font.setPixelSize(pixelHeight);
   font.setWeight(QFont::Normal);
@@ -175,7 +177,7 @@ QFont ListFontFor(const QString& face, int pixelHeight) {
       // The platform may stand a metric-compatible face in for the one asked for; a face
       // it does not know at all resolves like a name that cannot exist.
       QFont probe(font);
-      probe.setFamilies({QStringLiteral("orvella-no-such-face-3f1c9a")});
+      probe.setFamilies({QString::fromLatin1("orvella-no-such-face-3f1c9a")});
       available = QFontInfo(probe).family() != info.family();
     }
   }

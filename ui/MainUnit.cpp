@@ -26,10 +26,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 
 #include "image/BlankCheck.h"
 #include "image/Export.h"
 #include "image/FileIO.h"
+#include "plugin/MemoLines.h"
 #include "plugin/WorkFolder.h"
 #include "settings/SettsMng.h"
 #include "settings/WindowSettings.h"
@@ -61,8 +63,6 @@ constexpr int kHeaderMaxWidth = 10000;
 const char* const kSavePartitionMainCaption = "Save partition (\"main\" data only) into file...";
 const char* const kSavePartitionSpareCaption = "Save partition (\"spare\" data only) into file...";
 const char* const kSavePartitionFullCaption = "Save partition (full - main and spare) into file...";
-
-constexpr int kGaugeSteps = 10000;
 
 std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
@@ -97,7 +97,8 @@ TReraradForm::TReraradForm(const DeviceServiceTable* host, QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
   // Tahoma 8 points is an 11-pixel character height; the pixel size keeps it so at any DPI.
-  QFont font(QStringLiteral("Liberation Sans"));
+  // Not a literal: Qt's font cache keeps the family name after the plug-in is unloaded.
+  QFont font(QString::fromLatin1("Liberation Sans"));
   font.setPixelSize(11);
   setFont(font);
   BuildControls();
@@ -284,7 +285,9 @@ void TReraradForm::BuildMemoAndButtons() {
   gaugeLayout->setContentsMargins(0, 0, 0, 0);
   MyGauge = new QProgressBar(GaugePanel);
   MyGauge->setObjectName(QStringLiteral("MyGauge"));
-  MyGauge->setRange(0, kGaugeSteps);
+  MyGauge->setRange(0, 1);
+  MyGauge->setValue(0);
+  MyGauge->setFormat(QStringLiteral("%p%"));
   MyGauge->setTextVisible(true);
   MyGauge->setAlignment(Qt::AlignCenter);
   MyGauge->setStyleSheet(QStringLiteral(
@@ -399,7 +402,7 @@ void TReraradForm::FormCreate() {
   fModel.PartitionItems.Count = 0;
 
   fListView = new TCoolListView(this, ScrollBox00, PaintBox00, ScrollBar00, HeaderControl00, 14,
-                                QStringLiteral("Courier New"));
+                                QString::fromLatin1("Courier New"));
   fListView->OnSelectionChange = [this](int itemIndex, int button, int x, int y) {
     OnSelectionChange(itemIndex, button, x, y);
   };
@@ -718,56 +721,48 @@ void TReraradForm::ApplyMinimumOuterSize() {
 // ---------------------------------------------------------------------------------------
 // Window port
 
-QStringList TReraradForm::LogLines() const {
-  QTextDocument* doc = MyMemo->document();
-  if (!fLogHasLines && doc->isEmpty()) return {};
-  QStringList lines;
-  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) lines << b.text();
-  return lines;
-}
+// The host writes into the memo too; both go through plugin/MemoLines.h.
+QStringList TReraradForm::LogLines() const { return MemoLines(*MyMemo); }
 
-void TReraradForm::LogClear() {
-  MyMemo->clear();
-  fLogHasLines = false;
-}
+void TReraradForm::LogClear() { MyMemo->clear(); }
 
 void TReraradForm::LogAdd(const std::string& line) {
-  const QString text = QString::fromStdString(line);
-  QTextCursor cursor(MyMemo->document());
-  cursor.movePosition(QTextCursor::End);
-  if (fLogHasLines || !MyMemo->document()->isEmpty()) cursor.insertBlock();
-  cursor.insertText(text);
-  fLogHasLines = true;
-  MyMemo->verticalScrollBar()->setValue(MyMemo->verticalScrollBar()->maximum());
+  MemoAddLine(*MyMemo, QString::fromStdString(line));
 }
 
 void TReraradForm::LogReplaceLast(const std::string& line) {
-  if (!fLogHasLines && MyMemo->document()->isEmpty()) {
-    LogAdd(line);
-    return;
-  }
-  QTextCursor cursor(MyMemo->document()->lastBlock());
-  cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-  cursor.insertText(QString::fromStdString(line));
-  fLogHasLines = true;
+  MemoReplaceLastLine(*MyMemo, QString::fromStdString(line));
 }
 
 void TReraradForm::LogRedraw() { MyMemo->viewport()->repaint(); }
 
+// The host moves the bar itself during a transfer, adding the bytes it moved to the
+// bar's value and stopping at its maximum. So the bar counts in the same units as
+// MaxValue: its range is MaxValue itself. Only a MaxValue beyond the bar's int range is
+// halved until it fits (fGaugeShift); the host's byte steps are then not scaled and the
+// bar fills early, which only totals of 2 GiB and more can cause. A MaxValue of 0 or
+// less shows an empty bar (range 0 to 1; Qt would draw range 0 to 0 as busy).
 void TReraradForm::ShowGauge() {
-  const std::int64_t max = fGaugeMax;
-  const std::int64_t pos = std::clamp<std::int64_t>(fGaugePos, 0, std::max<std::int64_t>(max, 0));
-  int steps = 0;
-  int percent = 0;
-  if (max > 0) {
-    steps = static_cast<int>(static_cast<long double>(pos) * kGaugeSteps / static_cast<long double>(max));
-    percent = static_cast<int>(static_cast<long double>(pos) * 100 / static_cast<long double>(max));
-  }
-  MyGauge->setValue(steps);
-  MyGauge->setFormat(QStringLiteral("%1%").arg(percent));
+  const std::int64_t max = std::max<std::int64_t>(fGaugeMax, 0);
+  fGaugeShift = 0;
+  while ((max >> fGaugeShift) > std::numeric_limits<int>::max()) ++fGaugeShift;
+  const int barMax = max > 0 ? static_cast<int>(max >> fGaugeShift) : 1;
+  const std::int64_t pos = std::clamp<std::int64_t>(fGaugePos, 0, max);
+  MyGauge->setRange(0, barMax);
+  MyGauge->setValue(std::min(barMax, static_cast<int>(pos >> fGaugeShift)));
+}
+
+std::int64_t TReraradForm::GaugePos() const {
+  // The host may have moved the bar since the window last set it.
+  const int shown = MyGauge->value();
+  const std::int64_t max = std::max<std::int64_t>(fGaugeMax, 0);
+  const std::int64_t mine = std::clamp<std::int64_t>(fGaugePos, 0, max) >> fGaugeShift;
+  if (shown == std::min<std::int64_t>(mine, MyGauge->maximum())) return fGaugePos;
+  return std::int64_t{std::max(shown, 0)} << fGaugeShift;
 }
 
 void TReraradForm::GaugeSetMax(std::int64_t maxValue) {
+  fGaugePos = GaugePos();
   fGaugeMax = maxValue;
   ShowGauge();
 }

@@ -147,7 +147,8 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void GaugeSetMax(std::int64_t maxValue) override;
   void GaugeSetPos(std::int64_t position) override;
   std::int64_t GaugeMax() const override { return fGaugeMax; }
-  std::int64_t GaugePos() const override { return fGaugePos; }
+  // The bar's position in MaxValue's units, including the host's steps.
+  std::int64_t GaugePos() const override;
   void SetStatusText(int panel, const std::string& text) override;
   void ProcessMessages() override;
   void ErrorBox(const std::string& text) override;
@@ -237,7 +238,7 @@ class TReraradForm : public QDialog, public DeviceWindow {
   int fPopupRowIndex = -1;
   std::int64_t fGaugeMax = 0;
   std::int64_t fGaugePos = 0;
-  bool fLogHasLines = false;  // tells an empty memo from one empty line
+  int fGaugeShift = 0;  // MaxValue >> fGaugeShift is the bar's maximum
   bool fClosing = false;
 };
 

@@ -27,6 +27,7 @@
 #include "image/Export.h"
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
+#include "plugin/MemoLines.h"
 #include "ui/CoolListView.h"
 
 namespace orvella::testing {
@@ -295,6 +296,42 @@ TEST_F(MainWindowTest, LogKeepsLinesIncludingEmptyOnes) {
   w->LogAdd("");
   w->LogReplaceLast("x");
   EXPECT_EQ(w->LogLines(), (QStringList{"", "Checking...3/16", "x"}));
+}
+
+// The host writes into the same memo (plugin/MemoLines.h): a lone empty line of the
+// window stays a line of its own, and a clear by anyone empties the log.
+TEST_F(MainWindowTest, LogSharedWithTheHostKeepsItsEmptyLine) {
+  w->LogClear();
+  w->LogAdd("");
+  MemoAddLine(*w->MyMemo, "Erasing 0x00100000 bytes at 0x00080000...");
+  MemoReplaceLastLine(*w->MyMemo, "Erasing 0x00100000 bytes at 0x00080000: done.");
+  EXPECT_EQ(w->LogLines(), (QStringList{"", "Erasing 0x00100000 bytes at 0x00080000: done."}));
+  w->LogClear();
+  w->LogAdd("");
+  w->MyMemo->clear();
+  EXPECT_TRUE(w->LogLines().isEmpty());
+  w->LogAdd("after");
+  EXPECT_EQ(w->LogLines(), QStringList{"after"});
+}
+
+// The host adds the bytes it moved to the bar's value, up to its maximum: the bar counts
+// in MaxValue's units, and the window reads the host's steps back.
+TEST_F(MainWindowTest, GaugeCountsInMaxValueUnitsForTheHost) {
+  w->GaugeSetPos(0);
+  w->GaugeSetMax(0x18C000);
+  EXPECT_EQ(w->MyGauge->maximum(), 0x18C000);
+  w->MyGauge->setValue(w->MyGauge->value() + 0x10800);
+  EXPECT_EQ(w->GaugePos(), 0x10800);
+  EXPECT_EQ(w->MyGauge->text(), "4%");
+  w->GaugeSetPos(0);
+  EXPECT_EQ(w->MyGauge->value(), 0);
+  // Beyond the bar's int range the maximum is halved until it fits.
+  const std::int64_t big = std::int64_t{1} << 32;
+  w->GaugeSetMax(big);
+  EXPECT_EQ(w->MyGauge->maximum(), 1 << 30);
+  w->GaugeSetPos(big / 2);
+  EXPECT_EQ(w->GaugePos(), big / 2);
+  EXPECT_EQ(w->MyGauge->text(), "50%");
 }
 
 struct GaugeCase {

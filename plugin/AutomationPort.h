@@ -1,0 +1,44 @@
+#pragma once
+// The main window's automation port (plugin/AutomationProtocol.h): a child QObject a
+// host finds by name and calls through Qt's meta-object system to answer the window's
+// dialogs, move the list cursor and mark rows, so the whole plug-in runs without a
+// person and without a display.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+namespace orvella {
+
+class TReraradForm;
+
+class AutomationPort : public QObject {
+  Q_OBJECT
+
+ public:
+  // Becomes a child of the form.
+  explicit AutomationPort(TReraradForm& form);
+
+  Q_INVOKABLE void enableScriptMode();
+  Q_INVOKABLE void queueSaveAnswer(const QString& path);
+  Q_INVOKABLE void queueOpenAnswer(const QString& path);
+  Q_INVOKABLE bool queueCloseAnswer(const QString& answer);
+  Q_INVOKABLE bool setCursorRow(int row);
+  Q_INVOKABLE bool toggleRowMark(int row);
+  Q_INVOKABLE int rowCount() const;
+  Q_INVOKABLE bool commandRunning() const;
+  Q_INVOKABLE QString statusText(int panel) const;
+  Q_INVOKABLE QStringList takeProblems();
+  Q_INVOKABLE QStringList takeErrorBoxes();
+
+ private:
+  TReraradForm& form_;
+  std::deque<QString> saveAnswers_;
+  std::deque<QString> openAnswers_;
+  std::deque<QString> closeAnswers_;
+  QStringList problems_;
+  QStringList errorBoxes_;
+};
+
+}  // namespace orvella

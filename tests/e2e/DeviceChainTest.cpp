@@ -1,0 +1,254 @@
+// The device commands end to end: what the buttons do to the phone and to the image.
+
+#include <algorithm>
+
+#include "PluginOnPhone.h"
+#include "host/NandEcc.h"
+#include "host/HostServicesImpl.h"
+
+namespace orvella::e2e {
+namespace {
+
+constexpr std::uint64_t kBlock = 0x40000;
+
+bool AllFF(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
+  return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(to),
+                     [](std::uint8_t b) { return b == 0xFF; });
+}
+
+bool SameBytes(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b,
+               std::uint64_t from, std::uint64_t length) {
+  return std::equal(a.begin() + static_cast<std::ptrdiff_t>(from),
+                    a.begin() + static_cast<std::ptrdiff_t>(from + length),
+                    b.begin() + static_cast<std::ptrdiff_t>(from));
+}
+
+using DeviceChain = PluginOnPhone;
+
+// The whole chain: table from the phone, every partition read, the image saved.
+TEST_F(DeviceChain, ReadingEveryPartitionAndSavingGivesThePhonesChipByteForByte) {
+  const std::string saved = dir_.File("saved.bin");
+  Lines(R"(
+    click ReadPartitionBtn
+    wait
+    click InvertSelectedBtn
+    click ReadSelectedBtn
+    wait
+    expect-text ReadSelectedBtn Read Selected
+  )");
+  Step("every row was listed and read", [&] {
+    EXPECT_EQ(RowCount(), 7);
+    EXPECT_EQ(phone_.Reads(), 1 + 1 + 7);  // probe of block 1, table, one per partition
+  });
+  Lines("answer-save " + saved + R"(
+    click SaveAsImageFileIem
+    expect-log Saving to File...OK
+    close
+  )");
+  RunWindow();
+  EXPECT_EQ(CompareFiles(saved, phonePath_), "");
+  EXPECT_FALSE(std::filesystem::exists(TempImage())) << "the window's close deletes the copy";
+}
+
+TEST_F(DeviceChain, TableInBlockOneGivesABlankImageHoldingOnlyTheTable) {
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  Lines("click ReadPartitionBtn\nwait");
+  Step("the list and the temporary image", [&] {
+    EXPECT_EQ(RowCount(), 7);
+    EXPECT_EQ(StatusText(0), "");
+    const std::vector<std::uint8_t> image = FileBytes(TempImage());
+    ASSERT_EQ(image.size(), kPhoneMain / 32 * 33);
+    // 48 + 7 * 132 bytes round up to one page of 0x1000.
+    constexpr std::uint64_t kTable = 0x1000;
+    EXPECT_TRUE(AllFF(image, 0, kBlock));
+    EXPECT_TRUE(SameBytes(image, phone, kBlock, kTable));
+    EXPECT_TRUE(AllFF(image, kBlock + kTable, kPhoneMain + kBlock / 32));
+    EXPECT_TRUE(SameBytes(image, phone, kPhoneMain + kBlock / 32, kTable / 32));
+    EXPECT_TRUE(AllFF(image, kPhoneMain + (kBlock + kTable) / 32, image.size()));
+  });
+  Lines("close");
+  RunWindow();
+}
+
+// The table in block 2: the temporary image holds it there, and the load, which looks
+// only in block 1, refuses it; the command leaves no list and a disabled button.
+TEST_F(DeviceChain, TableInBlockTwoIsWrittenThereAndRefusedByTheLoad) {
+  MakePhone(ImageFill::Erased);
+  MovePhoneTable(2);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  Lines("click ReadPartitionBtn\nwait");
+  Step("the temporary image and the window", [&] {
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_FALSE(Control<QPushButton>("ReadPartitionBtn")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>("CreateList")->isEnabled());
+    EXPECT_EQ(FileBytes(TempImage()), phone) << "an erased phone reads back as itself";
+  });
+  Lines("close");
+  std::vector<std::string> boxes;
+  RunWindow(&boxes);
+  EXPECT_EQ(boxes, std::vector<std::string>{"ERROR: Cannot find PIT Partition Table."});
+}
+
+TEST_F(DeviceChain, NoTableInTheFirstBlocksIsReportedAndWritesNoFile) {
+  MovePhoneTable(0);
+  Lines(R"(
+    click ReadPartitionBtn
+    wait
+    expect-log ERROR: Couldn't find partition table location in the device memory.
+  )");
+  Step("no file and no list", [&] {
+    // The host's line for each of the three probes, then the error, with no empty line.
+    const QStringList log = LogLines();
+    ASSERT_EQ(log.size(), 4) << log.join('\n').toStdString();
+    EXPECT_TRUE(log[2].startsWith("Reading 0x00001000 bytes at 0x000C0000")) << log[2].toStdString();
+    EXPECT_EQ(log[3], "ERROR: Couldn't find partition table location in the device memory.");
+    EXPECT_FALSE(std::filesystem::exists(TempImage()));
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_EQ(phone_.Reads(), 3);
+  });
+  Lines("close");
+  RunWindow();
+}
+
+struct FlashCase {
+  const char* name;
+  bool ecc;
+};
+
+class FlashMarkedRows : public PluginOnPhone, public ::testing::WithParamInterface<FlashCase> {};
+
+// Rows 1, 3 and 4 marked: three writes, the first opening the session and the others
+// riding on it; the phone then holds the image's data of those rows.
+TEST_P(FlashMarkedRows, WritesTheRowsFromTheImageFile) {
+  MakePhone(ImageFill::Erased);
+  const std::string image = MakeImageFile("user.bin", ImageFill::Pattern);
+  const std::vector<std::uint8_t> before = FileBytes(phonePath_);
+  const std::vector<std::uint8_t> source = FileBytes(image);
+  Lines("type ImageName " + image + R"(
+    click CreateList
+    mark 1
+    mark 3
+    mark 4
+    expect-text FlashSelectedBtn Flash Selected
+  )");
+  if (GetParam().ecc) Lines("click EnableECCBtn");
+  Lines("click FlashSelectedBtn\nwait\nexpect-status 0 \nexpect-gauge 0\nclose");
+  RunWindow();
+
+  EXPECT_EQ(phone_.Writes(), 3);
+  EXPECT_EQ(phone_.Connects(), 1);
+  EXPECT_EQ(FileBytes(image), source) << "the user's image file is never written";
+
+  std::vector<std::uint8_t> expected = before;
+  for (int row : {1, 3, 4}) {
+    const RowRange r = PhoneRow(row);
+    std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(r.Address), r.Length,
+                expected.begin() + static_cast<std::ptrdiff_t>(r.Address));
+    const std::uint64_t spare = kPhoneMain + r.Address / 32;
+    std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(spare), r.Length / 32,
+                expected.begin() + static_cast<std::ptrdiff_t>(spare));
+    if (!GetParam().ecc) continue;
+    for (std::uint64_t s = 0; s < r.Length / kEccSectorBytes; ++s) {
+      const EccCode code = ComputeSectorEcc(source.data() + r.Address + s * kEccSectorBytes);
+      std::copy(code.begin(), code.end(),
+                expected.begin() +
+                    static_cast<std::ptrdiff_t>(spare + s * kEccSpareBytes + kEccOffsetInSpare));
+    }
+  }
+  const std::vector<std::uint8_t> after = FileBytes(phonePath_);
+  ASSERT_EQ(after.size(), expected.size());
+  const auto diff = std::mismatch(after.begin(), after.end(), expected.begin());
+  EXPECT_TRUE(diff.first == after.end())
+      << "phone differs at 0x" << std::hex << (diff.first - after.begin());
+  if (GetParam().ecc) {
+    // The pattern's own spare bytes differ from the codes, so the codes really went in.
+    const std::uint64_t spare = kPhoneMain + PhoneRow(3).Address / 32;
+    EXPECT_NE(after[spare + kEccOffsetInSpare], source[spare + kEccOffsetInSpare]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ecc, FlashMarkedRows,
+                         ::testing::Values(FlashCase{"WithoutEcc", false}, FlashCase{"WithEcc", true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// After a read the write request names the working copy: erase EFS on the phone, then
+// flash it back from the copy; the user's zero-filled file would have given zeros.
+TEST_F(DeviceChain, FlashAfterAReadWritesFromTheWorkingCopy) {
+  const std::string image = MakeImageFile("user.bin", ImageFill::Zero);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  Lines("type ImageName " + image + R"(
+    click CreateList
+    cursor 3
+    expect-text ReadSelectedBtn Read Partition3
+    click ReadSelectedBtn
+    wait
+    click EraseSelectedBtn
+    wait
+  )");
+  Step("the phone's EFS is erased", [&] {
+    const RowRange r = PhoneRow(3);
+    EXPECT_TRUE(AllFF(FileBytes(phonePath_), r.Address, r.Address + r.Length));
+  });
+  Lines(R"(
+    click FlashSelectedBtn
+    wait
+    answer-close discard
+    close
+  )");
+  RunWindow();
+  EXPECT_EQ(FileBytes(phonePath_), phone);
+  const std::vector<std::uint8_t> user = FileBytes(image);
+  const RowRange efs = PhoneRow(3);
+  EXPECT_TRUE(std::all_of(user.begin() + static_cast<std::ptrdiff_t>(efs.Address),
+                          user.begin() + static_cast<std::ptrdiff_t>(efs.Address + efs.Length),
+                          [](std::uint8_t b) { return b == 0; }))
+      << "the user's image file is never written";
+}
+
+// Closing over data read from the phone and not saved asks first; "save" saves the
+// whole image before the working copy goes.
+TEST_F(DeviceChain, ClosingOverUnsavedDeviceDataAsksAndCanSaveTheImage) {
+  const std::string saved = dir_.File("kept.bin");
+  Lines("click ReadPartitionBtn\nwait\ncursor 3\nclick ReadSelectedBtn\nwait");
+  Lines("answer-close save\nanswer-save " + saved + "\nclose");
+  RunWindow();
+  const std::vector<std::uint8_t> image = FileBytes(saved), phone = FileBytes(phonePath_);
+  ASSERT_EQ(image.size(), phone.size());
+  const RowRange efs = PhoneRow(3);
+  const auto at = [](std::uint64_t v) { return static_cast<std::ptrdiff_t>(v); };
+  EXPECT_TRUE(std::equal(image.begin() + at(efs.Address), image.begin() + at(efs.Address + efs.Length),
+                         phone.begin() + at(efs.Address)));
+  EXPECT_TRUE(AllFF(image, PhoneRow(4).Address, PhoneRow(4).Address + PhoneRow(4).Length))
+      << "a partition not read stays as the table's blank image had it";
+  EXPECT_FALSE(std::filesystem::exists(TempImage()));
+}
+
+TEST_F(DeviceChain, EraseOfAMarkedRowBlanksItAndNothingElse) {
+  const std::vector<std::uint8_t> before = FileBytes(phonePath_);
+  Lines(R"(
+    click ReadPartitionBtn
+    wait
+    mark 3
+    click EraseSelectedBtn
+    wait
+  )");
+  Step("the log starts with an empty line, then the host's lines", [&] {
+    const QStringList log = LogLines();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[0], "");
+    EXPECT_TRUE(log[1].startsWith("Erasing ")) << log[1].toStdString();
+  });
+  Lines("close");
+  RunWindow();
+  std::vector<std::uint8_t> expected = before;
+  const RowRange r = PhoneRow(3);
+  std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(r.Address), r.Length, 0xFF);
+  std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(kPhoneMain + r.Address / 32),
+              r.Length / 32, 0xFF);
+  EXPECT_EQ(FileBytes(phonePath_), expected);
+  EXPECT_EQ(phone_.Erases(), 1);
+}
+
+}  // namespace
+}  // namespace orvella::e2e

@@ -1,0 +1,90 @@
+#pragma once
+// The whole chain in one process, as orvella-host runs it: a virtual phone, the real
+// liborvella.so loaded and negotiated with the host's own services, and a script runner
+// that works the plug-in's window while DoPluginMain has it open.
+
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/PluginLibrary.h"
+#include "host/ScriptRunner.h"
+#include "host/VirtualPhone.h"
+#include "image/ImageBuilder.h"
+#include "support/TestFiles.h"
+
+namespace orvella::e2e {
+
+// 8 MiB = 32 blocks: BOOT 0, PIT 1, EFS 2-5, SBL 6-7, PARAM 8-11, KERNEL 12-17,
+// DATA 18-31.
+inline constexpr std::uint32_t kPhoneMiB = 8;
+inline constexpr std::uint64_t kPhoneMain = std::uint64_t{kPhoneMiB} << 20;
+std::vector<PartitionSpec> PhoneTable();
+
+// Main-data range of a row of PhoneTable, rows from 1.
+struct RowRange {
+  std::uint64_t Address;
+  std::uint64_t Length;
+};
+RowRange PhoneRow(int row);
+
+std::vector<std::uint8_t> FileBytes(const std::string& path);
+// Empty when equal, else where and how the files differ.
+std::string CompareFiles(const std::string& a, const std::string& b);
+
+class PluginOnPhone : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes the phone anew (it is open already; faults stay as set).
+  void MakePhone(ImageFill fill, const std::vector<PartitionSpec>& table = PhoneTable());
+  // A full image file of the phone's size and table, for loading with CreateList.
+  std::string MakeImageFile(const std::string& name, ImageFill fill);
+
+  // The script: lines, and steps in C++ between them.
+  void Lines(const std::string& text);
+  void Step(const std::string& description, std::function<void()> body);
+  // Opens the plug-in's window and runs the script until it closes the window. A new
+  // script starts after each run. Error boxes fail the test unless `errorBoxes` takes
+  // them.
+  void RunWindow(std::vector<std::string>* errorBoxes = nullptr);
+  // Moves the phone's table (its first page, main and spare) from block 1 to `block`;
+  // block 0 leaves the phone with no table at all.
+  void MovePhoneTable(std::uint32_t block);
+
+  // The plug-in's window and its controls while it is open.
+  static QWidget* Window();
+  template <typename T>
+  static T* Control(const char* name) {
+    QWidget* w = Window();
+    return w ? w->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+  }
+  static QStringList LogLines();
+  static int RowCount();
+  static QString StatusText(int panel);
+  static QString Caption(const char* button);
+
+  std::string WorkFile(const std::string& name) const { return workFolder_ + name; }
+  std::string TempImage() const { return WorkFile("$tGL0Image.$$$"); }
+
+  test::TempDir dir_;
+  std::string workFolder_;
+  std::string phonePath_;
+  VirtualPhone phone_;
+  PluginLibrary plugin_;
+  std::unique_ptr<ScriptRunner> runner_;
+  int stepCount_ = 0;
+};
+
+}  // namespace orvella::e2e
