@@ -317,6 +317,15 @@ TEST_F(VirtualPhoneTest, StopFlagAlreadySetMovesNothing) {
   EXPECT_EQ(port_.Log.back(), "ERROR: Erasing failed. Stopped by user at 0x00000000.");
 }
 
+TEST_F(WriteTest, StopFlagAlreadySetWritesNothing) {
+  const auto before = AllBytes(phonePath_);
+  stop_ = 1;
+  EXPECT_FALSE(phone_.WriteFromImage(0x40000, 0x40000, source_, true, false, port_, &stop_));
+  EXPECT_EQ(AllBytes(phonePath_), before);
+  EXPECT_EQ(port_.Log.back(), "ERROR: Writing with ECC failed. Stopped by user at 0x00040000.");
+  EXPECT_EQ(port_.Status[0], "Writing with ECC failed.");
+}
+
 TEST(DefaultPhone, TableWithDataAndBlankPartitions) {
   TempFolder dir;
   const std::string path = dir.Path() + "default.nand";
