@@ -15,7 +15,8 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 void DeviceCommands::ReadPartitionsCommand() {
-  if (!SessionPrologue()) return;
+  window_.LogClear();
+  if (RefusedUnaddressableRow() || !SessionPrologue()) return;
   const WindowGeometry g = window_.Geometry();
   window_.GaugeSetPos(0);
   window_.GaugeSetMax(0);
