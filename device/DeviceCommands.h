@@ -80,6 +80,9 @@ class DeviceCommands {
   bool InjectHalf(const char* fileName, std::uint64_t imageOffset, std::uint64_t limit,
                   std::uint32_t length, const std::string& partitionName, const char* half,
                   bool& injected);
+  // Ends the command with an "ERROR: " line when a row it would act on ends past 4 GiB,
+  // where the host services' 32-bit addresses would wrap onto other blocks. True then.
+  bool RefusedUnaddressableRow();
   // The end steps of the read, flash and erase commands; normal ends of flash and erase
   // also empty status panel 0.
   void EndCommand(bool clearStatus = false);

@@ -1,9 +1,25 @@
+#include <cstdio>
 #include <new>
+#include <optional>
 
 #include "device/DeviceCommands.h"
+#include "device/RowSelection.h"
 #include "image/FileIO.h"
 
 namespace orvella {
+
+namespace {
+
+// One past the last byte a 32-bit device address reaches.
+constexpr std::uint64_t kDeviceAddressEnd = std::uint64_t{1} << 32;
+
+std::string Hex8(std::uint64_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+}  // namespace
 
 IdleLook DesignIdleLook(DeviceButton button) {
   switch (button) {
@@ -99,6 +115,29 @@ bool DeviceCommands::SessionPrologue() {
     window_.LogAdd("ERROR: Default FLASH1 Chip was not Recognized by the DCC Loader. Terminating.");
     return false;
   }
+  return true;
+}
+
+bool DeviceCommands::RefusedUnaddressableRow() {
+  const ImageModel& m = window_.Model();
+  const auto beyond = [&m](std::size_t k) {
+    const std::uint64_t endBlock =
+        std::uint64_t{m.GalaxyPartitions.Entries[k].EntryBase} + m.EffectiveSize(k);
+    return endBlock * m.BlockSize > kDeviceAddressEnd;
+  };
+  std::optional<std::size_t> far;
+  if (m.AnyMarked()) {
+    for (std::size_t k = 0; k < UsableRows(m) && !far; ++k)
+      if (m.IsMarked(k) && beyond(k)) far = k;
+  } else if (const auto row = CursorRow(window_); row && beyond(*row)) {
+    far = row;
+  }
+  if (!far) return false;
+  window_.LogAdd("ERROR: Partition \"" + m.PartitionRows[*far].PartitionName + "\" (block " +
+                 Hex8(m.GalaxyPartitions.Entries[*far].EntryBase) + ", " +
+                 Hex8(m.EffectiveSize(*far)) +
+                 " blocks) lies beyond the 4 GiB a device address can reach. Terminating.");
+  EndCommand();
   return true;
 }
 

@@ -48,6 +48,7 @@ bool DeviceCommands::WriteCurrentMemoryChunk(std::uint32_t Addr, std::uint32_t L
 
 void DeviceCommands::FlasPartitionsCommand() {
   window_.LogClear();
+  if (RefusedUnaddressableRow()) return;
   bool connected = false;
   window_.GaugeSetPos(0);
   window_.GaugeSetMax(0);
@@ -76,7 +77,8 @@ void DeviceCommands::FlasPartitionsCommand() {
 }
 
 void DeviceCommands::ErasPartitionsCommand() {
-  if (!SessionPrologue()) return;
+  window_.LogClear();
+  if (RefusedUnaddressableRow() || !SessionPrologue()) return;
   window_.LogAdd("");
   const WindowGeometry g = window_.Geometry();
   window_.GaugeSetPos(0);

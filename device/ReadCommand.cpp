@@ -23,7 +23,8 @@ void DeleteHostDataFiles(const std::string& folder) {
 }  // namespace
 
 void DeviceCommands::ReadPartitionsCommand() {
-  if (!SessionPrologue()) return;
+  window_.LogClear();
+  if (RefusedUnaddressableRow() || !SessionPrologue()) return;
   const WindowGeometry g = window_.Geometry();
   window_.GaugeSetPos(0);
   window_.GaugeSetMax(0);

@@ -529,10 +529,13 @@ void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
   }
   const auto k = static_cast<std::size_t>(ItemIndex);
   if (fHexForm != nullptr) {
-    const PartitionRange r = fModel.RangeOf(k);
+    // Unwrapped: a table that reaches past 4 GiB must not show another partition's bytes.
+    const WideRange r = WideRangeOf(fModel, k);
     const QString image = PathText(fModel.CurrentImageFile);
-    fHexForm->MainView()->InitializeViewData(image, r.MainOffset, r.MainLength);
-    fHexForm->SpareView()->InitializeViewData(image, r.SpareOffset, r.SpareLength);
+    fHexForm->MainView()->InitializeViewData(image, static_cast<std::int64_t>(r.MainOffset),
+                                             static_cast<std::int64_t>(r.MainLength));
+    fHexForm->SpareView()->InitializeViewData(image, static_cast<std::int64_t>(r.SpareOffset),
+                                              static_cast<std::int64_t>(r.SpareLength));
   }
   if (Button != mbRight) return;
 

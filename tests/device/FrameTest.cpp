@@ -1,9 +1,11 @@
 // The run/stop frame: start and stop presses, the end steps and their order, the session
-// prologue's failures, and the question before closing over unsaved device data.
+// prologue's failures, rows the device cannot address, and the question before closing
+// over unsaved device data.
 
 #include <algorithm>
 
 #include "FakeDevice.h"
+#include "image/FileIO.h"
 
 namespace devtest {
 namespace {
@@ -175,6 +177,79 @@ TEST_F(Frame, EveryEmptyCellEndsEveryCommandWithoutACall) {
   EXPECT_TRUE(g_trace.end() == std::find(g_trace.begin(), g_trace.end(), "EndSession"));
   EXPECT_TRUE(win_.Rec.ErrorBoxes.empty());
 }
+
+// A second press on the running command's button during its first host transfer: that
+// transfer fails, the host is asked for nothing more, and the frame reports the stop.
+class StopPress : public Frame, public ::testing::WithParamInterface<DeviceButton> {};
+
+TEST_P(StopPress, EndsTheCommandAtItsFirstTransferWithStoppedByUser) {
+  win_.ModelData.SetMarked(0, true);
+  win_.ModelData.SetMarked(2, true);
+  const std::vector<std::uint8_t> before = ReadWholeFile(userFile_);
+  std::string captionAtStop;
+  host_.DuringCall = [&] {
+    Press(GetParam());
+    captionAtStop = win_.Captions[GetParam()];
+  };
+  Press(GetParam());
+
+  EXPECT_EQ(captionAtStop, "&Stop");
+  EXPECT_EQ(host_.Reads.size() + host_.Writes.size() + host_.Erases.size(), 1u);
+  EXPECT_EQ(win_.Rec.Status[0], "Stopped by User.");
+  EXPECT_EQ(win_.Rec.Pos, 0);
+  EXPECT_EQ(win_.Captions[GetParam()], win_.Idles[GetParam()].Caption);
+  EXPECT_EQ(host_.StopFlag, 0);
+  EXPECT_FALSE(cmd_.CommandRunning());
+  EXPECT_FALSE(FileExists(win_.TempImagePath())) << "no working copy, no temporary image";
+  EXPECT_EQ(win_.ModelData.CurrentImageFile, userFile_);
+  EXPECT_TRUE(ReadWholeFile(userFile_) == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, StopPress,
+                         ::testing::Values(FlashSelectedBtn, ReadSelectedBtn, EraseSelectedBtn,
+                                           ReadPartitionBtn));
+
+// Rows whose data end past 4 GiB, where the host services' 32-bit addresses would wrap
+// onto other blocks of the chip: the command asks the host for nothing and says why.
+class FarRow : public Frame, public ::testing::WithParamInterface<DeviceButton> {};
+
+TEST_P(FarRow, IsRefusedBeforeAnyHostCall) {
+  ImageSpec spec = StandardImage();
+  spec.Table = {{"BOOT", 2}, {"W", 0x4000}, {"V", 1}};  // V starts at block 0x4002
+  LoadImage(spec, "far.bin");
+  const std::vector<std::uint8_t> before = ReadWholeFile(userFile_);
+  const struct {
+    std::vector<std::size_t> marks;
+    int cursor;
+    const char* line;
+  } kCases[] = {
+      {{}, 2,
+       "ERROR: Partition \"V\" (block 0x00004002, 0x00000001 blocks) lies beyond the 4 GiB a "
+       "device address can reach. Terminating."},
+      {{0, 1, 2}, 0,
+       "ERROR: Partition \"W\" (block 0x00000002, 0x00004000 blocks) lies beyond the 4 GiB a "
+       "device address can reach. Terminating."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.line);
+    for (std::size_t k = 0; k < 3; ++k) win_.ModelData.SetMarked(k, false);
+    for (std::size_t k : c.marks) win_.ModelData.SetMarked(k, true);
+    win_.Cursor = c.cursor;
+    win_.UpdateEnabledButtons();
+    Press(GetParam());
+
+    EXPECT_EQ(win_.Rec.Log, std::vector<std::string>{c.line});
+    EXPECT_EQ(host_.Connects, 0);
+    EXPECT_TRUE(host_.Reads.empty() && host_.Writes.empty() && host_.Erases.empty());
+    EXPECT_EQ(win_.Rec.Pos, 0);
+    EXPECT_EQ(win_.Captions[GetParam()], win_.Idles[GetParam()].Caption);
+    EXPECT_FALSE(FileExists(win_.TempImagePath()));
+  }
+  EXPECT_TRUE(ReadWholeFile(userFile_) == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, FarRow,
+                         ::testing::Values(FlashSelectedBtn, ReadSelectedBtn, EraseSelectedBtn));
 
 // Closing over a working copy that holds data read from the device.
 class CloseQuestion : public Frame {

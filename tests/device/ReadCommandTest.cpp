@@ -257,6 +257,17 @@ TEST_F(ReadFaults, WriteFailureWhileInjectingStopsTheLaterRows) {
   ExpectFrameEnded();
 }
 
+TEST_F(ReadFaults, WorkingCopyThatCannotBeCreated) {
+  std::filesystem::create_directory(TempImage());  // a folder where the copy should go
+  cmd_.ReadSelectedBtnClick();
+  EXPECT_EQ(win_.Rec.ErrorBoxes,
+            std::vector<std::string>{"I/O error: cannot create \"" + TempImage() + "\": Is a directory"});
+  EXPECT_EQ(win_.ModelData.CurrentImageFile, userFile_);
+  EXPECT_TRUE(ReadWholeFile(userFile_) == original_);
+  EXPECT_FALSE(cmd_.HoldsUnsavedDeviceData());
+  ExpectFrameEnded();
+}
+
 TEST_F(ReadFaults, MissingSourceImage) {
   std::filesystem::remove(userFile_);
   cmd_.ReadSelectedBtnClick();

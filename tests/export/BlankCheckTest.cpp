@@ -144,6 +144,20 @@ TEST_F(BlankCheck, PartitionPastTheImageEndsWithAnErrorBox) {
   EXPECT_FALSE(model.PartitionRows[1].IsBlank);
 }
 
+TEST_F(BlankCheck, SizesThatWrapAt4GiBAreNotTakenForBlankPartitions) {
+  // W is 0x4000 blocks: 4 GiB, a 32-bit length of 0, which would count as blank. It is
+  // examined from its first block on and ends the check where it leaves the image.
+  Make({{"A", 2}, {"W", 0x4000}, {"V", 1}}, ImageFill::Erased);
+  EXPECT_FALSE(CheckBlanks(model, port));
+  EXPECT_EQ(port.ErrorBoxes,
+            std::vector<std::string>{"I/O error: read beyond end of image \"" + image +
+                                     "\": partition \"W\" covers blocks 0x00000002 to "
+                                     "0x00004001, the image holds 0x00000010 blocks"});
+  EXPECT_EQ(port.Log, (std::vector<std::string>{"", "Checking which Partition is blank...2/3"}));
+  EXPECT_FALSE(model.PartitionRows[1].IsBlank);
+  EXPECT_EQ(port.Pos, 2 + 15) << "the gauge stays at the block past the end";
+}
+
 TEST_F(BlankCheck, RangeTestsReadThroughTheirOwnChunksAndNameFailures) {
   Make({{"A", 2}, {"REST", kRest}}, ImageFill::Erased);
   ChunkBuffer buffer;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <filesystem>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "Fixture.h"
 #include "image/Export.h"
@@ -258,6 +261,97 @@ TEST_F(ExportFailures, WriteFailureMidwayStopsWithBothFilesClosed) {
   EXPECT_EQ(ReadAll(Path("p000000080000_B.bin")).size(), 2u * kBS);
   EXPECT_FALSE(fs::exists(Path("p000000180000_REST.bin")));
   EXPECT_EQ(fdPort.Pos, 2 + 3);
+}
+
+// An output folder that cannot take the files: every command ends with the error box
+// naming the failure, before a byte is copied, and writes nothing anywhere.
+TEST_F(ExportFailures, OutputFolderThatCannotTakeFilesEndsWithTheErrorBox) {
+  Make({{"A", 2}, {"REST", kRest}}, ImageFill::Pattern);
+  { std::ofstream(Path("plain")) << "a file, not a folder"; }
+  const struct {
+    const char* what;
+    std::string folder;
+    const char* reason;
+  } kFolders[] = {{"missing folder", Path("gone"), "No such file or directory"},
+                  {"file in the way", Path("plain"), "Not a directory"}};
+  for (const auto& f : kFolders) {
+    SCOPED_TRACE(f.what);
+    const auto expectRefused = [&](const ExportResult& r, const RecordingPort& p,
+                                   const std::string& output) {
+      EXPECT_EQ(r.Outcome, ExportOutcome::Failed);
+      EXPECT_TRUE(r.FilesWritten.empty());
+      EXPECT_EQ(p.ErrorBoxes, std::vector<std::string>{"I/O error: cannot create \"" + output +
+                                                       "\": " + f.reason});
+      EXPECT_EQ(p.HighestPos, 0) << "nothing was copied";
+    };
+    RecordingPort one, all, whole;
+    one.SaveAnswers.push_back(f.folder + "/p");
+    all.SaveAnswers.push_back(f.folder + "/q");
+    whole.SaveAnswers.push_back(f.folder + "/copy.bin");
+    expectRefused(SavePartitionDataIntoFile(model, one, 0, true, true), one,
+                  f.folder + "/p000000000000_A.bin");
+    expectRefused(SaveAllPartitionsDataIntoFile(model, all, true, false), all,
+                  f.folder + "/q000000000000_A.bin");
+    expectRefused(SaveAsImageFile(model, whole), whole, f.folder + "/copy.bin");
+    EXPECT_EQ(whole.Log, (std::vector<std::string>{"", "Saving to File..."}));
+  }
+  EXPECT_FALSE(fs::exists(Path("gone")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+// A folder without write permission. The superuser writes anywhere, so under it the
+// export runs in a child process that has given up its privileges.
+TEST_F(ExportFailures, ReadOnlyOutputFolderEndsWithPermissionDenied) {
+  Make({{"A", 2}, {"REST", kRest}}, ImageFill::Pattern);
+  const std::string ro = Path("ro");
+  fs::create_directory(ro);
+  fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  // Only the child's own checks count there; its exit status carries them back.
+  const auto check = [&]() -> bool {
+    RecordingPort p;
+    p.SaveAnswers.push_back(ro + "/p");
+    const ExportResult r = SaveAllPartitionsDataIntoFile(model, p, true, true);
+    return r.Outcome == ExportOutcome::Failed && r.FilesWritten.empty() &&
+           p.ErrorBoxes == std::vector<std::string>{"I/O error: cannot create \"" + ro +
+                                                    "/p000000000000_A.bin\": Permission denied"};
+  };
+  bool refused = false;
+  if (::geteuid() != 0) {
+    refused = check();
+  } else {
+    fs::permissions(dir, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      constexpr uid_t kNobody = 65534;
+      const bool dropped = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+      ::_exit(!dropped ? 2 : check() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 2) << "could not give up the superuser's privileges";
+    refused = WEXITSTATUS(status) == 0;
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_TRUE(fs::is_empty(ro));
+}
+
+// A disk that fills up: the write fails with the system's own words for it.
+TEST_F(ExportFailures, AFullDiskEndsTheImageSaveWithTheErrorBox) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  Make({{"A", 2}, {"REST", kRest}}, ImageFill::Pattern);
+  const auto before = ReadAll(image);
+  port.SaveAnswers.push_back("/dev/full");
+  const ExportResult r = SaveAsImageFile(model, port);
+  EXPECT_EQ(r.Outcome, ExportOutcome::Failed);
+  EXPECT_EQ(port.ErrorBoxes,
+            std::vector<std::string>{"I/O error while writing \"/dev/full\": No space left on device"});
+  EXPECT_EQ(port.Log, (std::vector<std::string>{"", "Saving to File..."}));
+  EXPECT_EQ(port.Status[0], "Saving to File...");
+  EXPECT_EQ(port.Pos, 1) << "the gauge stays at the failed chunk";
+  EXPECT_EQ(ReadAll(image), before);
 }
 
 }  // namespace

@@ -245,6 +245,7 @@ TEST_F(VirtualPhoneTest, NthOperationFailsMidway) {
 
   // The erase stops half-way: the first half is erased, the rest is not.
   EXPECT_FALSE(phone_.Erase(0x80000, 0x40000, port_, &stop_));
+  EXPECT_EQ(port_.Log.back(), "ERROR: Erasing failed. The phone did not answer at 0x000A0000.");
   EXPECT_EQ(PhoneMain(0x80000, 0x20000), std::vector<std::uint8_t>(0x20000, 0xFF));
   EXPECT_EQ(PhoneMain(0xA0000, 16), PatternBytes(0xA0000, 16));
   EXPECT_TRUE(phone_.Erase(0x80000, 0x40000, port_, &stop_));
@@ -253,6 +254,7 @@ TEST_F(VirtualPhoneTest, NthOperationFailsMidway) {
 TEST_F(WriteTest, NthWriteFails) {
   phone_.Faults.FailNthWrite = 1;
   EXPECT_FALSE(phone_.WriteFromImage(0, 0x1000, source_, false, false, port_, &stop_));
+  EXPECT_EQ(port_.Log.back(), "ERROR: Writing failed. The phone did not answer at 0x00000000.");
   EXPECT_EQ(PhoneMain(0, 0x1000), PatternBytes(0, 0x1000));
   EXPECT_TRUE(phone_.WriteFromImage(0, 0x1000, source_, false, false, port_, &stop_));
 }
@@ -317,6 +319,15 @@ TEST_F(VirtualPhoneTest, StopFlagAlreadySetMovesNothing) {
   EXPECT_FALSE(phone_.Erase(0, 0x40000, port_, &stop_));
   EXPECT_EQ(PhoneMain(0, 16), PatternBytes(0, 16));
   EXPECT_EQ(port_.Log.back(), "ERROR: Erasing failed. Stopped by user at 0x00000000.");
+}
+
+TEST_F(WriteTest, StopFlagAlreadySetWritesNothing) {
+  const auto before = AllBytes(phonePath_);
+  stop_ = 1;
+  EXPECT_FALSE(phone_.WriteFromImage(0x40000, 0x40000, source_, true, false, port_, &stop_));
+  EXPECT_EQ(AllBytes(phonePath_), before);
+  EXPECT_EQ(port_.Log.back(), "ERROR: Writing with ECC failed. Stopped by user at 0x00040000.");
+  EXPECT_EQ(port_.Status[0], "Writing with ECC failed.");
 }
 
 TEST(DefaultPhone, TableWithDataAndBlankPartitions) {

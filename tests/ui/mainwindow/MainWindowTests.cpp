@@ -590,6 +590,32 @@ TEST_F(MainWindowTest, RightClickBelowTheLastRowEmptiesHexViewsAndOpensNoMenu) {
   EXPECT_EQ(w->PopupRowIndex(), -1);
 }
 
+// A table that places partitions past the end of a 16-block image, one of them beyond
+// 4 GiB, where a 32-bit offset would wrap onto block 2: their hex views stay empty
+// rather than show another partition's bytes.
+TEST_F(MainWindowTest, PartitionsPastTheImageOrBeyond4GiBLeaveTheHexViewsEmpty) {
+  const std::string odd = dir.filePath("odd.bin").toStdString();
+  std::string error;
+  ASSERT_TRUE(WriteFullImage(odd, ImageSpec{4, {{"A", 2}, {"B", 20}, {"W", 0x3FEC}, {"V", 1}},
+                                            ImageFill::Pattern},
+                             error))
+      << error;
+  Load(odd);
+  ASSERT_EQ(w->Model().PartitionItems.Count, 4);
+  ASSERT_EQ(w->Model().PartitionRows[3].BegBlock, 0x4002u);
+  const struct {
+    int row;
+    std::int64_t main, spare;
+  } kViews[] = {{0, 2 * kBlockSize, 2 * kBlockSize / 32}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}};
+  for (const auto& v : kViews) {
+    ClickRow(v.row);
+    ASSERT_EQ(w->ItemIndex(), v.row);
+    EXPECT_EQ(app->Hex->MainView()->ChunkLength(), v.main) << "row " << v.row;
+    EXPECT_EQ(app->Hex->SpareView()->ChunkLength(), v.spare) << "row " << v.row;
+  }
+  EXPECT_TRUE(errorBoxes.isEmpty());
+}
+
 TEST_F(MainWindowTest, RealPopupOpensAtThePoint) {
   Load(image);
   w->Hooks.Popup = nullptr;
