@@ -54,26 +54,14 @@ void DeviceCommands::FlasPartitionsCommand() {
   window_.GaugeSetMax(0);
 
   ImageModel& m = window_.Model();
-  if (m.AnyMarked()) {
-    window_.GaugeSetMax(MarkedMainBytes(m));
-    for (std::size_t k = 0; k < UsableRows(m); ++k) {
-      if (!m.IsMarked(k)) continue;
-      const PartitionRange r = m.RangeOf(k);
-      if (!WriteCurrentMemoryChunk(r.MainOffset, r.MainLength, nullptr, nullptr, connected)) {
-        EndCommand();
-        return;
-      }
-      connected = true;
-    }
-  } else if (const auto row = CursorRow(window_)) {
-    const PartitionRange r = m.RangeOf(*row);
-    window_.GaugeSetMax(MainAndSpareBytes(r.MainLength));
-    if (!WriteCurrentMemoryChunk(r.MainOffset, r.MainLength, nullptr, nullptr, false)) {
-      EndCommand();
-      return;
-    }
-  }
-  EndCommand(true);
+  const bool done = ForEachTargetRow(window_, MainAndSpareBytes, [&](std::size_t k) {
+    const PartitionRange r = m.RangeOf(k);
+    if (!WriteCurrentMemoryChunk(r.MainOffset, r.MainLength, nullptr, nullptr, connected))
+      return false;
+    connected = true;  // later writes of this run reuse the session
+    return true;
+  });
+  EndCommand(done);
 }
 
 void DeviceCommands::ErasPartitionsCommand() {
@@ -85,25 +73,13 @@ void DeviceCommands::ErasPartitionsCommand() {
   window_.GaugeSetMax(0);
 
   ImageModel& m = window_.Model();
-  if (m.AnyMarked()) {
-    window_.GaugeSetMax(MarkedMainBytes(m));
-    for (std::size_t k = 0; k < UsableRows(m); ++k) {
-      if (!m.IsMarked(k)) continue;
-      const PartitionRange r = m.RangeOf(k);
-      if (!HostEraseRange(r.MainOffset, r.MainLength, g)) {
-        EndCommand();
-        return;
-      }
-    }
-  } else if (const auto row = CursorRow(window_)) {
-    const PartitionRange r = m.RangeOf(*row);
-    window_.GaugeSetMax(r.MainLength);
-    if (!HostEraseRange(r.MainOffset, r.MainLength, g)) {
-      EndCommand();
-      return;
-    }
-  }
-  EndCommand(true);
+  // Unlike read and flash, the cursor row's gauge maximum has no spare share.
+  const auto mainOnly = [](std::uint32_t mainLength) { return mainLength; };
+  const bool done = ForEachTargetRow(window_, mainOnly, [&](std::size_t k) {
+    const PartitionRange r = m.RangeOf(k);
+    return HostEraseRange(r.MainOffset, r.MainLength, g);
+  });
+  EndCommand(done);
 }
 
 }  // namespace orvella

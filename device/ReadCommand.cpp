@@ -30,31 +30,13 @@ void DeviceCommands::ReadPartitionsCommand() {
   window_.GaugeSetMax(0);
 
   ImageModel& m = window_.Model();
-  if (m.AnyMarked()) {
-    window_.GaugeSetMax(MarkedMainBytes(m));
-    // The model is read afresh at every row: window handlers run during each host call.
-    for (std::size_t k = 0; k < UsableRows(m); ++k) {
-      if (!m.IsMarked(k)) continue;
-      const PartitionRange r = m.RangeOf(k);
-      const std::string name = m.PartitionRows[k].PartitionName;
-      if (!HostReadRange(r.MainOffset, r.MainLength, kTransferTag, nullptr, -1, 1, g) ||
-          !InjectReadDataIntoTheImageFileRAM(r.MainOffset, r.MainLength, name)) {
-        DeleteHostDataFiles(window_.WorkFolder());
-        EndCommand();
-        return;
-      }
-    }
-  } else if (const auto row = CursorRow(window_)) {
-    const PartitionRange r = m.RangeOf(*row);
-    const std::string name = m.PartitionRows[*row].PartitionName;
-    window_.GaugeSetMax(MainAndSpareBytes(r.MainLength));
-    if (!HostReadRange(r.MainOffset, r.MainLength, kTransferTag, nullptr, -1, 1, g) ||
-        !InjectReadDataIntoTheImageFileRAM(r.MainOffset, r.MainLength, name)) {
-      DeleteHostDataFiles(window_.WorkFolder());
-      EndCommand();
-      return;
-    }
-  }
+  const bool done = ForEachTargetRow(window_, MainAndSpareBytes, [&](std::size_t k) {
+    const PartitionRange r = m.RangeOf(k);
+    const std::string name = m.PartitionRows[k].PartitionName;
+    return HostReadRange(r.MainOffset, r.MainLength, kTransferTag, nullptr, -1, 1, g) &&
+           InjectReadDataIntoTheImageFileRAM(r.MainOffset, r.MainLength, name);
+  });
+  if (!done) DeleteHostDataFiles(window_.WorkFolder());
   EndCommand();
 }
 

@@ -36,4 +36,23 @@ inline std::optional<std::size_t> CursorRow(DeviceWindow& w) {
   return static_cast<std::size_t>(index);
 }
 
+// Runs `act(row)` on what a device command acts on: every marked row in row order when
+// one is marked, with the gauge maximum at their main data; else the cursor row alone,
+// with the gauge maximum at `cursorMax(main length)`. Stops at the first act that fails
+// and returns false. The model is read afresh at every row: window handlers run during
+// each host call.
+template <typename CursorMax, typename Act>
+bool ForEachTargetRow(DeviceWindow& w, CursorMax cursorMax, Act act) {
+  ImageModel& m = w.Model();
+  if (m.AnyMarked()) {
+    w.GaugeSetMax(MarkedMainBytes(m));
+    for (std::size_t k = 0; k < UsableRows(m); ++k)
+      if (m.IsMarked(k) && !act(k)) return false;
+  } else if (const auto row = CursorRow(w)) {
+    w.GaugeSetMax(cursorMax(m.RangeOf(*row).MainLength));
+    return act(*row);
+  }
+  return true;
+}
+
 }  // namespace orvella
