@@ -350,8 +350,8 @@ bool TCoolListView::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       case QEvent::MouseButtonDblClick: {
-        // The platform reports the second press of a double-click as this event alone;
-        // the double-click comes first, then that press, as on the original toolkit.
+        // The platform reports the second press of a double-click as this event alone, so
+        // it runs both: first the double-click, then the mouse-down of that press.
         const auto* mouse = static_cast<QMouseEvent*>(event);
         PaintBoxDoubleClick();
         PaintBoxMouseDown(ButtonNumber(mouse->button()), mouse->position().toPoint());
