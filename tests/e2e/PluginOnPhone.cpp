@@ -220,6 +220,11 @@ QString PluginOnPhone::StatusText(int panel) {
   return text;
 }
 
+int PluginOnPhone::ImageIndex(const char* button) {
+  auto* b = Control<QPushButton>(button);
+  return b ? b->property("ImageIndex").toInt() : -1;
+}
+
 QString PluginOnPhone::Caption(const char* button) {
   auto* b = Control<QPushButton>(button);
   return b ? b->text() : QStringLiteral("<no button>");

@@ -102,6 +102,8 @@ class PluginOnPhone : public ::testing::Test {
   static int RowCount();
   static QString StatusText(int panel);
   static QString Caption(const char* button);
+  // The button's index in the window's glyph list; -1 without the button.
+  static int ImageIndex(const char* button);
 
   std::string WorkFile(const std::string& name) const { return workFolder_ + name; }
   std::string TempImage() const { return WorkFile("$tGL0Image.$$$"); }

@@ -12,11 +12,6 @@ using StopAndFaults = PluginOnPhone;
 
 constexpr int kRunningImage = 20;
 
-int ImageIndex(const char* button) {
-  auto* b = ScriptRunner::FindMainWindow()->findChild<QPushButton*>(QString::fromLatin1(button));
-  return b ? b->property("ImageIndex").toInt() : -1;
-}
-
 // DATA (row 7): 14 blocks, 0x380000 bytes; at 2 MiB/s its read takes almost 2 s.
 TEST_F(StopAndFaults, StopPressMidReadEndsTheCommandAsStoppedByUser) {
   const RowRange data = PhoneRow(7);

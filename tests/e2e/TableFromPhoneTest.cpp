@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::uint64_t kBlock = 0x40000;
 constexpr std::uint64_t kPage = 0x1000;
+constexpr int kRunningImage = 20;  // the glyph of a button that reads "&Stop"
 const QString kFillText = QStringLiteral("Please wait, creating empty temporary file  (");
 
 bool AllFF(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
@@ -167,15 +168,16 @@ TEST_F(TableFromPhone, StopPressDuringTheFillStillCompletesAndLoadsTheImage) {
     press.imageSize = FileSize(TempImage());
     press.fillTextsBefore = fillTexts;
     auto* button = Control<QPushButton>("ReadPartitionBtn");
+    ASSERT_NE(button, nullptr);
     button->click();
     press.stopFlag = *HostStopFlag();
     press.caption = button->text();
-    press.imageIndex = button->property("ImageIndex").toInt();
+    press.imageIndex = ImageIndex("ReadPartitionBtn");
   });
   int idleImage = -1;
   Step("the idle button", [&] {
-    idleImage = Control<QPushButton>("ReadPartitionBtn")->property("ImageIndex").toInt();
-    EXPECT_NE(idleImage, 20);
+    idleImage = ImageIndex("ReadPartitionBtn");
+    EXPECT_NE(idleImage, kRunningImage);
   });
   Lines("click ReadPartitionBtn\nwait");
   Step("the press came during the fill and only raised the flag", [&] {
@@ -186,7 +188,7 @@ TEST_F(TableFromPhone, StopPressDuringTheFillStillCompletesAndLoadsTheImage) {
     EXPECT_LT(press.imageSize, T);
     EXPECT_EQ(press.stopFlag, 1);
     EXPECT_EQ(press.caption, "&Stop");
-    EXPECT_EQ(press.imageIndex, 20);
+    EXPECT_EQ(press.imageIndex, kRunningImage);
     EXPECT_GT(fillTexts, press.fillTextsBefore) << "the fill went on after the press";
   });
   Step("the file is complete and loaded, and the stop is reported", [&] {
@@ -195,7 +197,7 @@ TEST_F(TableFromPhone, StopPressDuringTheFillStillCompletesAndLoadsTheImage) {
     EXPECT_EQ(StatusText(0), "Stopped by User.");
     EXPECT_EQ(Control<QProgressBar>("MyGauge")->value(), 0);
     EXPECT_EQ(Caption("ReadPartitionBtn"), "&Get Partitions from Device");
-    EXPECT_EQ(Control<QPushButton>("ReadPartitionBtn")->property("ImageIndex").toInt(), idleImage);
+    EXPECT_EQ(ImageIndex("ReadPartitionBtn"), idleImage);
     EXPECT_EQ(*HostStopFlag(), 0);
   });
   Lines("close");
