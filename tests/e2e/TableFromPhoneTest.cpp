@@ -68,13 +68,21 @@ class TableLength : public PluginOnPhone, public ::testing::WithParamInterface<T
 // bytes; the fill reports its share after each chunk, 100 only with the last.
 TEST_P(TableLength, ReadsTheTableInWholePagesIntoABlankImageOfTheChipsSize) {
   const TableCase& c = GetParam();
-  MakePhone(ImageSpec{c.chipMiB, TableOf(c.entries), ImageFill::Pattern});
+  MakePhone(ImageSpec{c.chipMiB, TableOf(c.entries), ImageFill::Erased});
   const std::uint64_t M = std::uint64_t{c.chipMiB} << 20;
   const std::uint64_t T = M + M / 32;
   const std::uint64_t L = c.tableLength;
-  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
-  // The page after the table holds data on the phone, so a longer read would show.
-  ASSERT_FALSE(AllFF(phone, kBlock + L, kBlock + L + kPage));
+  // Block 1 holds data after the table and in its spare bytes, so a read of other than
+  // L bytes would show in the image.
+  std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  ASSERT_EQ(phone.size(), T);
+  const std::size_t tableBytes = 48 + 132 * std::size_t{c.entries};
+  std::fill(phone.begin() + static_cast<std::ptrdiff_t>(kBlock + tableBytes),
+            phone.begin() + static_cast<std::ptrdiff_t>(2 * kBlock), 0xA5);
+  std::fill(phone.begin() + static_cast<std::ptrdiff_t>(M + kBlock / 32),
+            phone.begin() + static_cast<std::ptrdiff_t>(M + 2 * kBlock / 32), 0x5A);
+  std::ofstream(phonePath_, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(phone.data()), static_cast<std::streamsize>(phone.size()));
 
   std::vector<int> percents;
   std::vector<std::uint64_t> sizes;  // of the temporary image when each text was shown
