@@ -102,6 +102,16 @@ class Transfer {
   std::string line_;
 };
 
+PhoneRequest MakeRequest(PhoneService service, std::uint32_t address = 0, std::uint32_t length = 0,
+                         const WindowPort* port = nullptr) {
+  PhoneRequest r;
+  r.Service = service;
+  r.Address = address;
+  r.Length = length;
+  if (port) r.GaugeMax = port->GaugeMax();
+  return r;
+}
+
 bool ValidTag(const std::string& tag) {
   if (tag.empty() || tag.size() > 16) return false;
   return std::all_of(tag.begin(), tag.end(), [](char c) {
@@ -200,13 +210,30 @@ bool VirtualPhone::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-bool VirtualPhone::Connect() {
+void VirtualPhone::Record(PhoneRequest request) {
+  if (requests_.size() >= kMaxRequests)
+    requests_.erase(requests_.begin(), requests_.begin() + kMaxRequests / 2);
+  requests_.push_back(std::move(request));
+}
+
+bool VirtualPhone::OpenSession() {
   ++connects_;
   session_ = !Faults.FailConnect && chipMiB_ != 0;
   return session_;
 }
 
+bool VirtualPhone::Connect() {
+  Record(MakeRequest(PhoneService::Connect));
+  return OpenSession();
+}
+
+void VirtualPhone::EndSession() {
+  Record(MakeRequest(PhoneService::EndSession));
+  session_ = false;
+}
+
 bool VirtualPhone::IdentifyFlash(TFlashInfo& info) {
+  Record(MakeRequest(PhoneService::Identify));
   info = TFlashInfo{};
   if (!session_) return false;
   info.Field0 = 1;  // one chip
@@ -237,6 +264,7 @@ bool VirtualPhone::ReadToFiles(std::uint32_t address, std::uint32_t length,
                                const std::string& tag, WindowPort& port,
                                const std::uint8_t* stop) {
   ++reads_;
+  Record(MakeRequest(PhoneService::ReadToFiles, address, length, &port));
   if (!session_) {
     port.LogAdd("ERROR: Read failed. The phone is not connected.");
     return false;
@@ -283,6 +311,7 @@ bool VirtualPhone::ReadToMemory(std::uint32_t address, std::uint32_t length,
                                 std::uint8_t* buffer, WindowPort& port,
                                 const std::uint8_t* stop) {
   ++reads_;
+  Record(MakeRequest(PhoneService::ReadToMemory, address, length, &port));
   if (!session_) {
     port.LogAdd("ERROR: Read failed. The phone is not connected.");
     return false;
@@ -314,7 +343,12 @@ bool VirtualPhone::WriteFromImage(std::uint32_t address, std::uint32_t length,
                                   bool alreadyConnected, WindowPort& port,
                                   const std::uint8_t* stop) {
   ++writes_;
-  if ((!alreadyConnected || !session_) && !Connect()) {
+  PhoneRequest request = MakeRequest(PhoneService::Write, address, length, &port);
+  request.AlreadyConnected = alreadyConnected;
+  request.Ecc = ecc;
+  request.ImagePath = imagePath;
+  Record(std::move(request));
+  if ((!alreadyConnected || !session_) && !OpenSession()) {
     port.LogAdd("ERROR: Write failed. The phone does not answer.");
     return false;
   }
@@ -365,6 +399,7 @@ bool VirtualPhone::WriteFromImage(std::uint32_t address, std::uint32_t length,
 bool VirtualPhone::Erase(std::uint32_t address, std::uint32_t length, WindowPort& port,
                          const std::uint8_t* stop) {
   ++erases_;
+  Record(MakeRequest(PhoneService::Erase, address, length, &port));
   if (!session_) {
     port.LogAdd("ERROR: Erase failed. The phone is not connected.");
     return false;

@@ -26,6 +26,19 @@ inline constexpr const char* kDefaultPhoneName = "orvella-phone.nand";
 // as a broken host might leave it.
 enum class DataFileFault { None, MainMissing, MainShort, SpareMissing, SpareShort };
 
+// One service call as the phone received it, for tests and the host's diagnostics.
+enum class PhoneService { Connect, Identify, ReadToFiles, ReadToMemory, Write, Erase, EndSession };
+
+struct PhoneRequest {
+  PhoneService Service = PhoneService::Connect;
+  std::uint32_t Address = 0;  // transfers: main-data range
+  std::uint32_t Length = 0;
+  bool AlreadyConnected = false;  // writes
+  bool Ecc = false;               // writes
+  std::string ImagePath;          // writes: the file the data come from
+  std::int64_t GaugeMax = 0;      // transfers: the window's gauge maximum when the call came
+};
+
 struct PhoneFaults {
   bool FailConnect = false;
   bool UnrecognisedChip = false;  // identify reports page size 0
@@ -79,7 +92,7 @@ class VirtualPhone {
   bool Erase(std::uint32_t address, std::uint32_t length, WindowPort& port,
              const std::uint8_t* stop);
   // Harmless without a session and when repeated.
-  void EndSession() { session_ = false; }
+  void EndSession();
   bool SessionOpen() const { return session_; }
 
   long Connects() const { return connects_; }
@@ -87,9 +100,16 @@ class VirtualPhone {
   long Writes() const { return writes_; }
   long Erases() const { return erases_; }
 
+  // The service calls received, oldest first; only the latest kMaxRequests are kept.
+  static constexpr std::size_t kMaxRequests = 4096;
+  const std::vector<PhoneRequest>& Requests() const { return requests_; }
+  void ClearRequests() { requests_.clear(); }
+
  private:
   bool CheckRange(std::uint32_t address, std::uint32_t length, std::uint32_t alignment,
                   const char* unit, WindowPort& port) const;
+  bool OpenSession();
+  void Record(PhoneRequest request);
 
   std::string path_;
   std::string workFolder_;
@@ -99,6 +119,7 @@ class VirtualPhone {
   long reads_ = 0;
   long writes_ = 0;
   long erases_ = 0;
+  std::vector<PhoneRequest> requests_;
 };
 
 }  // namespace orvella

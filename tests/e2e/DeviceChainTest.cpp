@@ -115,6 +115,7 @@ struct FlashCase {
   const char* name;
   bool ecc;
 };
+void PrintTo(const FlashCase& c, std::ostream* out) { *out << c.name; }
 
 class FlashMarkedRows : public PluginOnPhone, public ::testing::WithParamInterface<FlashCase> {};
 
@@ -139,6 +140,25 @@ TEST_P(FlashMarkedRows, WritesTheRowsFromTheImageFile) {
   EXPECT_EQ(phone_.Writes(), 3);
   EXPECT_EQ(phone_.Connects(), 1);
   EXPECT_EQ(FileBytes(image), source) << "the user's image file is never written";
+  // No HostConnect or HostIdentifyFlash: the first write opens the session and the
+  // others ride on it; the gauge counts the main data of the three rows.
+  EXPECT_EQ(Services(), (std::vector<PhoneService>{PhoneService::Write, PhoneService::Write,
+                                                   PhoneService::Write, PhoneService::EndSession,
+                                                   PhoneService::EndSession}));
+  const std::vector<PhoneRequest>& requests = phone_.Requests();
+  ASSERT_EQ(requests.size(), 5u);
+  const std::int64_t marked =
+      static_cast<std::int64_t>(PhoneRow(1).Length + PhoneRow(3).Length + PhoneRow(4).Length);
+  const int rows[] = {1, 3, 4};
+  for (std::size_t k = 0; k < 3; ++k) {
+    SCOPED_TRACE("write " + std::to_string(k + 1));
+    EXPECT_EQ(requests[k].Address, PhoneRow(rows[k]).Address);
+    EXPECT_EQ(requests[k].Length, PhoneRow(rows[k]).Length);
+    EXPECT_EQ(requests[k].AlreadyConnected, k > 0);
+    EXPECT_EQ(requests[k].Ecc, GetParam().ecc);
+    EXPECT_EQ(requests[k].ImagePath, image);
+    EXPECT_EQ(requests[k].GaugeMax, marked);
+  }
 
   std::vector<std::uint8_t> expected = before;
   for (int row : {1, 3, 4}) {
@@ -172,6 +192,181 @@ INSTANTIATE_TEST_SUITE_P(Ecc, FlashMarkedRows,
                          ::testing::Values(FlashCase{"WithoutEcc", false}, FlashCase{"WithEcc", true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct CursorCase {
+  const char* name;
+  const char* button;
+  PhoneService service;
+  std::int64_t gaugeMax;
+};
+void PrintTo(const CursorCase& c, std::ostream* out) { *out << c.name; }
+
+class CursorRowCommand : public PluginOnPhone, public ::testing::WithParamInterface<CursorCase> {};
+
+// No row marked: each command acts on the cursor row alone, KERNEL of 6 blocks; flash
+// and read count its spare data in the gauge, erase only its main data.
+TEST_P(CursorRowCommand, ActsOnTheCursorRowAlone) {
+  const CursorCase& c = GetParam();
+  const std::string image = MakeImageFile("user.bin", ImageFill::Zero);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  const RowRange kernel = PhoneRow(6);
+  ASSERT_EQ(kernel.Length, 0x180000u);
+  Lines("type ImageName " + image + "\nclick CreateList\ncursor 6\nclick " + c.button +
+        "\nwait\nexpect-status 0 \nexpect-gauge 0");
+  Step("what the phone was asked for", [&] {
+    std::vector<PhoneService> expected;
+    if (c.service != PhoneService::Write)
+      expected = {PhoneService::Connect, PhoneService::Identify};
+    expected.insert(expected.end(), {c.service, PhoneService::EndSession, PhoneService::EndSession});
+    ASSERT_EQ(Services(), expected);
+    const PhoneRequest& r = phone_.Requests()[expected.size() - 3];
+    EXPECT_EQ(r.Address, kernel.Address);
+    EXPECT_EQ(r.Length, kernel.Length);
+    EXPECT_EQ(r.GaugeMax, c.gaugeMax);
+    EXPECT_FALSE(r.AlreadyConnected);
+  });
+  Step("what became of the row", [&] {
+    std::vector<std::uint8_t> expected = phone;
+    const auto fill = [&](std::uint8_t byte) {
+      std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(kernel.Address), kernel.Length, byte);
+      std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(kPhoneMain + kernel.Address / 32),
+                  kernel.Length / 32, byte);
+    };
+    if (c.service == PhoneService::Write) fill(0x00);
+    if (c.service == PhoneService::Erase) fill(0xFF);
+    EXPECT_EQ(FileBytes(phonePath_), expected);
+    if (c.service == PhoneService::Erase) {
+      const QStringList log = LogLines();
+      ASSERT_GE(log.size(), 2);
+      EXPECT_EQ(log[0], "");
+      EXPECT_TRUE(log[1].startsWith("Erasing 0x00180000 bytes at 0x00300000")) << log[1].toStdString();
+    }
+    if (c.service == PhoneService::ReadToFiles) {
+      const std::vector<std::uint8_t> copy = FileBytes(TempImage());
+      ASSERT_EQ(copy.size(), phone.size());
+      EXPECT_TRUE(SameBytes(copy, phone, kernel.Address, kernel.Length));
+      EXPECT_TRUE(SameBytes(copy, phone, kPhoneMain + kernel.Address / 32, kernel.Length / 32));
+    }
+  });
+  if (c.service == PhoneService::ReadToFiles) Lines("answer-close discard");
+  Lines("close");
+  RunWindow();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CursorRowCommand,
+    ::testing::Values(CursorCase{"Flash", "FlashSelectedBtn", PhoneService::Write, 0x18C000},
+                      CursorCase{"Read", "ReadSelectedBtn", PhoneService::ReadToFiles, 0x18C000},
+                      CursorCase{"Erase", "EraseSelectedBtn", PhoneService::Erase, 0x180000}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Rows 2 and 4 marked: two reads in row order, the gauge counting their main data only;
+// the first injection makes the working copy with its progress texts, a second read
+// makes none. Loading the user's file again makes it current for the next flash, while
+// the data read stay in the copy.
+TEST_F(DeviceChain, ReadOfRowsTwoAndFourGoesIntoAWorkingCopyMadeOnce) {
+  const std::string image = MakeImageFile("user.bin", ImageFill::Zero);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  const RowRange pit = PhoneRow(2), sbl = PhoneRow(4), efs = PhoneRow(3);
+  const QString copyText = QStringLiteral("Please wait, creating temporary file copy (");
+  StatusWatch watch;
+  qsizetype copyTexts = 0;
+  Lines("type ImageName " + image + R"(
+    click CreateList
+    mark 2
+    mark 4
+    expect-text ReadSelectedBtn Read Selected
+    click ReadSelectedBtn
+    wait
+  )");
+  Step("two reads, row 2 first", [&] {
+    ASSERT_EQ(Services(), (std::vector<PhoneService>{
+                              PhoneService::Connect, PhoneService::Identify,
+                              PhoneService::ReadToFiles, PhoneService::ReadToFiles,
+                              PhoneService::EndSession, PhoneService::EndSession}));
+    const std::vector<PhoneRequest>& r = phone_.Requests();
+    EXPECT_EQ(r[2].Address, pit.Address);
+    EXPECT_EQ(r[2].Length, pit.Length);
+    EXPECT_EQ(r[3].Address, sbl.Address);
+    EXPECT_EQ(r[3].Length, sbl.Length);
+    EXPECT_EQ(r[2].GaugeMax, static_cast<std::int64_t>(pit.Length + sbl.Length));
+    EXPECT_EQ(r[3].GaugeMax, r[2].GaugeMax);
+  });
+  Step("the working copy and its progress", [&] {
+    const QStringList texts = watch.TextsStartingWith(copyText);
+    ASSERT_FALSE(texts.isEmpty());
+    // 64 KiB of the 8.25 MiB image is less than one per cent.
+    EXPECT_EQ(texts.front(), copyText + "0%)...");
+    EXPECT_EQ(texts.back(), copyText + "100%)...");
+    copyTexts = texts.size();
+    const std::vector<std::uint8_t> copy = FileBytes(TempImage());
+    ASSERT_EQ(copy.size(), phone.size());
+    for (const RowRange& r : {pit, sbl}) {
+      EXPECT_TRUE(SameBytes(copy, phone, r.Address, r.Length));
+      EXPECT_TRUE(SameBytes(copy, phone, kPhoneMain + r.Address / 32, r.Length / 32));
+    }
+    EXPECT_TRUE(std::all_of(copy.begin() + static_cast<std::ptrdiff_t>(efs.Address),
+                            copy.begin() + static_cast<std::ptrdiff_t>(efs.Address + efs.Length),
+                            [](std::uint8_t b) { return b == 0; }));
+  });
+  Lines("click ReadSelectedBtn\nwait");
+  Step("the second read goes straight into the copy", [&] {
+    EXPECT_EQ(phone_.Reads(), 4);
+    EXPECT_EQ(watch.TextsStartingWith(copyText).size(), copyTexts);
+  });
+  Lines("click CreateList\ncursor 5\nclick FlashSelectedBtn\nwait");
+  Step("after the reload the flash names the user's file", [&] {
+    const PhoneRequest& last = phone_.Requests()[phone_.Requests().size() - 3];
+    EXPECT_EQ(last.Service, PhoneService::Write);
+    EXPECT_EQ(last.ImagePath, image);
+    const std::vector<std::uint8_t> copy = FileBytes(TempImage());
+    ASSERT_EQ(copy.size(), phone.size());
+    EXPECT_TRUE(SameBytes(copy, phone, sbl.Address, sbl.Length)) << "the read data stay in the copy";
+  });
+  Lines("close");
+  RunWindow();
+  const std::vector<std::uint8_t> user = FileBytes(image);
+  EXPECT_TRUE(std::all_of(user.begin() + static_cast<std::ptrdiff_t>(sbl.Address),
+                          user.begin() + static_cast<std::ptrdiff_t>(sbl.Address + sbl.Length),
+                          [](std::uint8_t b) { return b == 0; }))
+      << "the user's image file is never written";
+}
+
+// A partition that starts at the chip's end has an effective size of 0; marked, it is
+// requested like any other row, with length 0.
+TEST_F(DeviceChain, MarkedRowOfSizeZeroIsRequestedWithLengthZero) {
+  std::vector<PartitionSpec> table = PhoneTable();
+  table.back().SizeInBlocks = 14;  // DATA now ends exactly at the chip's end
+  table.push_back({"EMPTY", 0xFFFFFFFFu});
+  MakePhone(ImageFill::Pattern, table);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  const RowRange data = PhoneRow(7);
+  Lines("click ReadPartitionBtn\nwait");
+  Step("a fresh request log", [&] {
+    EXPECT_EQ(RowCount(), 8);
+    phone_.ClearRequests();
+  });
+  Lines("mark 7\nmark 8\nclick ReadSelectedBtn\nwait\nexpect-gauge 0\nexpect-status 0 ");
+  Step("both rows requested, the second with length 0", [&] {
+    ASSERT_EQ(Services(), (std::vector<PhoneService>{
+                              PhoneService::Connect, PhoneService::Identify,
+                              PhoneService::ReadToFiles, PhoneService::ReadToFiles,
+                              PhoneService::EndSession, PhoneService::EndSession}));
+    const std::vector<PhoneRequest>& r = phone_.Requests();
+    EXPECT_EQ(r[2].Address, data.Address);
+    EXPECT_EQ(r[2].Length, data.Length);
+    EXPECT_EQ(r[3].Address, kPhoneMain);
+    EXPECT_EQ(r[3].Length, 0u);
+    EXPECT_EQ(r[3].GaugeMax, static_cast<std::int64_t>(data.Length));
+    for (const QString& line : LogLines()) EXPECT_FALSE(line.startsWith("ERROR")) << line.toStdString();
+    const std::vector<std::uint8_t> copy = FileBytes(TempImage());
+    ASSERT_EQ(copy.size(), phone.size());
+    EXPECT_TRUE(SameBytes(copy, phone, data.Address, data.Length));
+    EXPECT_TRUE(AllFF(copy, kPhoneMain + kBlock / 32 + 0x1000 / 32, kPhoneMain + data.Address / 32));
+  });
+  Lines("answer-close discard\nclose");
+  RunWindow();
+}
+
 // After a read the write request names the working copy: erase EFS on the phone, then
 // flash it back from the copy; the user's zero-filled file would have given zeros.
 TEST_F(DeviceChain, FlashAfterAReadWritesFromTheWorkingCopy) {
@@ -198,6 +393,11 @@ TEST_F(DeviceChain, FlashAfterAReadWritesFromTheWorkingCopy) {
   )");
   RunWindow();
   EXPECT_EQ(FileBytes(phonePath_), phone);
+  ASSERT_FALSE(phone_.Requests().empty());
+  const auto write = std::find_if(phone_.Requests().begin(), phone_.Requests().end(),
+                                  [](const PhoneRequest& r) { return r.Service == PhoneService::Write; });
+  ASSERT_NE(write, phone_.Requests().end());
+  EXPECT_EQ(write->ImagePath, TempImage());
   const std::vector<std::uint8_t> user = FileBytes(image);
   const RowRange efs = PhoneRow(3);
   EXPECT_TRUE(std::all_of(user.begin() + static_cast<std::ptrdiff_t>(efs.Address),

@@ -11,6 +11,16 @@
 #include "plugin/AutomationProtocol.h"
 #include "plugin/WorkFolder.h"
 
+namespace orvella {
+
+void PrintTo(PhoneService service, std::ostream* out) {
+  static constexpr const char* kNames[] = {"Connect", "Identify", "ReadToFiles", "ReadToMemory",
+                                           "Write", "Erase", "EndSession"};
+  *out << kNames[static_cast<int>(service)];
+}
+
+}  // namespace orvella
+
 namespace orvella::e2e {
 
 std::vector<PartitionSpec> PhoneTable() {
@@ -29,8 +39,13 @@ RowRange PhoneRow(int row) {
 }
 
 std::vector<std::uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
 }
 
 std::string CompareFiles(const std::string& a, const std::string& b) {
@@ -44,6 +59,25 @@ std::string CompareFiles(const std::string& a, const std::string& b) {
       return where;
     }
   return {};
+}
+
+StatusWatch::StatusWatch(std::function<void(const QString&)> onText) : onText_(std::move(onText)) {
+  timer_.setInterval(0);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    if (!PluginOnPhone::Window()) return;
+    const QString text = PluginOnPhone::StatusText(0);
+    if (!texts_.isEmpty() && texts_.back() == text) return;
+    texts_.push_back(text);
+    if (onText_) onText_(text);
+  });
+  timer_.start();
+}
+
+QStringList StatusWatch::TextsStartingWith(const QString& prefix) const {
+  QStringList out;
+  for (const QString& t : texts_)
+    if (t.startsWith(prefix)) out.push_back(t);
+  return out;
 }
 
 void PluginOnPhone::SetUp() {
@@ -77,19 +111,32 @@ void PluginOnPhone::MakePhone(ImageFill fill, const std::vector<PartitionSpec>& 
   ASSERT_TRUE(WriteFullImage(phonePath_, ImageSpec{kPhoneMiB, table, fill}, error)) << error;
 }
 
+void PluginOnPhone::MakePhone(const ImageSpec& spec) {
+  std::string error;
+  ASSERT_TRUE(WriteFullImage(phonePath_, spec, error)) << error;
+  ASSERT_TRUE(phone_.Open(phonePath_, error)) << error;
+}
+
+std::vector<PhoneService> PluginOnPhone::Services() const {
+  std::vector<PhoneService> services;
+  for (const PhoneRequest& r : phone_.Requests()) services.push_back(r.Service);
+  return services;
+}
+
 void PluginOnPhone::MovePhoneTable(std::uint32_t block) {
   constexpr std::uint64_t kBlock = 0x40000, kPage = 0x1000;
+  const std::uint64_t mainSize = phone_.MainSize();
   std::vector<std::uint8_t> main = FileBytes(phonePath_);
-  ASSERT_EQ(main.size(), kPhoneMain / 32 * 33);
+  ASSERT_EQ(main.size(), mainSize / 32 * 33);
   const auto at = [](std::uint64_t v) { return static_cast<std::ptrdiff_t>(v); };
   const std::vector<std::uint8_t> table(main.begin() + at(kBlock), main.begin() + at(kBlock + kPage));
-  const std::vector<std::uint8_t> spare(main.begin() + at(kPhoneMain + kBlock / 32),
-                                        main.begin() + at(kPhoneMain + (kBlock + kPage) / 32));
+  const std::vector<std::uint8_t> spare(main.begin() + at(mainSize + kBlock / 32),
+                                        main.begin() + at(mainSize + (kBlock + kPage) / 32));
   std::fill_n(main.begin() + at(kBlock), kPage, 0xFF);
-  std::fill_n(main.begin() + at(kPhoneMain + kBlock / 32), kPage / 32, 0xFF);
+  std::fill_n(main.begin() + at(mainSize + kBlock / 32), kPage / 32, 0xFF);
   if (block != 0) {
     std::copy(table.begin(), table.end(), main.begin() + at(block * kBlock));
-    std::copy(spare.begin(), spare.end(), main.begin() + at(kPhoneMain + block * kBlock / 32));
+    std::copy(spare.begin(), spare.end(), main.begin() + at(mainSize + block * kBlock / 32));
   }
   std::ofstream(phonePath_, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(main.data()), static_cast<std::streamsize>(main.size()));
@@ -176,6 +223,11 @@ QString PluginOnPhone::StatusText(int panel) {
     QMetaObject::invokeMethod(port, automation::kStatusText, Qt::DirectConnection,
                               Q_RETURN_ARG(QString, text), Q_ARG(int, panel));
   return text;
+}
+
+int PluginOnPhone::ImageIndex(const char* button) {
+  auto* b = Control<QPushButton>(button);
+  return b ? b->property("ImageIndex").toInt() : -1;
 }
 
 QString PluginOnPhone::Caption(const char* button) {

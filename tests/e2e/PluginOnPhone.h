@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,10 @@
 #include "host/VirtualPhone.h"
 #include "image/ImageBuilder.h"
 #include "support/TestFiles.h"
+
+namespace orvella {
+void PrintTo(PhoneService service, std::ostream* out);
+}  // namespace orvella
 
 namespace orvella::e2e {
 
@@ -42,13 +48,33 @@ std::vector<std::uint8_t> FileBytes(const std::string& path);
 // Empty when equal, else where and how the files differ.
 std::string CompareFiles(const std::string& a, const std::string& b);
 
+// Looks at status panel 0 at every pass of the event loop, which the plug-in and the
+// phone let run after each status update, and keeps each new text it sees there.
+class StatusWatch {
+ public:
+  // onText runs with every new text, inside the event loop of the running command.
+  explicit StatusWatch(std::function<void(const QString&)> onText = {});
+  void Stop() { timer_.stop(); }
+  const QStringList& Texts() const { return texts_; }
+  QStringList TextsStartingWith(const QString& prefix) const;
+
+ private:
+  QTimer timer_;
+  QStringList texts_;
+  std::function<void(const QString&)> onText_;
+};
+
 class PluginOnPhone : public ::testing::Test {
+  friend class StatusWatch;
+
  protected:
   void SetUp() override;
   void TearDown() override;
 
   // Writes the phone anew (it is open already; faults stay as set).
   void MakePhone(ImageFill fill, const std::vector<PartitionSpec>& table = PhoneTable());
+  // Writes the phone anew with a chip of its own size, and opens it again.
+  void MakePhone(const ImageSpec& spec);
   // A full image file of the phone's size and table, for loading with CreateList.
   std::string MakeImageFile(const std::string& name, ImageFill fill);
 
@@ -62,6 +88,8 @@ class PluginOnPhone : public ::testing::Test {
   // Moves the phone's table (its first page, main and spare) from block 1 to `block`;
   // block 0 leaves the phone with no table at all.
   void MovePhoneTable(std::uint32_t block);
+  // The services the phone was asked for since the last ClearRequests, in order.
+  std::vector<PhoneService> Services() const;
 
   // The plug-in's window and its controls while it is open.
   static QWidget* Window();
@@ -74,6 +102,8 @@ class PluginOnPhone : public ::testing::Test {
   static int RowCount();
   static QString StatusText(int panel);
   static QString Caption(const char* button);
+  // The button's index in the window's glyph list; -1 without the button.
+  static int ImageIndex(const char* button);
 
   std::string WorkFile(const std::string& name) const { return workFolder_ + name; }
   std::string TempImage() const { return WorkFile("$tGL0Image.$$$"); }

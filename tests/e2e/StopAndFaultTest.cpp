@@ -10,12 +10,19 @@ namespace {
 
 using StopAndFaults = PluginOnPhone;
 
+constexpr int kRunningImage = 20;
+
 // DATA (row 7): 14 blocks, 0x380000 bytes; at 2 MiB/s its read takes almost 2 s.
 TEST_F(StopAndFaults, StopPressMidReadEndsTheCommandAsStoppedByUser) {
   const RowRange data = PhoneRow(7);
   const std::int64_t maxValue = static_cast<std::int64_t>(data.Length + data.Length / 32);
+  int idleImage = -1;
   Lines("click ReadPartitionBtn\nwait\ncursor 7");
-  Step("the phone slows down", [&] { phone_.Faults.BytesPerSecond = 2u << 20; });
+  Step("the phone slows down", [&] {
+    phone_.Faults.BytesPerSecond = 2u << 20;
+    idleImage = ImageIndex("ReadSelectedBtn");
+    EXPECT_NE(idleImage, kRunningImage);
+  });
   Lines("click ReadSelectedBtn\nsleep 400");
   Step("mid-read: the button reads &Stop and the gauge moves in bytes of MaxValue", [&] {
     EXPECT_EQ(Caption("ReadSelectedBtn"), "&Stop");
@@ -30,6 +37,7 @@ TEST_F(StopAndFaults, StopPressMidReadEndsTheCommandAsStoppedByUser) {
     Control<QPushButton>("ReadSelectedBtn")->click();
     EXPECT_EQ(*HostStopFlag(), 1);
     EXPECT_EQ(Caption("ReadSelectedBtn"), "&Stop");
+    EXPECT_EQ(ImageIndex("ReadSelectedBtn"), kRunningImage);
   });
   Lines(R"(
     wait
@@ -39,6 +47,7 @@ TEST_F(StopAndFaults, StopPressMidReadEndsTheCommandAsStoppedByUser) {
   )");
   Step("after the command", [&] {
     EXPECT_EQ(*HostStopFlag(), 0);
+    EXPECT_EQ(ImageIndex("ReadSelectedBtn"), idleImage);
     const QStringList log = LogLines();
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const QString& l) {
       return l.startsWith("ERROR: Reading failed. Stopped by user at ");
@@ -49,17 +58,51 @@ TEST_F(StopAndFaults, StopPressMidReadEndsTheCommandAsStoppedByUser) {
   RunWindow();
 }
 
-TEST_F(StopAndFaults, FailingConnectEndsSilentlyWithAnEmptyLog) {
+struct ConnectCase {
+  const char* name;
+  const char* button;
+  const char* idleCaption;
+};
+void PrintTo(const ConnectCase& c, std::ostream* out) { *out << c.name; }
+
+class ConnectFails : public PluginOnPhone, public ::testing::WithParamInterface<ConnectCase> {};
+
+// HostConnect failing ends the command silently: an empty log, no transfer, and the
+// session ended twice, by the command and by the frame.
+TEST_P(ConnectFails, EndsTheCommandSilentlyWithAnEmptyLog) {
+  const ConnectCase& c = GetParam();
   phone_.Faults.FailConnect = true;
   Step("the host's greeting is in the log", [&] { EXPECT_FALSE(LogLines().isEmpty()); });
-  Lines("click ReadPartitionBtn\nwait");
-  Step("nothing was listed and the log is empty", [&] {
+  if (std::string(c.button) != "ReadPartitionBtn")
+    Lines("type ImageName " + MakeImageFile("user.bin", ImageFill::Zero) + "\nclick CreateList\ncursor 3");
+  Lines(std::string("click ") + c.button + "\nwait");
+  Step("nothing happened but the connect and the two session ends", [&] {
     EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join('\n').toStdString();
-    EXPECT_EQ(RowCount(), 0);
-    EXPECT_EQ(phone_.Connects(), 1);
-    EXPECT_EQ(phone_.Reads(), 0);
+    EXPECT_EQ(Services(), (std::vector<PhoneService>{PhoneService::Connect, PhoneService::EndSession,
+                                                     PhoneService::EndSession}));
     EXPECT_EQ(StatusText(0), "");
-    EXPECT_EQ(Caption("ReadPartitionBtn"), "&Get Partitions from Device");
+    EXPECT_EQ(Caption(c.button), c.idleCaption);
+    EXPECT_FALSE(std::filesystem::exists(TempImage()));
+  });
+  Lines("close");
+  RunWindow();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons, ConnectFails,
+    ::testing::Values(ConnectCase{"GetTable", "ReadPartitionBtn", "&Get Partitions from Device"},
+                      ConnectCase{"Read", "ReadSelectedBtn", "Read Partition3"},
+                      ConnectCase{"Erase", "EraseSelectedBtn", "Erase Partition3"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A stop press left over from an earlier command never stops the next one: the frame
+// clears the flag when it starts a command.
+TEST_F(StopAndFaults, StopFlagRaisedBeforeThePressDoesNotStopTheCommand) {
+  Step("a stray stop request", [&] { *HostStopFlag() = 1; });
+  Lines("click ReadPartitionBtn\nwait\nexpect-status 0 ");
+  Step("the table was read to its end", [&] {
+    EXPECT_EQ(RowCount(), 7);
+    EXPECT_EQ(*HostStopFlag(), 0);
   });
   Lines("close");
   RunWindow();
@@ -142,6 +185,63 @@ TEST_F(StopAndFaults, ShortMainDataFileInjectsOnlyTheSpareData) {
   Lines("answer-close discard\nclose");
   RunWindow();
 }
+
+struct SecondFails {
+  const char* name;
+  const char* button;
+  long PhoneFaults::*fault;
+  PhoneService service;
+  std::uint8_t written;  // what the first row holds on the phone afterwards
+  const char* idleCaption;
+};
+void PrintTo(const SecondFails& c, std::ostream* out) { *out << c.name; }
+
+class SecondOfThreeRowsFails : public PluginOnPhone,
+                               public ::testing::WithParamInterface<SecondFails> {};
+
+// Rows 3, 4 and 5 marked and the second flash or erase failing: row 3 is done, row 5 is
+// never asked for, and the frame's end steps run.
+TEST_P(SecondOfThreeRowsFails, LeavesTheThirdRowAlone) {
+  const SecondFails& c = GetParam();
+  const std::string image = MakeImageFile("user.bin", ImageFill::Zero);
+  const std::vector<std::uint8_t> phone = FileBytes(phonePath_);
+  phone_.Faults.*c.fault = 2;
+  Lines("type ImageName " + image + "\nclick CreateList\nmark 3\nmark 4\nmark 5\nclick " +
+        c.button + "\nwait\nexpect-gauge 0\nexpect-status 0 ");
+  Step("two requests, then the session ends", [&] {
+    std::vector<PhoneService> expected;
+    if (c.service == PhoneService::Erase) expected = {PhoneService::Connect, PhoneService::Identify};
+    expected.insert(expected.end(), {c.service, c.service, PhoneService::EndSession,
+                                     PhoneService::EndSession});
+    ASSERT_EQ(Services(), expected);
+    const std::vector<PhoneRequest>& r = phone_.Requests();
+    EXPECT_EQ(r[expected.size() - 4].Address, PhoneRow(3).Address);
+    EXPECT_EQ(r[expected.size() - 3].Address, PhoneRow(4).Address);
+  });
+  Step("row 3 done, row 5 untouched", [&] {
+    const std::vector<std::uint8_t> after = FileBytes(phonePath_);
+    ASSERT_EQ(after.size(), phone.size());
+    const RowRange done = PhoneRow(3), untouched = PhoneRow(5);
+    const auto at = [](std::uint64_t v) { return static_cast<std::ptrdiff_t>(v); };
+    EXPECT_TRUE(std::all_of(after.begin() + at(done.Address),
+                            after.begin() + at(done.Address + done.Length),
+                            [&](std::uint8_t b) { return b == c.written; }));
+    EXPECT_TRUE(std::equal(after.begin() + at(untouched.Address),
+                           after.begin() + at(untouched.Address + untouched.Length),
+                           phone.begin() + at(untouched.Address)));
+    EXPECT_EQ(Caption(c.button), c.idleCaption);
+  });
+  Lines("close");
+  RunWindow();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, SecondOfThreeRowsFails,
+    ::testing::Values(SecondFails{"Flash", "FlashSelectedBtn", &PhoneFaults::FailNthWrite,
+                                  PhoneService::Write, 0x00, "Flash Selected"},
+                      SecondFails{"Erase", "EraseSelectedBtn", &PhoneFaults::FailNthErase,
+                                  PhoneService::Erase, 0xFF, "Erase Selected"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace orvella::e2e

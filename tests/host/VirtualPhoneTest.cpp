@@ -313,6 +313,49 @@ TEST_F(VirtualPhoneTest, StopDuringASlowTransferFailsIt) {
   EXPECT_FALSE(std::filesystem::exists(SpareFile()));
 }
 
+// The request log holds each service call as asked, failed ones too; a write's own
+// connection is no HostConnect request.
+TEST_F(WriteTest, RequestLogKeepsEveryCallWithItsArguments) {
+  port_.Max = 0x18C000;
+  ASSERT_TRUE(phone_.WriteFromImage(0x40000, 0x1000, source_, true, false, port_, &stop_));
+  ASSERT_TRUE(phone_.WriteFromImage(0x80000, 0x1000, source_, false, true, port_, &stop_));
+  phone_.EndSession();
+  port_.Max = 7;
+  EXPECT_FALSE(phone_.Erase(0, 0x40000, port_, &stop_));  // no session
+  EXPECT_TRUE(phone_.Connect());
+  TFlashInfo info;
+  EXPECT_TRUE(phone_.IdentifyFlash(info));
+  std::vector<std::uint8_t> buf(0x1000 + 0x80);
+  EXPECT_TRUE(phone_.ReadToMemory(0x2000, 0x1000, buf.data(), port_, &stop_));
+  EXPECT_TRUE(phone_.ReadToFiles(0x3000, 0x200, "tGL0", port_, &stop_));
+
+  const std::vector<PhoneRequest>& r = phone_.Requests();
+  ASSERT_EQ(r.size(), 8u);
+  const std::vector<PhoneService> services{
+      PhoneService::Write,   PhoneService::Write,    PhoneService::EndSession,
+      PhoneService::Erase,   PhoneService::Connect,  PhoneService::Identify,
+      PhoneService::ReadToMemory, PhoneService::ReadToFiles};
+  for (std::size_t k = 0; k < r.size(); ++k) EXPECT_EQ(r[k].Service, services[k]) << k;
+  EXPECT_EQ(r[0].Address, 0x40000u);
+  EXPECT_EQ(r[0].Length, 0x1000u);
+  EXPECT_TRUE(r[0].Ecc);
+  EXPECT_FALSE(r[0].AlreadyConnected);
+  EXPECT_EQ(r[0].ImagePath, source_);
+  EXPECT_EQ(r[0].GaugeMax, 0x18C000);
+  EXPECT_FALSE(r[1].Ecc);
+  EXPECT_TRUE(r[1].AlreadyConnected);
+  EXPECT_EQ(r[3].GaugeMax, 7);
+  EXPECT_EQ(r[6].Address, 0x2000u);
+  EXPECT_EQ(r[7].Address, 0x3000u);
+  EXPECT_EQ(r[7].Length, 0x200u);
+  EXPECT_EQ(phone_.Connects(), 2);  // the first write's session and the HostConnect
+
+  phone_.ClearRequests();
+  for (std::size_t k = 0; k < VirtualPhone::kMaxRequests + 1; ++k) phone_.EndSession();
+  EXPECT_LE(phone_.Requests().size(), VirtualPhone::kMaxRequests);
+  EXPECT_GT(phone_.Requests().size(), VirtualPhone::kMaxRequests / 4);
+}
+
 TEST_F(VirtualPhoneTest, StopFlagAlreadySetMovesNothing) {
   ASSERT_TRUE(phone_.Connect());
   stop_ = 1;
