@@ -65,7 +65,7 @@ bool ParseNumber(const std::string& text, long min, long max, long& out) {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-std::string Quoted(const QString& s) { return "\"" + s.toStdString() + "\""; }
+std::string Quoted(const QString& s) { return ('"' + s + '"').toStdString(); }
 
 QString AbsolutePath(const std::string& path) { return QDir::current().absoluteFilePath(Q(path)); }
 
