@@ -18,6 +18,13 @@ namespace orvella {
 inline constexpr const char* kUnsavedDeviceDataQuestion =
     "The working copy holds data read from the device that have not been saved.\n"
     "Save the image before closing? Unsaved device data are lost when the window closes.";
+inline constexpr const char* kUnsavedBeforeLoadQuestion =
+    "The working copy holds data read from the device that have not been saved.\n"
+    "Save the image before loading another one? Unsaved device data are lost otherwise.";
+inline constexpr const char* kUnsavedBeforeTableQuestion =
+    "The working copy holds data read from the device that have not been saved.\n"
+    "Save the image before getting the partitions from the device? The new table replaces "
+    "the working copy.";
 
 class DeviceCommands {
  public:
@@ -71,6 +78,9 @@ class DeviceCommands {
   // Called by the window's close handler before it deletes the working copy: true when
   // the window may close. Asks first when the copy holds unsaved device data.
   bool CanCloseWindow();
+  // Asks `question` when the working copy holds unsaved device data, before an action
+  // that would lose them: true when the action may go on (saved or discarded).
+  bool MayLoseDeviceData(const char* question);
 
  private:
   bool SessionPrologue();

@@ -178,9 +178,11 @@ void DeviceCommands::HostEndSession() {
   if (host_.endSession) host_.endSession();
 }
 
-bool DeviceCommands::CanCloseWindow() {
+bool DeviceCommands::CanCloseWindow() { return MayLoseDeviceData(kUnsavedDeviceDataQuestion); }
+
+bool DeviceCommands::MayLoseDeviceData(const char* question) {
   if (!unsavedDeviceData_) return true;
-  switch (window_.AskBeforeClose(kUnsavedDeviceDataQuestion)) {
+  switch (window_.AskBeforeClose(question)) {
     case CloseAnswer::Discard:
       unsavedDeviceData_ = false;
       return true;

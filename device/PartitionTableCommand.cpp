@@ -14,6 +14,8 @@ constexpr std::int64_t kTableGaugeMax = 0x7FFFFFFF;
 }  // namespace
 
 void DeviceCommands::ReadPartitiontCommand() {
+  // The new temporary image replaces a working copy that may hold unsaved reads.
+  if (!MayLoseDeviceData(kUnsavedBeforeTableQuestion)) return;
   if (!SessionPrologue()) return;
   const WindowGeometry g = window_.Geometry();
   window_.GaugeSetPos(0);

@@ -13,7 +13,7 @@
 //   wait                         until no device command runs and the last click returned
 //   answer-save <path>           the next save dialog returns this path
 //   answer-open <path>           the next open dialog returns this path
-//   answer-close save|discard|keep   the next question before closing gets this answer
+//   answer-close save|discard|keep   the next question about unsaved device data (before closing, loading a file or getting the table) gets this answer
 //   sleep <ms>                   let the window run for a while
 //   save-log <path>              write the log memo's lines into a file
 //   expect-log <text>            fail unless some log line equals the text

@@ -476,9 +476,11 @@ void TReraradForm::SelectImageFileClick() {
 void TReraradForm::CreateListClick(QObject* sender) {
   const bool fromCreateList = sender == CreateList;
   if (fromCreateList) {
+    // Loading a file leaves the working copy behind, to be replaced by the next read:
+    // unsaved device data in it are asked about first, and the load waits for the answer.
+    if (!fDevice->MayLoseDeviceData(kUnsavedBeforeLoadQuestion)) return;
     LogClear();
     fModel.CurrentImageFile = PathBytes(ImageName->text());
-    // The working copy stops being current, so its device data are no longer at stake.
     fDevice->NoteImageReloaded();
   }
   for (QPushButton* b : {CreateList, CheckBlanks, InvertSelectedBtn, ReadPartitionBtn,

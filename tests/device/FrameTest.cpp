@@ -308,5 +308,23 @@ TEST_F(CloseQuestion, SavingOrReloadingClearsTheMark) {
   EXPECT_TRUE(win_.Questions.empty());
 }
 
+// Getting the table from the device replaces the working copy: the same question first.
+TEST_F(CloseQuestion, GetTableAsksBeforeReplacingUnsavedDeviceData) {
+  ReadOnce();
+  const auto copy = ReadWholeFile(win_.TempImagePath());
+  win_.CloseAnswers = {CloseAnswer::KeepOpen};
+  cmd_.ReadPartitionBtnClick();
+  ASSERT_EQ(win_.Questions, std::vector<std::string>{kUnsavedBeforeTableQuestion});
+  EXPECT_EQ(host_.Connects, 1) << "only the read's session; the table command never connected";
+  EXPECT_TRUE(ReadWholeFile(win_.TempImagePath()) == copy);
+  EXPECT_TRUE(cmd_.HoldsUnsavedDeviceData());
+  EXPECT_EQ(win_.Captions[ReadPartitionBtn], win_.Idles[ReadPartitionBtn].Caption);
+
+  win_.CloseAnswers = {CloseAnswer::Discard};
+  cmd_.ReadPartitionBtnClick();
+  EXPECT_EQ(win_.Questions.size(), 2u);
+  EXPECT_EQ(host_.Connects, 2) << "discarding lets the command go on";
+}
+
 }  // namespace
 }  // namespace devtest

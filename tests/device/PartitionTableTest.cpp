@@ -313,7 +313,9 @@ TEST_F(PartitionTable, ReplacingAWorkingCopyDropsItsUnsavedMarkAndLaterReadsGoIn
   cmd_.ReadSelectedBtnClick();
   ASSERT_TRUE(cmd_.HoldsUnsavedDeviceData());
   PlaceTable(1, BuildPitTable({{"BOOT", 2}, {"PIT", 1}, {"EFS", 3}, {"DATA", 0xFFFFFFFFu}}));
+  win_.CloseAnswers = {CloseAnswer::Discard};
   cmd_.ReadPartitionBtnClick();
+  EXPECT_EQ(win_.Questions, std::vector<std::string>{kUnsavedBeforeTableQuestion});
   EXPECT_FALSE(cmd_.HoldsUnsavedDeviceData());
 
   host_.MainByte = ChipMainByte;

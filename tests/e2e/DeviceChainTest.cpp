@@ -313,7 +313,7 @@ TEST_F(DeviceChain, ReadOfRowsTwoAndFourGoesIntoAWorkingCopyMadeOnce) {
     EXPECT_EQ(phone_.Reads(), 4);
     EXPECT_EQ(watch.TextsStartingWith(copyText).size(), copyTexts);
   });
-  Lines("click CreateList\ncursor 5\nclick FlashSelectedBtn\nwait");
+  Lines("answer-close discard\nclick CreateList\ncursor 5\nclick FlashSelectedBtn\nwait");
   Step("after the reload the flash names the user's file", [&] {
     const PhoneRequest& last = phone_.Requests()[phone_.Requests().size() - 3];
     EXPECT_EQ(last.Service, PhoneService::Write);

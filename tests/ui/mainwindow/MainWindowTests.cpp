@@ -936,6 +936,53 @@ TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
   gWindow = nullptr;
 }
 
+// "&Make Partitions from File" leaves the working copy to be replaced by the next read:
+// it asks first, and "keep" leaves everything as it was.
+TEST(MainWindowDevice, ReloadAsksBeforeLeavingUnsavedDeviceData) {
+  QTemporaryDir dir;
+  const std::string image = dir.filePath("sample.bin").toStdString();
+  std::string error;
+  ASSERT_TRUE(WriteSampleImage(image, error)) << error;
+  std::uint8_t stopFlag = 0;
+  DeviceServiceTable host;
+  host.connect = ConnectOk;
+  host.identify = IdentifyChip;
+  host.readRange = ReadAsZeros;
+  host.endSession = CountEndSession;
+  host.stopFlag = &stopFlag;
+  PluginStartUp app(&host);
+  TReraradForm* w = app.Main.get();
+  gWindow = w;
+  std::vector<std::string> questions;
+  CloseAnswer answer = CloseAnswer::KeepOpen;
+  w->Hooks.CloseQuestion = [&](const QString& q) {
+    questions.push_back(q.toStdString());
+    return answer;
+  };
+  w->show();
+  w->ImageName->setText(QString::fromStdString(image));
+  w->CreateList->click();
+  w->ReadSelectedBtn->click();
+  ASSERT_TRUE(w->Device().HoldsUnsavedDeviceData());
+  const QStringList logBefore = w->MyMemo->toPlainText().split('\n');
+
+  w->CreateList->click();
+  ASSERT_EQ(questions, std::vector<std::string>{kUnsavedBeforeLoadQuestion});
+  EXPECT_EQ(w->Model().CurrentImageFile, w->TempImagePath()) << "the load did not start";
+  EXPECT_EQ(w->MyMemo->toPlainText().split('\n'), logBefore);
+  EXPECT_TRUE(w->CreateList->isEnabled());
+  EXPECT_TRUE(w->Device().HoldsUnsavedDeviceData());
+
+  answer = CloseAnswer::Discard;
+  w->CreateList->click();
+  EXPECT_EQ(questions.size(), 2u);
+  EXPECT_EQ(w->Model().CurrentImageFile, image);
+  EXPECT_FALSE(w->Device().HoldsUnsavedDeviceData());
+  w->close();
+  EXPECT_EQ(questions.size(), 2u) << "nothing more to ask at close";
+  gWindow = nullptr;
+}
+
 INSTANTIATE_TEST_SUITE_P(MainWindowDevice, CloseQuestionTest,
                          ::testing::Values(CloseAnswer::SaveImage, CloseAnswer::Discard,
                                            CloseAnswer::KeepOpen));
