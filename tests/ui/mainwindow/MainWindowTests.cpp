@@ -873,6 +873,17 @@ std::uint32_t ORVELLA_STDCALL ReadAsZeros(std::uint32_t, std::uint32_t, std::uin
   return 1;
 }
 
+// A host that connects, knows the chip and reads every range as zeros.
+DeviceServiceTable ReadingHost(std::uint8_t& stopFlag) {
+  DeviceServiceTable host;
+  host.connect = ConnectOk;
+  host.identify = IdentifyChip;
+  host.readRange = ReadAsZeros;
+  host.endSession = CountEndSession;
+  host.stopFlag = &stopFlag;
+  return host;
+}
+
 class CloseQuestionTest : public ::testing::TestWithParam<CloseAnswer> {};
 
 TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
@@ -882,12 +893,7 @@ TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
   ASSERT_TRUE(WriteSampleImage(image, error)) << error;
   const QByteArray original = ReadAll(QString::fromStdString(image));
   std::uint8_t stopFlag = 0;
-  DeviceServiceTable host;
-  host.connect = ConnectOk;
-  host.identify = IdentifyChip;
-  host.readRange = ReadAsZeros;
-  host.endSession = CountEndSession;
-  host.stopFlag = &stopFlag;
+  const DeviceServiceTable host = ReadingHost(stopFlag);
   PluginStartUp app(&host);
   TReraradForm* w = app.Main.get();
   gWindow = w;
@@ -944,12 +950,7 @@ TEST(MainWindowDevice, ReloadAsksBeforeLeavingUnsavedDeviceData) {
   std::string error;
   ASSERT_TRUE(WriteSampleImage(image, error)) << error;
   std::uint8_t stopFlag = 0;
-  DeviceServiceTable host;
-  host.connect = ConnectOk;
-  host.identify = IdentifyChip;
-  host.readRange = ReadAsZeros;
-  host.endSession = CountEndSession;
-  host.stopFlag = &stopFlag;
+  const DeviceServiceTable host = ReadingHost(stopFlag);
   PluginStartUp app(&host);
   TReraradForm* w = app.Main.get();
   gWindow = w;
