@@ -11,19 +11,6 @@ namespace {
 
 constexpr std::uint64_t kBlock = 0x40000;
 
-bool AllFF(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
-  return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(to),
-                     [](std::uint8_t b) { return b == 0xFF; });
-}
-
-bool SameBytes(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b,
-               std::uint64_t from, std::uint64_t length) {
-  return std::equal(a.begin() + static_cast<std::ptrdiff_t>(from),
-                    a.begin() + static_cast<std::ptrdiff_t>(from + length),
-                    b.begin() + static_cast<std::ptrdiff_t>(from));
-}
-
 using DeviceChain = PluginOnPhone;
 
 // The whole chain: table from the phone, every partition read, the image saved.

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +32,21 @@ void PrintTo(PhoneService service, std::ostream* out);
 }  // namespace orvella
 
 namespace orvella::e2e {
+
+// Bytes [from, to) are all 0xFF.
+inline bool AllFF(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
+  return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(to),
+                     [](std::uint8_t b) { return b == 0xFF; });
+}
+
+// a and b agree on the `length` bytes from `from`.
+inline bool SameBytes(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b,
+                      std::uint64_t from, std::uint64_t length) {
+  return std::equal(a.begin() + static_cast<std::ptrdiff_t>(from),
+                    a.begin() + static_cast<std::ptrdiff_t>(from + length),
+                    b.begin() + static_cast<std::ptrdiff_t>(from));
+}
 
 // 8 MiB = 32 blocks: BOOT 0, PIT 1, EFS 2-5, SBL 6-7, PARAM 8-11, KERNEL 12-17,
 // DATA 18-31.

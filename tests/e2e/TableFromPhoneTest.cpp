@@ -16,19 +16,6 @@ constexpr std::uint64_t kPage = 0x1000;
 constexpr int kRunningImage = 20;  // the glyph of a button that reads "&Stop"
 const QString kFillText = QStringLiteral("Please wait, creating empty temporary file  (");
 
-bool AllFF(const std::vector<std::uint8_t>& bytes, std::uint64_t from, std::uint64_t to) {
-  return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(to),
-                     [](std::uint8_t b) { return b == 0xFF; });
-}
-
-bool SameBytes(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b,
-               std::uint64_t from, std::uint64_t length) {
-  return std::equal(a.begin() + static_cast<std::ptrdiff_t>(from),
-                    a.begin() + static_cast<std::ptrdiff_t>(from + length),
-                    b.begin() + static_cast<std::ptrdiff_t>(from));
-}
-
 std::uint64_t FileSize(const std::string& path) {
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
