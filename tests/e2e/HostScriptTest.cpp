@@ -1,21 +1,17 @@
 // orvella-host --script as a user runs it: a process of its own, with its own work
 // folder (a copy of the host in a temporary folder), on a small virtual phone.
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "PluginOnPhone.h"
+#include "tests/support/Processes.h"
 
 namespace orvella::e2e {
 namespace {
 
-struct HostRun {
-  int exitCode = -1;
-  std::string output;
-};
+using HostRun = orvella::test::CommandRun;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -37,14 +33,7 @@ class HostScript : public ::testing::Test {
                             " --plugin " + Quote(ORVELLA_PLUGIN_PATH) + " --phone " +
                             Quote(phone_) + " --script " + Quote(scriptFile) + " " + extra +
                             " 2>&1";
-    HostRun r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe) return r;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe)) r.output += buf;
-    const int status = ::pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return orvella::test::RunCommand(cmd);
   }
 
   HostRun Script(const std::string& text, const std::string& extra = "") {

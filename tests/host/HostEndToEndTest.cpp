@@ -1,5 +1,3 @@
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -7,29 +5,19 @@
 
 #include "host/PluginPath.h"
 #include "tests/host/PhoneFixture.h"
+#include "tests/support/Processes.h"
 
 namespace {
 
 using namespace orvella::testing;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string output;
-};
+using RunResult = orvella::test::CommandRun;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 RunResult RunHost(const std::string& args, const std::string& env = "",
                   const std::string& host = ORVELLA_HOST_PATH) {
-  const std::string cmd = env + " " + Quote(host) + " " + args + " 2>&1";
-  RunResult r;
-  FILE* pipe = ::popen(cmd.c_str(), "r");
-  if (!pipe) return r;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, pipe)) r.output += buf;
-  const int status = ::pclose(pipe);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return orvella::test::RunCommand(env + " " + Quote(host) + " " + args + " 2>&1");
 }
 
 class HostEndToEnd : public ::testing::Test {
