@@ -16,7 +16,7 @@
 
 #include "host/VirtualPhone.h"
 #include "image/WindowPort.h"
-#include "plugin/MemoLines.h"
+#include "contract/MemoLines.h"
 
 namespace orvella {
 

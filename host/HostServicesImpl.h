@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 class QPlainTextEdit;
 class QProgressBar;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 namespace orvella {
 

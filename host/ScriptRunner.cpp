@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "plugin/AutomationProtocol.h"
+#include "contract/AutomationProtocol.h"
 
 namespace orvella {
 

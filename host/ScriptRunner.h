@@ -3,7 +3,7 @@
 // line, carried out by timers from inside the window's own modal loop, so a command
 // that starts a device transfer lets the following lines run nested (a stop press, a
 // wait). Controls are found by objectName; dialogs are answered through the window's
-// automation port (plugin/AutomationProtocol.h), never by a real dialog.
+// automation port (contract/AutomationProtocol.h), never by a real dialog.
 //
 // Commands (rows count from 1, as the "Position" column and the button captions do):
 //   type <objectName> <text>     set the text of an edit

@@ -10,7 +10,7 @@
 
 #include "image/ImageBuilder.h"
 #include "image/WindowPort.h"
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 namespace orvella {
 

@@ -21,8 +21,8 @@
 #include "host/PluginPath.h"
 #include "host/ScriptRunner.h"
 #include "host/VirtualPhone.h"
-#include "plugin/AutomationProtocol.h"
-#include "plugin/WorkFolder.h"
+#include "contract/AutomationProtocol.h"
+#include "contract/WorkFolder.h"
 
 namespace {
 

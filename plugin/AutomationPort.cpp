@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPoint>
 
-#include "plugin/AutomationProtocol.h"
+#include "contract/AutomationProtocol.h"
 #include "ui/CoolListView.h"
 #include "ui/MainUnit.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// The main window's automation port (plugin/AutomationProtocol.h): a child QObject a
+// The main window's automation port (contract/AutomationProtocol.h): a child QObject a
 // host finds by name and calls through Qt's meta-object system to answer the window's
 // dialogs, move the list cursor and mark rows, so the whole plug-in runs without a
 // person and without a display.

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 #include "plugin/PluginFrame.h"
 #include "plugin/PluginWindows.h"
 

@@ -38,7 +38,7 @@ class MainWindows final : public PluginWindows {
     main_ = std::make_unique<TReraradForm>(&device_);
     hex_ = std::make_unique<THexForm>();
     main_->SetHexForm(hex_.get());
-    // Lets a host drive the window without a person (plugin/AutomationProtocol.h).
+    // Lets a host drive the window without a person (contract/AutomationProtocol.h).
     new AutomationPort(*main_);
     g_statusWindow = main_.get();
   }

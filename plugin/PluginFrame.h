@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 namespace orvella {
 

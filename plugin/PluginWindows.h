@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 class QPlainTextEdit;
 class QProgressBar;

@@ -31,8 +31,8 @@
 #include "image/BlankCheck.h"
 #include "image/Export.h"
 #include "image/FileIO.h"
-#include "plugin/MemoLines.h"
-#include "plugin/WorkFolder.h"
+#include "contract/MemoLines.h"
+#include "contract/WorkFolder.h"
 #include "settings/SettsMng.h"
 #include "settings/WindowSettings.h"
 #include "ui/CoolListView.h"
@@ -726,7 +726,7 @@ void TReraradForm::ApplyMinimumOuterSize() {
 // ---------------------------------------------------------------------------------------
 // Window port
 
-// The host writes into the memo too; both go through plugin/MemoLines.h.
+// The host writes into the memo too; both go through contract/MemoLines.h.
 QStringList TReraradForm::LogLines() const { return MemoLines(*MyMemo); }
 
 void TReraradForm::LogClear() { MyMemo->clear(); }

@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "host/HostServicesImpl.h"
-#include "plugin/AutomationProtocol.h"
-#include "plugin/WorkFolder.h"
+#include "contract/AutomationProtocol.h"
+#include "contract/WorkFolder.h"
 
 namespace orvella {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "plugin/HostServices.h"
+#include "contract/HostServices.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/WorkFolder.h"
+#include "contract/WorkFolder.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "image/Export.h"
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
-#include "plugin/MemoLines.h"
+#include "contract/MemoLines.h"
 #include "ui/CoolListView.h"
 
 namespace orvella::testing {
@@ -298,7 +298,7 @@ TEST_F(MainWindowTest, LogKeepsLinesIncludingEmptyOnes) {
   EXPECT_EQ(w->LogLines(), (QStringList{"", "Checking...3/16", "x"}));
 }
 
-// The host writes into the same memo (plugin/MemoLines.h): a lone empty line of the
+// The host writes into the same memo (contract/MemoLines.h): a lone empty line of the
 // window stays a line of its own, and a clear by anyone empties the log.
 TEST_F(MainWindowTest, LogSharedWithTheHostKeepsItsEmptyLine) {
   w->LogClear();

@@ -1,4 +1,4 @@
-#include "plugin/WorkFolder.h"
+#include "contract/WorkFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
