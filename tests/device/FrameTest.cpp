@@ -303,6 +303,7 @@ TEST_F(CloseQuestion, SavingOrReloadingClearsTheMark) {
   cmd_.NoteImageSaved();
   EXPECT_TRUE(cmd_.CanCloseWindow());
   ReadOnce();
+  win_.ModelData.CurrentImageFile = userFile_;  // the window names the file it loads first
   cmd_.NoteImageReloaded();
   EXPECT_TRUE(cmd_.CanCloseWindow());
   EXPECT_TRUE(win_.Questions.empty());
