@@ -399,6 +399,7 @@ TEST_F(TableFaults, WriteFailureOverTheCurrentWorkingCopyLeavesNoImageNamingIt) 
       EXPECT_EQ(win_.ModelData.CurrentImageFile, "");
       EXPECT_TRUE(win_.ModelData.PartitionRows.empty());
       EXPECT_EQ(win_.Cursor, -1);
+      EXPECT_EQ(win_.Rec.Log.back(), "ERROR: Specified file does not exist!!!");
     } else {
       EXPECT_EQ(win_.ModelData.CurrentImageFile, userFile_);
       EXPECT_EQ(win_.ModelData.PartitionRows.size(), 6u);
