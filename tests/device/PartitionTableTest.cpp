@@ -407,17 +407,5 @@ TEST_F(TableFaults, WriteFailureOverTheCurrentWorkingCopyLeavesNoImageNamingIt) 
   }
 }
 
-// Loading the working copy itself keeps what it holds marked; any other file clears it.
-TEST_F(PartitionTable, ReloadingTheWorkingCopyItselfKeepsItsMark) {
-  LoadImage(StandardImage());
-  cmd_.ReadSelectedBtnClick();
-  win_.ModelData.CurrentImageFile = win_.TempImagePath();
-  cmd_.NoteImageReloaded();
-  EXPECT_TRUE(cmd_.HoldsUnsavedDeviceData());
-  win_.ModelData.CurrentImageFile = userFile_;
-  cmd_.NoteImageReloaded();
-  EXPECT_FALSE(cmd_.HoldsUnsavedDeviceData());
-}
-
 }  // namespace
 }  // namespace devtest
