@@ -41,9 +41,9 @@ inline constexpr std::uint32_t kDoPluginMainResult = 0x8FFFFFFFu;
 using StatusTextCallback = void(ORVELLA_STDCALL*)(std::uint32_t ignored, std::int32_t panel,
                                                   const char16_t* text);
 
-// Plug-in descriptor: 76 bytes on 32-bit x86. With 64-bit pointers the record is larger
-// (88 bytes on x86-64); request 2 still answers kDescriptorAnswer but copies the whole
-// record, so a host supplies sizeof(TPluginDescriptor) bytes.
+// Plug-in descriptor: 76 bytes on 32-bit x86; with 64-bit pointers its three pointers
+// widen and the record is 88 bytes on x86-64. Request 2 copies the whole record and
+// answers its size, kDescriptorAnswer, so a host supplies (at least) that many bytes.
 struct TPluginDescriptor {
   const char* Title;               // +0  "Samsung i9000-like FullFlash Image Files Processing Tool"
   const char* Platform;            // +4  "QUALCOMM"
@@ -56,21 +56,22 @@ struct TPluginDescriptor {
   std::uint8_t Reserved56[20];     // +56 0
 };
 
-// The answer of request 2 (the descriptor length on the reference platform).
-inline constexpr std::uint32_t kDescriptorAnswer = 76;
-// Bytes request 2 copies into the host's buffer.
-inline constexpr std::size_t kDescriptorCopyBytes = sizeof(TPluginDescriptor);
+// The answer of request 2: the bytes it copies into the host's buffer (76 on 32-bit x86,
+// 88 on x86-64); 0 when the host gave no buffer.
+inline constexpr std::uint32_t kDescriptorAnswer = sizeof(TPluginDescriptor);
 
 // Requests of Initialize.
 enum InitializeRequest : std::uint32_t {
   kRequestServiceId = 0,     // *Value := id at the service position
   kRequestHandOver = 1,      // Data: host function, *Value: its position
-  kRequestDescriptor = 2,    // Data: descriptor buffer
-  kRequestVersion = 3,       // Data: buffer, *Value: its size
-  kRequestSchematics = 4,    // "SCHEMATICS_00"/"PLN"
-  kRequestInformation = 5,   // "INFORMATION_00"/"PLN"
+  kRequestDescriptor = 2,    // Data: descriptor buffer of kDescriptorAnswer bytes
+  kRequestVersion = 3,       // Data: buffer, *Value: its size; answer 0 when copied
+  kRequestSchematics = 4,    // "SCHEMATICS_00"/"PLN"; answer <= offer when copied
+  kRequestInformation = 5,   // "INFORMATION_00"/"PLN"; as request 4
   kRequestRestart = 255,     // service position := 0, *Value := kServiceCount
 };
+// A null Data is never answered as filled: request 2 answers 0, request 3 its "too small"
+// 11, requests 4 and 5 the size when it exceeds the offer, else 0 (nothing handed over).
 
 // Version text: length byte 11, then "&SF126_1.01".
 inline constexpr std::uint32_t kVersionTextLength = 11;
@@ -133,6 +134,9 @@ static_assert(offsetof(TWriteRequestBlock, EnableEcc) == 117);
 static_assert(offsetof(TWriteRequestBlock, Tag) == 120);
 static_assert(offsetof(TWriteRequestBlock, StatusText) == 132);
 static_assert(offsetof(TWriteRequestBlock, Top) == 148);
+#endif
+#if defined(__x86_64__) || defined(_M_X64)
+static_assert(sizeof(TPluginDescriptor) == 88);
 #endif
 static_assert(sizeof(TFlashInfo) == 24);
 

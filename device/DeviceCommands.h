@@ -71,15 +71,19 @@ class DeviceCommands {
   const TFlashInfo& FlashInfo() const { return flashInfo_; }
 
   // Unsaved device data: set after data were injected into the working copy, cleared
-  // when the image is saved, reloaded from a file or replaced by the get-table command.
+  // when the image is saved, another file is loaded, the get-table command replaces the
+  // copy or the window closes over it.
   bool HoldsUnsavedDeviceData() const { return unsavedDeviceData_; }
   void NoteImageSaved() { unsavedDeviceData_ = false; }
-  void NoteImageReloaded() { unsavedDeviceData_ = false; }
+  // Called once CurrentImageFile names the file being loaded: clears the mark unless
+  // that file is the working copy itself.
+  void NoteImageReloaded();
   // Called by the window's close handler before it deletes the working copy: true when
   // the window may close. Asks first when the copy holds unsaved device data.
   bool CanCloseWindow();
   // Asks `question` when the working copy holds unsaved device data, before an action
-  // that would lose them: true when the action may go on (saved or discarded).
+  // that would lose them: true when the action may go on (saved or discarded). A
+  // discard keeps the mark; the action clears it when it replaces the copy.
   bool MayLoseDeviceData(const char* question);
 
  private:

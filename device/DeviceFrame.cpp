@@ -178,13 +178,26 @@ void DeviceCommands::HostEndSession() {
   if (host_.endSession) host_.endSession();
 }
 
-bool DeviceCommands::CanCloseWindow() { return MayLoseDeviceData(kUnsavedDeviceDataQuestion); }
+bool DeviceCommands::CanCloseWindow() {
+  if (!MayLoseDeviceData(kUnsavedDeviceDataQuestion)) return false;
+  // The close deletes the working copy right after this answer.
+  unsavedDeviceData_ = false;
+  return true;
+}
+
+void DeviceCommands::NoteImageReloaded() {
+  // A load of the working copy itself keeps its device data current.
+  const std::string& image = window_.Model().CurrentImageFile;
+  const std::string temp = window_.TempImagePath();
+  if (image != temp && !SameFile(image, temp)) unsavedDeviceData_ = false;
+}
 
 bool DeviceCommands::MayLoseDeviceData(const char* question) {
   if (!unsavedDeviceData_) return true;
   switch (window_.AskBeforeClose(question)) {
     case CloseAnswer::Discard:
-      unsavedDeviceData_ = false;
+      // Only lets the action go on: the mark goes when the working copy is replaced, so
+      // an action that fails before that leaves the copy and its mark as they were.
       return true;
     case CloseAnswer::SaveImage:
       if (!window_.SaveWholeImage()) return false;

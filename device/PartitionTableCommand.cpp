@@ -60,6 +60,8 @@ void DeviceCommands::ReadPartitiontCommand() {
   if (!read) return;
 
   const std::string path = window_.TempImagePath();
+  const std::string& current = window_.Model().CurrentImageFile;
+  const bool replacesCurrent = current == path || SameFile(current, path);
   File out;
   std::string error;
   if (!out.Create(path, error)) {
@@ -81,6 +83,12 @@ void DeviceCommands::ReadPartitiontCommand() {
     out = File();
     DeleteFileAt(path);
     window_.ErrorBox(error);
+    // The current image was this file and is gone: the window's failed-load path takes
+    // the rows and the name away, so nothing goes on naming it.
+    if (replacesCurrent) {
+      window_.Model().CurrentImageFile = path;
+      window_.CreateListClick(ReadPartitionBtn);
+    }
     return;
   }
   window_.Model().CurrentImageFile = path;

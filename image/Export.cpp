@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "image/ChunkBuffer.h"
 #include "image/FileIO.h"
@@ -192,13 +193,30 @@ ExportResult SaveAllPartitionsDataIntoFile(const ImageModel& model, WindowPort& 
     port.GaugeSetMax(port.GaugeMax() + model.EffectiveSize(k));
 
   ChunkBuffer buffer;
+  // The file each row of this run wrote: two rows with one base and one name (or names
+  // that lead to one file) would otherwise replace a file already reported as written.
+  std::map<FileId, std::size_t> writtenBy;
   for (std::size_t k = 0; k < count; ++k) {
+    const std::string& name = model.PartitionRows[k].PartitionName;
+    const std::string target = PartitionFileName(*prefix, model.RangeOf(k).MainOffset, name);
+    if (const auto id = IdOfFile(target); id && writtenBy.count(*id)) {
+      const std::size_t earlier = writtenBy.at(*id);
+      port.ErrorBox("I/O error: cannot create " + Quoted(target) + " for row " +
+                    std::to_string(k + 1) + " (" + Quoted(name) +
+                    "): it is the file this export wrote for row " +
+                    std::to_string(earlier + 1) + " (" +
+                    Quoted(model.PartitionRows[earlier].PartitionName) +
+                    "), which is kept; row " + std::to_string(k + 1) +
+                    " and the rows after it are not saved");
+      return result;
+    }
     std::string written, error;
     if (!SaveOnePartition(model, port, k, *prefix, SaveMain, SaveRedu, buffer, written,
                           error)) {
       port.ErrorBox(error);
       return result;
     }
+    if (const auto id = IdOfFile(written)) writtenBy.emplace(*id, k);
     result.FilesWritten.push_back(written);
   }
   port.GaugeSetPos(0);

@@ -186,10 +186,14 @@ bool FileExists(const std::string& path) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  if (a.empty() || b.empty()) return false;
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  const std::optional<FileId> ia = IdOfFile(a);
+  return ia && ia == IdOfFile(b);
+}
+
+std::optional<FileId> IdOfFile(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 bool DeleteFileAt(const std::string& path) {

@@ -3,7 +3,9 @@
 // every failure returned as a message that names it (never thrown, never ignored).
 
 #include <cstddef>
+#include <compare>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orvella {
@@ -46,6 +48,15 @@ bool FileExists(const std::string& path);
 
 // True when both paths name the same file (device and inode), however spelled.
 bool SameFile(const std::string& a, const std::string& b);
+
+// Device and inode of the file at `path` (links followed): what names it however spelled.
+struct FileId {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  auto operator<=>(const FileId&) const = default;
+};
+// Nothing when there is no file at `path`.
+std::optional<FileId> IdOfFile(const std::string& path);
 
 // Deletes a file; the result says whether it was there and could be removed.
 bool DeleteFileAt(const std::string& path);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "image/FileIO.h"
 #include "image/FullImage.h"
+#include "image/Utf8Text.h"
 
 namespace orvella {
 
@@ -33,6 +35,16 @@ std::vector<std::uint8_t> BuildPitTable(const std::vector<PartitionSpec>& table)
   return out;
 }
 
+namespace {
+
+std::string CodePointText(char32_t c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));
+  return buf;
+}
+
+}  // namespace
+
 bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
                     std::string& error) {
   table.clear();
@@ -45,22 +57,31 @@ bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
       error = "bad partition \"" + item + "\": expected NAME:BLOCKS";
       return false;
     }
-    PartitionSpec p{item.substr(0, colon), 0};
+    const std::string name = item.substr(0, colon);
+    PartitionSpec p{{}, 0};
     const std::string size = item.substr(colon + 1);
+    // The table is read as Latin-1: a UTF-8 name stored as it is would list as other text.
+    if (char32_t bad = 0; !Latin1FromUtf8(name, p.Name, bad)) {
+      error = "partition name \"" + name + "\" " +
+              (bad == kNotUtf8 ? std::string("is not UTF-8 text")
+                               : "holds a character outside Latin-1 (" + CodePointText(bad) +
+                                     "), which the table cannot store");
+      return false;
+    }
     if (p.Name.size() > kEntryNameSize) {
-      error = "partition name \"" + p.Name + "\" is longer than 32 bytes";
+      error = "partition name \"" + name + "\" is longer than 32 characters";
       return false;
     }
     if (size == "rest") {
       p.SizeInBlocks = 0xFFFFFFFFu;
     } else {
       if (size.find_first_not_of("0123456789") != std::string::npos || size.size() > 10) {
-        error = "bad size \"" + size + "\" for partition " + p.Name;
+        error = "bad size \"" + size + "\" for partition " + name;
         return false;
       }
       const unsigned long long v = std::stoull(size);
       if (v > 0xFFFFFFFFull) {
-        error = "size of partition " + p.Name + " does not fit in 32 bits";
+        error = "size of partition " + name + " does not fit in 32 bits";
         return false;
       }
       p.SizeInBlocks = static_cast<std::uint32_t>(v);

@@ -28,7 +28,8 @@ std::uint8_t PatternByte(std::uint64_t fileOffset);
 // Header and entries of a table, as stored at the start of block 1.
 std::vector<std::uint8_t> BuildPitTable(const std::vector<PartitionSpec>& table);
 
-// Parses "NAME:BLOCKS[,NAME:BLOCKS...]" where BLOCKS is a number, "rest" or 0.
+// Parses "NAME:BLOCKS[,NAME:BLOCKS...]" where BLOCKS is a number, "rest" or 0. NAME is
+// UTF-8 text and becomes Latin-1 bytes; a name outside Latin-1 is refused.
 bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
                     std::string& error);
 

@@ -40,7 +40,12 @@ void AnswerResource(const char* name, void* data, std::uint32_t* value) {
     *value = 0;
     return;
   }
-  if (r.Size <= *value && data) std::memcpy(data, r.Data, r.Size);
+  if (r.Size <= *value) {
+    // Any answer the offer holds reads as "copied", so a missing buffer gets 0: nothing.
+    if (data) std::memcpy(data, r.Data, r.Size);
+    *value = data ? r.Size : 0;
+    return;
+  }
   *value = r.Size;
 }
 
@@ -85,8 +90,8 @@ void HandleInitialize(std::uint32_t request, void* data, std::uint32_t* value) {
       const ResourceBlock r = FindPluginResource("REVIVOR_00", "ENC");
       if (r.Data) g_descriptor.ResourceData = r.Data;
       g_descriptor.ResourceSize = r.Size;
-      if (data) std::memcpy(data, &g_descriptor, kDescriptorCopyBytes);
-      *value = kDescriptorAnswer;
+      if (data) std::memcpy(data, &g_descriptor, kDescriptorAnswer);
+      *value = data ? kDescriptorAnswer : 0;
       break;
     }
     case kRequestVersion:

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <cstring>
@@ -25,7 +26,18 @@ std::string Latin1ToUtf8(std::string_view bytes) {
       .toStdString();
 }
 
-// Characters the 8-bit file cannot hold become '?', as the code page conversion does.
+// True when `text` is UTF-8 whose every character has a Latin-1 byte: what the 8-bit
+// file can hold and give back unchanged.
+bool FitsLatin1(std::string_view text) {
+  QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString decoded = decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  if (decode.hasError()) return false;
+  for (const QChar c : decoded)
+    if (c.unicode() > 0xFF) return false;
+  return true;
+}
+
+// Only ever given text that FitsLatin1.
 std::string Utf8ToLatin1(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
       .toLatin1()
@@ -199,8 +211,10 @@ bool TSettingsManager::GetParameterValue(const std::string& name, std::string& v
 }
 
 bool TSettingsManager::SetParameterValue(const std::string& name, const std::string& value) {
-  // Unstorable text would make the whole store unreadable at the next start.
+  // Unstorable text would make the whole store unreadable at the next start; text the
+  // file cannot hold would come back as "?", two such names as one.
   if (!ParameterNameStorable(name) || !ParameterDataStorable(value)) return false;
+  if (fSettingsFile && (!FitsLatin1(name) || !FitsLatin1(value))) return false;
   for (TParameterItem& item : fParameters) {
     if (item.ParameterName == name) {
       item.ParameterData = value;
@@ -265,9 +279,15 @@ bool TSettingsManager::ReadSettingsFromFile() {
 
 bool TSettingsManager::SaveSettingsIntoFile() {
   if (fParameters.empty()) return Fail(seNothingToSave);
+  const std::string path = FilePath();
   std::string text(kHeader);
   text += kLineEnd;
   for (const TParameterItem& item : fParameters) {
+    // Taken in while the key store was selected: never written as "?".
+    if (!FitsLatin1(item.ParameterName) || !FitsLatin1(item.ParameterData)) {
+      return FailIo("I/O error: cannot write \"" + path + "\": the parameter \"" +
+                    item.ParameterName + "\" holds text outside the file's Latin-1 encoding");
+    }
     text += Utf8ToLatin1(item.ParameterName);
     text += " = \"";
     text += Utf8ToLatin1(item.ParameterData);
@@ -275,7 +295,6 @@ bool TSettingsManager::SaveSettingsIntoFile() {
     text += kLineEnd;
   }
 
-  const std::string path = FilePath();
   Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (file.get() < 0) {
     return FailIo("I/O error: cannot create \"" + path + "\": " + SystemError(errno));

@@ -7,7 +7,10 @@
 // CR are also accepted as line ends on reading):
 //   [SETTINGS]
 //   Name = "data"
-// Strings in the API are UTF-8; characters outside Latin-1 are written as '?'.
+// Strings in the API are UTF-8. While the file store is selected, SetParameterValue
+// refuses names and data outside Latin-1 (or not UTF-8), as it refuses quotes, and a save
+// never writes such text as '?': the file keeps its 8-bit encoding and reads back
+// unchanged.
 //
 // Registry store: every parameter is a string value named after the parameter whose
 // data is the parameter data wrapped in double quotes.
@@ -84,7 +87,7 @@ class TSettingsManager {
   // Data of the first parameter named exactly `name`; value untouched when absent.
   bool GetParameterValue(const std::string& name, std::string& value) const;
   // Replaces the first parameter's data or appends a parameter. Refuses (false, nothing
-  // changed) a name or data that is not storable.
+  // changed) a name or data that is not storable, or not Latin-1 under the file store.
   bool SetParameterValue(const std::string& name, const std::string& value);
 
  private:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "RunTool.h"
@@ -125,6 +126,42 @@ TEST_F(MkImageCommandTest, WrongUsageExitsWithTwoAndWritesNothing) {
     EXPECT_EQ(r.exitCode, 2) << shown;
     EXPECT_NE(r.err.find("usage:"), std::string::npos) << shown;
     EXPECT_FALSE(std::filesystem::exists(out)) << shown;
+  }
+}
+
+// The table holds Latin-1 names: what the command line gives as UTF-8 is stored as
+// Latin-1 and lists back unchanged; a name that Latin-1 cannot hold is refused.
+TEST_F(MkImageCommandTest, NamesAreStoredAsLatin1AndNamesOutsideItAreRefused) {
+  std::string fullName;
+  for (int i = 0; i < 32; ++i) fullName += "\xC3\xA9";  // 32 characters, 64 UTF-8 bytes
+  const std::string umlaut = "\xC3\x84rger";
+  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table",
+                               umlaut + ":1," + fullName + ":rest"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ImageModel model;
+  RecordingPort port;
+  ASSERT_TRUE(model.LoadImageFileAndProcessIt(out, port));
+  const auto& raw = model.GalaxyPartitions.RawEntries;
+  ASSERT_EQ(raw.size(), 2u);
+  EXPECT_EQ(std::string(raw[0].EntryName.begin(), raw[0].EntryName.begin() + 6),
+            std::string("\xC4rger\0", 6));
+  EXPECT_EQ(std::count(raw[1].EntryName.begin(), raw[1].EntryName.end(), 0xE9), 32);
+  EXPECT_EQ(model.PartitionRows[0].PartitionName, umlaut);
+  EXPECT_EQ(model.PartitionRows[1].PartitionName, fullName);
+  std::filesystem::remove(out);
+
+  const std::vector<std::pair<std::string, std::string>> refusedNames = {
+      {"\xD0\x96", "holds a character outside Latin-1 (U+0416)"},
+      {"CSC\xE2\x82\xAC", "holds a character outside Latin-1 (U+20AC)"},
+      {"\xE9t\xE9", "is not UTF-8 text"},
+      {"A\xC3", "is not UTF-8 text"},
+      {fullName + "\xC3\xA9", "is longer than 32 characters"}};
+  for (const auto& [bad, why] : refusedNames) {
+    const auto refused = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", "A:1," + bad + ":2"});
+    EXPECT_EQ(refused.exitCode, 2) << bad;
+    EXPECT_NE(refused.err.find("orvella: mkimage: partition name \"" + bad + "\" " + why), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(out)) << bad;
   }
 }
 

@@ -303,6 +303,9 @@ TEST_F(CloseQuestion, SavingOrReloadingClearsTheMark) {
   cmd_.NoteImageSaved();
   EXPECT_TRUE(cmd_.CanCloseWindow());
   ReadOnce();
+  cmd_.NoteImageReloaded();  // a load of the working copy itself keeps its data marked
+  EXPECT_TRUE(cmd_.HoldsUnsavedDeviceData());
+  win_.ModelData.CurrentImageFile = userFile_;  // the window names the file it loads first
   cmd_.NoteImageReloaded();
   EXPECT_TRUE(cmd_.CanCloseWindow());
   EXPECT_TRUE(win_.Questions.empty());

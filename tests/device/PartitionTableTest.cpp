@@ -3,6 +3,7 @@
 // fill, and the limits and failures of the values and files involved.
 
 #include <filesystem>
+#include <functional>
 
 #include "FakeDevice.h"
 #include "image/FileIO.h"
@@ -330,6 +331,80 @@ TEST_F(PartitionTable, ReplacingAWorkingCopyDropsItsUnsavedMarkAndLaterReadsGoIn
   EXPECT_EQ(image[3 * 0x40000], ChipMainByte(3 * 0x40000));
   EXPECT_EQ(image[M() + 3 * 0x40000 / 32], ChipSpareByte(3 * 0x40000 / 32));
   EXPECT_TRUE(cmd_.HoldsUnsavedDeviceData());
+}
+
+// "Discard" only lets the command go on; until the working copy is really replaced it
+// keeps its device data and its mark, whichever early failure ends the command.
+struct EarlyEnd {
+  const char* name;
+  std::function<void(FakeHost&)> arrange;
+};
+void PrintTo(const EarlyEnd& e, std::ostream* os) { *os << e.name; }
+
+class DiscardThenEarlyEnd : public PartitionTable, public ::testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(DiscardThenEarlyEnd, KeepsTheWorkingCopyAndItsMark) {
+  LoadImage(StandardImage());
+  cmd_.ReadSelectedBtnClick();
+  ASSERT_TRUE(cmd_.HoldsUnsavedDeviceData());
+  const std::vector<std::uint8_t> copy = ReadWholeFile(win_.TempImagePath());
+  PlaceTable(1, BuildPitTable(DeviceTable(3)));
+  GetParam().arrange(host_);
+  win_.CloseAnswers = {CloseAnswer::Discard, CloseAnswer::KeepOpen};
+  cmd_.ReadPartitionBtnClick();
+
+  EXPECT_EQ(win_.Questions.size(), 1u);
+  EXPECT_TRUE(cmd_.HoldsUnsavedDeviceData());
+  EXPECT_EQ(win_.ModelData.CurrentImageFile, win_.TempImagePath());
+  EXPECT_EQ(win_.ModelData.PartitionRows.size(), 6u);
+  EXPECT_TRUE(ReadWholeFile(win_.TempImagePath()) == copy);
+  EXPECT_FALSE(cmd_.CanCloseWindow()) << "the close still asks";
+  EXPECT_EQ(win_.Questions.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, DiscardThenEarlyEnd,
+    ::testing::Values(EarlyEnd{"connect", [](FakeHost& h) { h.ConnectResult = 0; }},
+                      EarlyEnd{"chip", [](FakeHost& h) { h.Info.PageSize = 0; }},
+                      EarlyEnd{"probe", [](FakeHost& h) { h.ReadResults = {0}; }},
+                      EarlyEnd{"no_table", [](FakeHost& h) { h.MainByte = [](std::uint64_t) -> std::uint8_t { return 0xFF; }; }},
+                      EarlyEnd{"table_read", [](FakeHost& h) { h.ReadResults = {1, 0}; }},
+                      EarlyEnd{"limits", [](FakeHost& h) { h.Info.ChipSizeMiB = 0; }}),
+    [](const ::testing::TestParamInfo<EarlyEnd>& p) { return std::string(p.param.name); });
+
+// A write failure after the temporary image was truncated: when that file was the
+// current image, the list goes (a file that is gone is never named); otherwise the
+// user's image and its rows stay.
+TEST_F(TableFaults, WriteFailureOverTheCurrentWorkingCopyLeavesNoImageNamingIt) {
+  for (const bool workingCopyCurrent : {true, false}) {
+    SCOPED_TRACE(workingCopyCurrent);
+    LoadImage(StandardImage());
+    if (workingCopyCurrent) {
+      cmd_.ReadSelectedBtnClick();
+      ASSERT_EQ(win_.ModelData.CurrentImageFile, win_.TempImagePath());
+    } else {
+      WriteWholeFile(win_.TempImagePath(), {1, 2, 3});  // left over from an earlier run
+    }
+    PlaceTable(1, BuildPitTable(DeviceTable(3)));
+    win_.CloseAnswers = {CloseAnswer::Discard};
+    win_.Rec.ErrorBoxes.clear();
+    FileFaults::ArmWrite(3);
+    cmd_.ReadPartitionBtnClick();
+    FileFaults::Disarm();
+
+    ASSERT_EQ(win_.Rec.ErrorBoxes.size(), 1u);
+    EXPECT_FALSE(FileExists(win_.TempImagePath()));
+    EXPECT_FALSE(cmd_.HoldsUnsavedDeviceData());
+    if (workingCopyCurrent) {
+      EXPECT_EQ(win_.ModelData.CurrentImageFile, "");
+      EXPECT_TRUE(win_.ModelData.PartitionRows.empty());
+      EXPECT_EQ(win_.Cursor, -1);
+      EXPECT_EQ(win_.Rec.Log.back(), "ERROR: Specified file does not exist!!!");
+    } else {
+      EXPECT_EQ(win_.ModelData.CurrentImageFile, userFile_);
+      EXPECT_EQ(win_.ModelData.PartitionRows.size(), 6u);
+    }
+  }
 }
 
 }  // namespace

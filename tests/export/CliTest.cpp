@@ -64,6 +64,18 @@ TEST_F(CliCommands, ExportAndSaveImageFailuresGoToStandardErrorWithStatus1) {
   EXPECT_EQ(Run("export " + Q(Path("none.bin")) + " --mode main --all --prefix x").status, 1);
 }
 
+TEST_F(CliCommands, ExportAllNeverListsAFileThatALaterRowWouldReplace) {
+  Make({{"A", 2}, {"X", 0}, {"X", 1}, {"B", 1}}, ImageFill::Pattern);
+  const CliRun r = Run("export " + Q(image) + " --all --mode full --prefix " + Q(Path("p")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, Path("p000000000000_A.bin") + "\n" + Path("p000000080000_X.bin") + "\n");
+  EXPECT_NE(r.err.find("orvella: I/O error: cannot create \"" + Path("p000000080000_X.bin") +
+                       "\" for row 3 (\"X\"): it is the file this export wrote for row 2"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadAll(Path("p000000080000_X.bin")).size(), 14u * kBS * 33 / 32);
+}
+
 TEST_F(CliCommands, SaveImageCopiesTheImage) {
   Make({{"A", 2}, {"REST", kRest}}, ImageFill::Pattern);
   const CliRun r = Run("save-image " + Q(image) + " " + Q(Path("copy.bin")));

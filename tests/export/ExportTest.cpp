@@ -106,7 +106,6 @@ TEST_F(ExportAll, SameNamesGetTheirOffsetsAndGaugeEndsAtSumThenZero) {
   EXPECT_EQ(port.Max, 16);
   EXPECT_EQ(port.HighestPos, 16);
   EXPECT_EQ(port.Pos, 0);
-  // In full mode only the main chunks step the gauge: one step per block.
   // In full mode only the main chunks step the gauge: one step per block, after the
   // one message pump before the dialog.
   ASSERT_EQ(seen.size(), 17u);
@@ -217,6 +216,34 @@ TEST_F(ExportFailures, SlashInANameIsRefusedAndNothingLeavesTheFolder) {
   EXPECT_FALSE(fs::exists(Path("escaped.bin")));
   EXPECT_FALSE(fs::exists(Path("out/escaped.bin")));
   EXPECT_FALSE(fs::exists(Path("out/p0000000C0000_REST.bin")));
+}
+
+// A stored size of 0 before the end gives the next row the same base. Two such rows with
+// one name, or with names that lead to one file (here through a link), must not write one
+// file twice: the second is refused, the first file stays and only it is reported.
+TEST_F(ExportFailures, TwoRowsThatResolveToOneFileInOneRunAreRefused) {
+  for (const char* second : {"X", "Y"}) {
+    SCOPED_TRACE(second);
+    Make({{"A", 2}, {"X", 0}, {second, 1}, {"B", 1}}, ImageFill::Pattern);
+    const std::string prefix = Path(std::string("run") + second + "_");
+    const std::string first = prefix + "000000080000_X.bin";
+    if (std::string(second) == "Y") fs::create_symlink(first, prefix + "000000080000_Y.bin");
+    RecordingPort p;
+    p.SaveAnswers.push_back(prefix);
+    const ExportResult r = SaveAllPartitionsDataIntoFile(model, p, true, false);
+
+    EXPECT_EQ(r.Outcome, ExportOutcome::Failed);
+    EXPECT_EQ(r.FilesWritten, (std::vector<std::string>{prefix + "000000000000_A.bin", first}));
+    ASSERT_EQ(p.ErrorBoxes.size(), 1u);
+    EXPECT_EQ(p.ErrorBoxes[0], "I/O error: cannot create \"" + prefix + "000000080000_" + second +
+                                   ".bin\" for row 3 (\"" + second +
+                                   "\"): it is the file this export wrote for row 2 (\"X\"), "
+                                   "which is kept; row 3 and the rows after it are not saved");
+    const auto kept = ReadAll(first);
+    EXPECT_EQ(kept.size(), 14u * kBS) << "row 2 runs to the end of the image";
+    EXPECT_TRUE(HoldsPattern(kept, 0, kept.size(), 2 * kBS));
+    EXPECT_FALSE(fs::exists(prefix + "0000000C0000_B.bin"));
+  }
 }
 
 TEST_F(ExportFailures, SavingOntoTheLoadedImageIsRefusedHoweverSpelled) {

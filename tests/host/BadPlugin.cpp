@@ -45,7 +45,7 @@ __attribute__((visibility("default"))) void Initialize(std::uint32_t request, vo
       }
       break;
     case kRequestDescriptor:
-      if (data) std::memset(data, 0, kDescriptorCopyBytes);
+      if (data) std::memset(data, 0, kDescriptorAnswer);
       *value = mode == "descriptor" ? 0 : kDescriptorAnswer;
       break;
     case kRequestVersion:

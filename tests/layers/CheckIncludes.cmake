@@ -1,8 +1,17 @@
-# Fails when a folder includes a layer above it: nothing below plugin/ includes plugin/,
-# contract/ includes no project folder but itself, and the std-only layers include no Qt.
+# Fails when a folder includes a layer above it or beside it: nothing below plugin/
+# includes plugin/, contract/ includes no project folder but itself, every other folder
+# only what the dependency line allows (image may use ui/CoolListItems.h, the plain row
+# records), no include climbs out with "../", and the std-only layers include no Qt.
 set(_rules
   "device|host|image|settings|ui|cli|contract=\"plugin/"
   "contract=\"(image|ui|device|settings|host|cli)/"
+  "image=\"(device|settings|host|cli)/"
+  "device=\"(ui|settings|host|cli)/"
+  "settings=\"(image|device|ui|host|cli)/"
+  "cli=\"(device|ui|settings|host)/"
+  "host=\"(device|ui|settings|cli)/"
+  "ui|plugin=\"(host|cli)/"
+  "device|host|image|settings|ui|cli|contract|plugin=\"\\.\\./"
   "image|device|cli=#include <Q")
 set(_failures "")
 foreach(rule IN LISTS _rules)

@@ -247,9 +247,13 @@ TEST_F(PluginFrame, ResourcesFollowTheSizeProtocol) {
 }
 
 TEST_F(PluginFrame, DescriptorIsCopiedWithItsFixedValues) {
-  constexpr std::size_t kCanary = 16;
-  std::vector<std::uint8_t> buf(kDescriptorCopyBytes + kCanary, 0xEE);
-  EXPECT_EQ(plugin_.Ask(kRequestDescriptor, buf.data(), 0), 76u);
+  // A buffer of exactly the answer's size, then guard bytes that must stay untouched.
+  constexpr std::size_t kGuard = 32;
+  std::vector<std::uint8_t> buf(kDescriptorAnswer + kGuard, 0xEE);
+  EXPECT_EQ(plugin_.Ask(kRequestDescriptor, buf.data(), 0), kDescriptorAnswer);
+  EXPECT_EQ(kDescriptorAnswer, sizeof(TPluginDescriptor)) << "the answer is what is copied";
+  EXPECT_EQ(std::count(buf.begin() + kDescriptorAnswer, buf.end(), 0xEE), std::ptrdiff_t{kGuard})
+      << "bytes written past the answer";
   TPluginDescriptor d;
   std::memcpy(&d, buf.data(), sizeof d);
   ASSERT_NE(d.Title, nullptr);
@@ -263,14 +267,26 @@ TEST_F(PluginFrame, DescriptorIsCopiedWithItsFixedValues) {
   EXPECT_EQ(d.ResourceSize, 0u);
   EXPECT_TRUE(std::all_of(std::begin(d.Reserved16), std::end(d.Reserved16), [](auto b) { return b == 0; }));
   EXPECT_TRUE(std::all_of(std::begin(d.Reserved56), std::end(d.Reserved56), [](auto b) { return b == 0; }));
-  for (std::size_t i = kDescriptorCopyBytes; i < buf.size(); ++i) EXPECT_EQ(buf[i], 0xEE) << i;
   // The texts stay where they are.
-  std::vector<std::uint8_t> again(kDescriptorCopyBytes);
-  plugin_.Ask(kRequestDescriptor, again.data(), 0);
   TPluginDescriptor d2;
-  std::memcpy(&d2, again.data(), sizeof d2);
+  plugin_.Ask(kRequestDescriptor, &d2, 0);
   EXPECT_EQ(d2.Title, d.Title);
   EXPECT_EQ(d2.Platform, d.Platform);
+}
+
+// Without a buffer nothing is copied, and no answer says otherwise: request 2 answers the
+// bytes it copied, request 3 never its "copied" 0, requests 4 and 5 never an answer that
+// the offer would hold, except 0, which hands over nothing.
+TEST_F(PluginFrame, NullDataIsNeverReportedAsFilled) {
+  constexpr std::uint32_t kInfo = 103566;
+  for (std::uint32_t offer : {0u, 11u, 12u, kInfo - 1, kInfo, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(offer);
+    EXPECT_EQ(plugin_.Ask(kRequestDescriptor, nullptr, offer), 0u);
+    EXPECT_EQ(plugin_.Ask(kRequestVersion, nullptr, offer), 11u);
+    EXPECT_EQ(plugin_.Ask(kRequestSchematics, nullptr, offer), 0u);
+    // Too small for the block: its size, so a host can size a real buffer.
+    EXPECT_EQ(plugin_.Ask(kRequestInformation, nullptr, offer), offer < kInfo ? kInfo : 0u);
+  }
 }
 
 class UnlistedRequest : public PluginFrame, public ::testing::WithParamInterface<std::uint32_t> {};

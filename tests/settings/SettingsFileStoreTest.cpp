@@ -227,10 +227,27 @@ TEST_F(FileStore, WriteThenReadGivesBackEveryParameterInOrder) {
   EXPECT_EQ(back, values);
 }
 
-TEST_F(FileStore, CharactersOutsideLatin1AreWrittenAsQuestionMarks) {
-  ASSERT_TRUE(mgr_.SetParameterValue("Euro", "1\xE2\x82\xAC"));  // 1€
+// The file holds Latin-1 only: text outside it (or not UTF-8 at all) would come back as
+// "?", and two such names would become one. It is refused as quotes are, and a parameter
+// taken in under the other store is never written as "?".
+TEST_F(FileStore, TextOutsideLatin1IsRefusedAndNeverWrittenAsQuestionMarks) {
+  ASSERT_TRUE(mgr_.SetParameterValue("SOURCE_FILE", "/old.bin"));
+  ASSERT_TRUE(mgr_.SetParameterValue("K", "\xC3\xA9"));  // é fits
+  for (const std::string data : {"/new\xE2\x82\xAC.bin", "\xD0\x96", "\xF0\x9F\x93\xB1", "\xE9", "a\xC3"})
+    EXPECT_FALSE(mgr_.SetParameterValue("SOURCE_FILE", data)) << data;
+  for (const std::string name : {"K\xE2\x82\xAC", "K\xE2\x9C\x93", "\xFF"})
+    EXPECT_FALSE(mgr_.SetParameterValue(name, "x")) << name;
   ASSERT_TRUE(mgr_.SaveSettings());
-  EXPECT_EQ(FileBytes(File()), "[SETTINGS]\r\nEuro = \"1?\"\r\n");
+  const std::string kept = "[SETTINGS]\r\nSOURCE_FILE = \"/old.bin\"\r\nK = \"\xE9\"\r\n";
+  EXPECT_EQ(FileBytes(File()), kept);
+
+  mgr_.SetSettingsInFile(false);
+  ASSERT_TRUE(mgr_.SetParameterValue("Euro", "1\xE2\x82\xAC"));  // the key store holds it
+  mgr_.SetSettingsInFile(true);
+  EXPECT_FALSE(mgr_.SaveSettings());
+  EXPECT_EQ(mgr_.ErrorCode(), seIoFailure);
+  EXPECT_NE(mgr_.ErrorText().find("\"Euro\""), std::string::npos) << mgr_.ErrorText();
+  EXPECT_EQ(FileBytes(File()), kept);
 }
 
 TEST_F(FileStore, AReadReplacesTheArrayEvenWhenTheFileIsMissing) {
