@@ -2,8 +2,10 @@
 // chunk in turn: one partition and all partitions in each mode, the whole image, and the
 // blank check. After each failure: the command reports failure with one error box that
 // carries the system's message and names the file, the user's image is unchanged, and
-// no output is left that passes for complete (see LeftoversAreHonest). A child process
-// with a real file-size limit proves that a genuine EFBIG takes the same path.
+// no output is left that passes for complete (see LeftoversAreHonest). Every case runs
+// twice: with the kernel copying the file data, and with the kernel refusing as another
+// file system would, so that the buffered copy is swept as well. A child process with a
+// real file-size limit proves that a genuine EFBIG takes the same path.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -96,7 +99,13 @@ enum class Fault { Read, Write };
 struct SweepCase {
   FileCommand command;
   Fault fault;
+  int kernelRefuses = 0;  // the errno every kernel copy fails with; 0: the kernel copies
 };
+
+void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << c.command.name << (c.fault == Fault::Read ? " read" : " write") << " fails";
+  if (c.kernelRefuses != 0) *os << ", kernel copy refused: " << std::strerror(c.kernelRefuses);
+}
 
 std::string CaseName(const ::testing::TestParamInfo<SweepCase>& info) {
   return std::string(info.param.command.name) +
@@ -135,6 +144,7 @@ class FileFaultSweep : public ::testing::TestWithParam<SweepCase> {
     EXPECT_TRUE(fresh.LoadImageFileAndProcessIt(image, loadPort));
     for (auto& row : fresh.PartitionRows) row.IsBlank = true;
     FileFaults::Disarm();
+    FileFaults::RefuseKernelCopy(GetParam().kernelRefuses);
     if (nth > 0) {
       if (fault == Fault::Read) FileFaults::ArmRead(nth); else FileFaults::ArmWrite(nth);
     }
@@ -166,6 +176,22 @@ TEST_P(FileFaultSweep, EveryChunkFailureIsReportedAndLeavesNothingThatPassesForC
   if (c.command.writes) {
     ASSERT_FALSE(complete.empty());
     ASSERT_EQ(complete.size(), clean.reported.size());
+  }
+  if (c.command.writes) {
+    // The copies really went the way the case says, and both ways give the same files.
+    if (c.kernelRefuses == 0) {
+      EXPECT_GT(FileFaults::KernelCopies(), 0) << "the kernel copied nothing";
+    } else {
+      EXPECT_EQ(FileFaults::KernelCopies(), 0);
+      EmptyFolder(out);
+      RecordingPort kernelPort;
+      ImageModel fresh;
+      ASSERT_TRUE(fresh.LoadImageFileAndProcessIt(image, kernelPort));
+      FileFaults::Disarm();
+      ASSERT_TRUE(c.command.run(fresh, kernelPort, out).ok);
+      EXPECT_GT(FileFaults::KernelCopies(), 0);
+      EXPECT_TRUE(FilesIn(out) == complete) << "the buffered copy wrote other bytes";
+    }
   }
   const long faults = c.fault == Fault::Read ? reads : writes;
   if (!c.command.writes && c.fault == Fault::Write) {
@@ -225,16 +251,24 @@ TEST_P(FileFaultSweep, EveryChunkFailureIsReportedAndLeavesNothingThatPassesForC
   }
 }
 
-std::vector<SweepCase> AllCases() {
+// `refusals` empty: the kernel copies; else each command's kernel copies fail with the
+// next of these, in turn.
+std::vector<SweepCase> AllCases(const std::vector<int>& refusals) {
   std::vector<SweepCase> cases;
+  std::size_t next = 0;
   for (const auto& c : Commands()) {
-    cases.push_back({c, Fault::Read});
-    if (c.writes) cases.push_back({c, Fault::Write});
+    const int refuse = refusals.empty() ? 0 : refusals[next++ % refusals.size()];
+    cases.push_back({c, Fault::Read, refuse});
+    if (c.writes) cases.push_back({c, Fault::Write, refuse});
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, FileFaultSweep, ::testing::ValuesIn(AllCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Commands, FileFaultSweep, ::testing::ValuesIn(AllCases({})), CaseName);
+// The answers of a file system or kernel that cannot copy between the two files.
+INSTANTIATE_TEST_SUITE_P(BufferedCommands, FileFaultSweep,
+                         ::testing::ValuesIn(AllCases({EXDEV, EOPNOTSUPP, ENOSYS, EINVAL})),
+                         CaseName);
 
 // A real file-size limit in a child process: the kernel answers the write that crosses
 // it with EFBIG (SIGXFSZ ignored), and the save reports it like any other failure.
