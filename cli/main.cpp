@@ -15,7 +15,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"list", RunList},       {"mkimage", RunMkImage}, {"export", RunExport},
-    {"save-image", RunSaveImage}, {"blank", RunBlank},
+    {"save-image", RunSaveImage}, {"blank", RunBlank},  {"hash", RunHash},
+    {"diff", RunDiff},       {"report", RunReport},
 };
 
 constexpr const char* kUsage =
@@ -25,6 +26,9 @@ constexpr const char* kUsage =
     "  orvella export IMAGE --mode main|spare|full (--row N | --all) --prefix PREFIX\n"
     "  orvella save-image IMAGE OUT\n"
     "  orvella blank IMAGE\n"
+    "  orvella hash IMAGE [--algo md5,sha1,sha256] [--json]\n"
+    "  orvella diff A B [--json] [--main-only]      (exit 0 identical, 1 different, 2 trouble)\n"
+    "  orvella report IMAGE -o REPORT.html [--compare B] [--algo md5,sha1,sha256]\n"
     "  orvella --version\n";
 
 }  // namespace

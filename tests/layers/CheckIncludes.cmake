@@ -1,9 +1,12 @@
 # Fails when a folder includes a layer above it: nothing below plugin/ includes plugin/,
-# contract/ includes no project folder but itself, and the std-only layers include no Qt.
+# contract/ and digest/ include no project folder but themselves, only the tool uses the
+# evidence work and its digests, and the std-only layers include no Qt.
 set(_rules
-  "device|host|image|settings|ui|cli|contract=\"plugin/"
+  "device|host|image|settings|ui|cli|contract|digest|evidence=\"plugin/"
   "contract=\"(image|ui|device|settings|host|cli)/"
-  "image|device|cli=#include <Q")
+  "digest=\"(image|ui|device|settings|host|cli|contract|evidence)/"
+  "image|device|ui|settings=\"(digest|evidence)/"
+  "image|device|cli|digest|evidence=#include <Q")
 set(_failures "")
 foreach(rule IN LISTS _rules)
   string(REPLACE "=" ";" _parts "${rule}")
