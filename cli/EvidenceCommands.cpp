@@ -153,8 +153,9 @@ void PrintComparisonJson(const ImageComparison& c) {
 
 void PrintComparison(const EvidenceImage& a, const EvidenceImage& b, const ImageComparison& c) {
   const auto describe = [](const char* which, const EvidenceImage& image) {
-    std::printf("%s: %s (%llu bytes, %u blocks)\n", which, image.Path.c_str(),
-                static_cast<unsigned long long>(image.Layout.FileSize), image.Layout.TotalBlocks);
+    std::printf("%s: %s (%llu bytes, %u block%s)\n", which, image.Path.c_str(),
+                static_cast<unsigned long long>(image.Layout.FileSize), image.Layout.TotalBlocks,
+                image.Layout.TotalBlocks == 1 ? "" : "s");
   };
   describe("A", a);
   describe("B", b);

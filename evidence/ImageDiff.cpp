@@ -144,14 +144,28 @@ void ImageDiffer::Take(const ScanChunk& chunk) {
 ImageComparison ImageDiffer::Finish() {
   const std::uint32_t common = std::min(result_.BlocksA, result_.BlocksB);
   const std::uint32_t larger = std::max(result_.BlocksA, result_.BlocksB);
+  // A block one image lacks differs from its first byte on; as the pass saw the blocks
+  // both hold first, its offset goes in among the smallest ones kept.
+  const auto keepSmallest = [](RegionDiff& r, std::uint64_t offset) {
+    auto& kept = r.FirstOffsets;
+    if (kept.size() >= kFirstOffsets && offset >= kept.back()) return;
+    kept.insert(std::upper_bound(kept.begin(), kept.end(), offset), offset);
+    if (kept.size() > kFirstOffsets) kept.pop_back();
+  };
+  if (common < larger) {
+    std::sort(result_.Outside.FirstOffsets.begin(), result_.Outside.FirstOffsets.end());
+    for (PartitionDiff& p : result_.Partitions)
+      std::sort(p.Diff.FirstOffsets.begin(), p.Diff.FirstOffsets.end());
+  }
   for (std::uint64_t block = common; block < larger; ++block) {
     Delta delta;
     delta.sectors = kSectorsPerBlock;
-    delta.offsets.push_back(block * kBlockSize);
     AddBlock(block, ScanArea::Main, delta);
-    delta.offsets.clear();
     if (!result_.MainOnly) AddBlock(block, ScanArea::Spare, delta);
-    for (RegionDiff* r : regions_) ++r->OneSidedBlocks;
+    for (RegionDiff* r : regions_) {
+      ++r->OneSidedBlocks;
+      keepSmallest(*r, block * kBlockSize);
+    }
   }
   return std::move(result_);
 }

@@ -137,6 +137,30 @@ TEST_F(DiffCommand, SizesThatDifferComeFirstAndTheExtraBlocksLieOutside) {
   EXPECT_EQ(lines[2], "sizes differ: A has 8650752 bytes, B 17301504");
 }
 
+// B is A cut after 20 blocks' worth: B's spare area then holds what A keeps as main data
+// of block 20 on, so the spare data of every block differs as well; the offsets of the
+// blocks only A holds still come first, smallest first.
+TEST_F(DiffCommand, ACutCopyCountsTheMissingBlocksAndKeepsTheSmallestOffsets) {
+  const std::string b = CopyOfA("cut.bin");
+  std::filesystem::resize_file(b, 20 * kBS * 33 / 32);
+  const auto j = JsonOf(Diff(b));
+  const auto& data = j["partitions"][4];
+  EXPECT_EQ(data["main_blocks_differ"], 12) << data;
+  EXPECT_EQ(data["spare_blocks_differ"], 20) << data;
+  EXPECT_EQ(data["blocks_in_one_image_only"], 12) << data;
+  std::vector<std::uint64_t> offsets;
+  for (std::uint64_t block = 20; block < kBlocks; ++block) offsets.push_back(block * kBS);
+  const auto got = data["first_offsets"].get<std::vector<std::uint64_t>>();
+  ASSERT_EQ(got.size(), kFirstOffsets);
+  EXPECT_TRUE(std::equal(offsets.begin(), offsets.end(), got.begin())) << data;
+  EXPECT_EQ(got[12], SpareAt(kBlocks, 12, 0)) << "then the spare data A and B both hold";
+  for (std::size_t k = 0; k < 4; ++k) {
+    const auto& p = j["partitions"][k];
+    EXPECT_EQ(p["main_blocks_differ"], 0) << p;
+    EXPECT_EQ(p["spare_blocks_differ"], kTable[k].SizeInBlocks) << p;
+  }
+}
+
 TEST_F(DiffCommand, TablesThatDifferAreNamedRowByRow) {
   std::vector<PartitionSpec> other = kTable;
   other[2].SizeInBlocks = 6;

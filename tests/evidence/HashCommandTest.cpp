@@ -167,3 +167,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, HashBadInput, ::testing::ValuesIn(BadInputs()),
 
 }  // namespace
 }  // namespace orvella::test
+
+namespace orvella::test {
+namespace {
+
+// On a terminal each command shows how far it got on standard error, ending at 100%;
+// into a file it shows nothing of the kind. `script` gives the command a terminal.
+TEST(EvidenceProgress, GoesToStandardErrorOnATerminalOnly) {
+  TempDir dir;
+  const std::string image = Fixture(dir);
+  const std::string report = dir.File("r.html");
+  const std::vector<std::vector<std::string>> commands{
+      {"hash", image}, {"diff", image, image}, {"report", image, "-o", report}};
+  if (RunCommand("command -v script >/dev/null").exitCode != 0) GTEST_SKIP() << "no script(1)";
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    std::string line = Q(ORVELLA_TOOL);
+    for (const auto& a : args) line += " " + Q(a);
+    const CommandRun onTerminal = RunCommand("script -qec \"" + line + " >/dev/null\" /dev/null");
+    EXPECT_EQ(onTerminal.exitCode, 0) << onTerminal.output;
+    EXPECT_TRUE(Has(onTerminal.output, "\r" + args[0] + "   0%")) << onTerminal.output;
+    EXPECT_TRUE(Has(onTerminal.output, "\r" + args[0] + " 100%")) << onTerminal.output;
+    const ToolResult intoFile = RunTool(dir, args);
+    EXPECT_EQ(intoFile.exitCode, 0);
+    EXPECT_FALSE(Has(intoFile.err, "%")) << intoFile.err;
+  }
+}
+
+}  // namespace
+}  // namespace orvella::test

@@ -11,10 +11,12 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <ostream>
@@ -257,6 +259,7 @@ std::vector<SweepCase> AllCases(const std::vector<int>& refusals) {
   std::vector<SweepCase> cases;
   std::size_t next = 0;
   for (const auto& c : Commands()) {
+    if (!refusals.empty() && !c.writes) continue;  // nothing of it is copied
     const int refuse = refusals.empty() ? 0 : refusals[next++ % refusals.size()];
     cases.push_back({c, Fault::Read, refuse});
     if (c.writes) cases.push_back({c, Fault::Write, refuse});
@@ -269,6 +272,40 @@ INSTANTIATE_TEST_SUITE_P(Commands, FileFaultSweep, ::testing::ValuesIn(AllCases(
 INSTANTIATE_TEST_SUITE_P(BufferedCommands, FileFaultSweep,
                          ::testing::ValuesIn(AllCases({EXDEV, EOPNOTSUPP, ENOSYS, EINVAL})),
                          CaseName);
+
+// Real file systems rather than the refusal hook: into the image's own folder the kernel
+// copies; into another file system (tmpfs) it answers EXDEV and the buffer copies the
+// rest; both files hold the image byte for byte.
+TEST(CopyPaths, TheKernelCopiesWithinAFileSystemAndTheBufferAcrossFileSystems) {
+  TempDir dir;
+  const std::string image = dir.File("image.bin");
+  std::string error;
+  ASSERT_TRUE(WriteFullImage(image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"DATA", kRest}},
+                                              ImageFill::Pattern},
+                             error))
+      << error;
+  const Bytes original = ReadFile(image);
+  const auto save = [&](const std::string& to) {
+    ImageModel model;
+    RecordingPort port;
+    EXPECT_TRUE(model.LoadImageFileAndProcessIt(image, port));
+    FileFaults::Disarm();
+    port.SaveAnswers.push_back(to);
+    EXPECT_EQ(SaveAsImageFile(model, port).Outcome, ExportOutcome::Done) << to;
+    EXPECT_EQ(ReadFile(to), original) << to;
+    return FileFaults::KernelCopies();
+  };
+  EXPECT_GT(save(dir.File("copy.bin")), 0);
+
+  struct stat here {}, shm {};
+  if (::stat(dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+      here.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
+    GTEST_SKIP() << "no writable /dev/shm on a file system of its own";
+  const std::string other = "/dev/shm/orvella-copy-" + std::to_string(::getpid()) + ".bin";
+  EXPECT_EQ(save(other), 0) << "the kernel does not copy across file systems here";
+  std::remove(other.c_str());
+  FileFaults::Disarm();
+}
 
 // A real file-size limit in a child process: the kernel answers the write that crosses
 // it with EFBIG (SIGXFSZ ignored), and the save reports it like any other failure.
