@@ -53,7 +53,8 @@ struct ScanPlan {
 };
 
 // Main chunks hold up to this many blocks; spare chunks the spare data of 32 times as many.
-inline constexpr std::uint32_t kScanBlocks = 4;
+// One block keeps the four buffers of a comparison (two images, read ahead) at 1 MiB.
+inline constexpr std::uint32_t kScanBlocks = 1;
 
 // Reads both files read-only, in order, with the next chunk read while the sinks take the
 // present one; the gauge counts A's bytes. False with `error` on a read failure or a file
