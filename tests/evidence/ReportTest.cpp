@@ -83,6 +83,27 @@ TEST(ReportCommand, IsSelfContainedEscapesTheImagesTextAndNeverReplacesAnImage) 
   EXPECT_EQ(RunTool(dir, {"report", image}).exitCode, 2);
 }
 
+// A dump whose table is gone is still reported: facts, digests and map, no outlines;
+// compared with a dump that has its table, the partitions come from that one (the
+// table itself lies in block 1, inside BOOT).
+TEST(ReportCommand, ATableLessImageIsStillReported) {
+  TempDir dir;
+  const std::vector<PartitionSpec> table{{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}};
+  const std::string good = MakeImage(dir, "good.bin", 4, table, ImageFill::Pattern);
+  const std::string bare = MakeImage(dir, "bare.bin", 4, table, ImageFill::Pattern);
+  FlipBytes(bare, {kBS});  // the table's magic
+  const std::string report = dir.File("bare.html");
+  const ToolResult r = RunTool(dir, {"report", bare, "-o", report, "--compare", good});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "has no usable partition table (ERROR: Cannot find PIT Partition Table.)")) << r.err;
+  const std::string html = ReadWholeFile(report);
+  EXPECT_TRUE(Has(html, "none: ERROR: Cannot find PIT Partition Table.")) << html;
+  EXPECT_FALSE(Has(html, "class=\"part\"")) << "no partition to outline";
+  EXPECT_TRUE(Has(html, "B has a partition table, A has none")) << html;
+  EXPECT_TRUE(Has(html, "<td>1 BOOT</td><td>main data differs in 1 block (1 sector)")) << html;
+  EXPECT_TRUE(Has(html, "id=\"digests\""));
+}
+
 // Renders the page with headless Chromium: the PNG's path, or empty with Chromium's
 // output in `why` when Chromium cannot start.
 std::string Render(const TempDir& dir, const std::string& html, int height, std::string& why) {

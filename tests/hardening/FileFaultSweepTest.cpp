@@ -273,17 +273,22 @@ INSTANTIATE_TEST_SUITE_P(BufferedCommands, FileFaultSweep,
                          ::testing::ValuesIn(AllCases({EXDEV, EOPNOTSUPP, ENOSYS, EINVAL})),
                          CaseName);
 
+// A 4 MiB chip of patterned data: BOOT 1, PIT 1, DATA to the end.
+std::string PatternImage(const TempDir& dir) {
+  const std::string image = dir.File("image.bin");
+  std::string error;
+  EXPECT_TRUE(WriteFullImage(
+      image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"DATA", kRest}}, ImageFill::Pattern}, error))
+      << error;
+  return image;
+}
+
 // Real file systems rather than the refusal hook: into the image's own folder the kernel
 // copies; into another file system (tmpfs) it answers EXDEV and the buffer copies the
 // rest; both files hold the image byte for byte.
 TEST(CopyPaths, TheKernelCopiesWithinAFileSystemAndTheBufferAcrossFileSystems) {
   TempDir dir;
-  const std::string image = dir.File("image.bin");
-  std::string error;
-  ASSERT_TRUE(WriteFullImage(image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"DATA", kRest}},
-                                              ImageFill::Pattern},
-                             error))
-      << error;
+  const std::string image = PatternImage(dir);
   const Bytes original = ReadFile(image);
   const auto save = [&](const std::string& to) {
     ImageModel model;
@@ -311,13 +316,8 @@ TEST(CopyPaths, TheKernelCopiesWithinAFileSystemAndTheBufferAcrossFileSystems) {
 // it with EFBIG (SIGXFSZ ignored), and the save reports it like any other failure.
 TEST(FileSizeLimit, RealEfbigEndsTheWholeImageSaveWithItsErrorBox) {
   TempDir dir;
-  const std::string image = dir.File("image.bin");
+  const std::string image = PatternImage(dir);
   const std::string copy = dir.File("copy.bin");
-  std::string error;
-  ASSERT_TRUE(WriteFullImage(image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"DATA", kRest}},
-                                              ImageFill::Pattern},
-                             error))
-      << error;
   const Bytes original = ReadFile(image);
   constexpr rlim_t kLimit = 5 * kBlockSize / 2;  // two and a half blocks
 
