@@ -4,9 +4,11 @@
 // side. Only the tool starts threads; the core below it never does.
 
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "evidence/ImageScan.h"
 
@@ -33,9 +35,18 @@ class ThreadLanes : public LaneRunner {
       done_ = false;
     }
     wake_.notify_all();
-    lane1();
+    // Lane 0 works on the caller's data: it must have ended before anything unwinds.
+    std::exception_ptr failed;
+    try {
+      lane1();
+    } catch (...) {
+      failed = std::current_exception();
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [this] { return done_; });
+    std::exception_ptr fromWorker = std::exchange(workerFailed_, nullptr);
+    if (!failed) failed = fromWorker;
+    if (failed) std::rethrow_exception(failed);
   }
 
   // Two lanes pay only where there are two processors to run them.
@@ -50,8 +61,14 @@ class ThreadLanes : public LaneRunner {
       const std::function<void()>* job = job_;
       job_ = nullptr;
       lock.unlock();
-      (*job)();
+      std::exception_ptr failed;
+      try {
+        (*job)();
+      } catch (...) {
+        failed = std::current_exception();
+      }
       lock.lock();
+      workerFailed_ = failed;
       done_ = true;
       finished_.notify_all();
     }
@@ -60,6 +77,7 @@ class ThreadLanes : public LaneRunner {
   std::mutex mutex_;
   std::condition_variable wake_, finished_;
   const std::function<void()>* job_ = nullptr;
+  std::exception_ptr workerFailed_;  // what lane 0 threw, handed to Run's caller
   bool done_ = true;
   bool quit_ = false;
   std::thread worker_;  // last: it starts once everything above is ready

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "cli/Commands.h"
@@ -54,7 +55,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   Args args(argv + 2, argv + argc);
-  for (const auto& c : kCommands)
-    if (name == c.name) return c.run(args);
+  for (const auto& c : kCommands) {
+    if (name != c.name) continue;
+    // Memory that cannot be had ends the command with its message, never with an abort.
+    try {
+      return c.run(args);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "orvella: %s: %s\n", c.name, e.what());
+      return name == "diff" ? 2 : 1;  // diff keeps 1 for "different"
+    }
+  }
   return Usage("unknown command \"" + name + "\"");
 }
