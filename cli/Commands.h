@@ -14,6 +14,9 @@ int RunMkImage(const Args& args);    // mkimage OUT --chip-mib N --table ... [--
 int RunExport(const Args& args);     // export IMAGE --mode ... (--row N | --all) --prefix P
 int RunSaveImage(const Args& args);  // save-image IMAGE OUT
 int RunBlank(const Args& args);      // blank IMAGE
+int RunHash(const Args& args);       // hash IMAGE [--algo LIST] [--json]
+int RunDiff(const Args& args);       // diff A B [--json] [--main-only]; 0 same, 1 differ, 2 trouble
+int RunReport(const Args& args);     // report IMAGE -o REPORT.html [--compare B] [--algo LIST]
 
 // Prints the usage text to standard error and returns 2.
 int Usage(const std::string& problem);

@@ -16,18 +16,13 @@ namespace {
 // out: it is always empty right after a load).
 constexpr std::size_t kListedColumns[] = {0, 2, 3, 4};
 
-std::string CellText(const TCoolItemsList& items, std::size_t row, std::size_t column) {
-  const std::uint32_t type = items.Types.at(column);
-  return HexFieldCellText(type, FormatCellText(type, items.Items.at(row).Values.at(column)));
-}
-
 void PrintRows(const ImageModel& model) {
   const auto& items = model.PartitionItems;
   for (std::size_t k = 0; k < static_cast<std::size_t>(items.Count); ++k) {
     std::string line;
     for (std::size_t column : kListedColumns) {
       if (!line.empty()) line += '\t';
-      line += CellText(items, k, column);
+      line += ListedCellText(items, k, column);
     }
     std::printf("%s\n", line.c_str());
   }

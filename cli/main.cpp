@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "cli/Commands.h"
@@ -15,7 +16,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"list", RunList},       {"mkimage", RunMkImage}, {"export", RunExport},
-    {"save-image", RunSaveImage}, {"blank", RunBlank},
+    {"save-image", RunSaveImage}, {"blank", RunBlank},  {"hash", RunHash},
+    {"diff", RunDiff},       {"report", RunReport},
 };
 
 constexpr const char* kUsage =
@@ -25,6 +27,9 @@ constexpr const char* kUsage =
     "  orvella export IMAGE --mode main|spare|full (--row N | --all) --prefix PREFIX\n"
     "  orvella save-image IMAGE OUT\n"
     "  orvella blank IMAGE\n"
+    "  orvella hash IMAGE [--algo md5,sha1,sha256] [--json]\n"
+    "  orvella diff A B [--json] [--main-only]      (exit 0 identical, 1 different, 2 trouble)\n"
+    "  orvella report IMAGE -o REPORT.html [--compare B] [--algo md5,sha1,sha256]\n"
     "  orvella --version\n";
 
 }  // namespace
@@ -50,7 +55,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   Args args(argv + 2, argv + argc);
-  for (const auto& c : kCommands)
-    if (name == c.name) return c.run(args);
+  for (const auto& c : kCommands) {
+    if (name != c.name) continue;
+    // Memory that cannot be had ends the command with its message, never with an abort.
+    try {
+      return c.run(args);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "orvella: %s: %s\n", c.name, e.what());
+      return name == "diff" ? 2 : 1;  // diff keeps 1 for "different"
+    }
+  }
   return Usage("unknown command \"" + name + "\"");
 }

@@ -37,10 +37,10 @@ struct CopyContext {
   std::string& error;
 };
 
-// Copies `length` bytes from `from` in chunks of `chunk` bytes, stepping the gauge
-// before each chunk when asked. A chunk that would reach past `areaEnd` fails with
-// `beyond` before it is read, so a table pointing past the image never yields a
-// silently short or misplaced file.
+// Copies `length` bytes from `from` in chunks of `chunk` bytes (through the kernel where
+// the file system takes it), stepping the gauge before each chunk when asked. A chunk
+// that would reach past `areaEnd` fails with `beyond` before it is read, so a table
+// pointing past the image never yields a silently short or misplaced file.
 bool CopyRange(CopyContext& c, std::uint64_t from, std::uint64_t length,
                std::size_t chunk, bool stepGauge, std::uint64_t areaEnd,
                const std::string& beyond) {
@@ -56,9 +56,7 @@ bool CopyRange(CopyContext& c, std::uint64_t from, std::uint64_t length,
       c.error = beyond;
       return false;
     }
-    if (!c.source.ReadExact(c.buffer.data(), n, c.error) ||
-        !c.target.WriteAll(c.buffer.data(), n, c.error))
-      return false;
+    if (!c.target.CopyFrom(c.source, n, c.buffer.data(), c.error)) return false;
     done += n;
   }
   return true;

@@ -14,21 +14,40 @@ long g_failReadAt = -1;
 long g_failWriteAt = -1;
 long g_reads = 0;
 long g_writes = 0;
+int g_refuseKernelCopy = 0;
+long g_kernelCopies = 0;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::string SystemError(int err) { return std::strerror(err); }
 
+// Answers that mean the kernel cannot copy between these two files at all (another file
+// system, a kernel or file system without the call, a special file): the rest of the
+// file is copied through the buffer. Any other failure is left to the buffered copy of
+// the same bytes, which tells whether reading or writing failed and names that file.
+bool KernelCannotCopy(int err) {
+  return err == EXDEV || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS ||
+         err == EINVAL || err == EBADF || err == EPERM || err == ETXTBSY;
+}
+
 }  // namespace
 
 void FileFaults::ArmRead(long nth) { g_failReadAt = nth; g_reads = 0; }
 void FileFaults::ArmWrite(long nth) { g_failWriteAt = nth; g_writes = 0; }
-void FileFaults::Disarm() { g_failReadAt = g_failWriteAt = -1; g_reads = g_writes = 0; }
+void FileFaults::RefuseKernelCopy(int err) { g_refuseKernelCopy = err; }
+void FileFaults::Disarm() {
+  g_failReadAt = g_failWriteAt = -1;
+  g_reads = g_writes = 0;
+  g_refuseKernelCopy = 0;
+  g_kernelCopies = 0;
+}
 long FileFaults::Reads() { return g_reads; }
 long FileFaults::Writes() { return g_writes; }
+long FileFaults::KernelCopies() { return g_kernelCopies; }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), position_(other.position_) {
+    : fd_(other.fd_), path_(std::move(other.path_)), position_(other.position_),
+      kernelCopy_(other.kernelCopy_) {
   other.fd_ = -1;
 }
 
@@ -38,6 +57,7 @@ File& File::operator=(File&& other) noexcept {
     fd_ = other.fd_;
     path_ = std::move(other.path_);
     position_ = other.position_;
+    kernelCopy_ = other.kernelCopy_;
     other.fd_ = -1;
   }
   return *this;
@@ -77,18 +97,21 @@ static bool OpenWith(int& fd, const std::string& path, int flags, const char* wh
 bool File::OpenRead(const std::string& path, std::string& error) {
   path_ = path;
   position_ = 0;
+  kernelCopy_ = true;
   return OpenWith(fd_, path, O_RDONLY, "open for reading", error);
 }
 
 bool File::Create(const std::string& path, std::string& error) {
   path_ = path;
   position_ = 0;
+  kernelCopy_ = true;
   return OpenWith(fd_, path, O_WRONLY | O_CREAT | O_TRUNC, "create", error);
 }
 
 bool File::OpenReadWrite(const std::string& path, std::string& error) {
   path_ = path;
   position_ = 0;
+  kernelCopy_ = true;
   return OpenWith(fd_, path, O_RDWR, "open for writing", error);
 }
 
@@ -112,21 +135,31 @@ bool File::Seek(std::uint64_t offset, std::string& error) {
   return true;
 }
 
-bool File::ReadExact(void* buffer, std::size_t n, std::string& error) {
-  if (fd_ < 0) {
-    error = "I/O error: file " + Quoted(path_) + " is not open";
-    return false;
-  }
+bool File::CheckOpen(std::string& error) const {
+  if (fd_ >= 0) return true;
+  error = "I/O error: file " + Quoted(path_) + " is not open";
+  return false;
+}
+
+bool File::ReadFaultDue(std::string& error) {
   ++g_reads;
-  if (g_failReadAt > 0 && g_reads == g_failReadAt) {
-    error = "I/O error while reading " + Quoted(path_) + ": " + SystemError(EIO);
-    return false;
-  }
+  if (g_failReadAt <= 0 || g_reads != g_failReadAt) return false;
+  error = "I/O error while reading " + Quoted(path_) + ": " + SystemError(EIO);
+  return true;
+}
+
+bool File::WriteFaultDue(std::string& error) {
+  ++g_writes;
+  if (g_failWriteAt <= 0 || g_writes != g_failWriteAt) return false;
+  error = "I/O error while writing " + Quoted(path_) + ": " + SystemError(ENOSPC);
+  return true;
+}
+
+bool File::ReadAt(void* buffer, std::size_t n, std::uint64_t at, std::string& error) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t got = ::pread(fd_, out + done, n - done,
-                                static_cast<off_t>(position_ + done));
+    const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(at + done));
     if (got < 0) {
       if (errno == EINTR) continue;
       error = "I/O error while reading " + Quoted(path_) + ": " + SystemError(errno);
@@ -138,25 +171,14 @@ bool File::ReadExact(void* buffer, std::size_t n, std::string& error) {
     }
     done += static_cast<std::size_t>(got);
   }
-  position_ += n;
   return true;
 }
 
-bool File::WriteAll(const void* buffer, std::size_t n, std::string& error) {
-  if (fd_ < 0) {
-    error = "I/O error: file " + Quoted(path_) + " is not open";
-    return false;
-  }
-  ++g_writes;
-  if (g_failWriteAt > 0 && g_writes == g_failWriteAt) {
-    error = "I/O error while writing " + Quoted(path_) + ": " + SystemError(ENOSPC);
-    return false;
-  }
+bool File::WriteAt(const void* buffer, std::size_t n, std::uint64_t at, std::string& error) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t put = ::pwrite(fd_, in + done, n - done,
-                                 static_cast<off_t>(position_ + done));
+    const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(at + done));
     if (put < 0) {
       if (errno == EINTR) continue;
       error = "I/O error while writing " + Quoted(path_) + ": " + SystemError(errno);
@@ -164,6 +186,54 @@ bool File::WriteAll(const void* buffer, std::size_t n, std::string& error) {
     }
     done += static_cast<std::size_t>(put);
   }
+  return true;
+}
+
+bool File::ReadExact(void* buffer, std::size_t n, std::string& error) {
+  if (!CheckOpen(error) || ReadFaultDue(error) || !ReadAt(buffer, n, position_, error))
+    return false;
+  position_ += n;
+  return true;
+}
+
+bool File::WriteAll(const void* buffer, std::size_t n, std::string& error) {
+  if (!CheckOpen(error) || WriteFaultDue(error) || !WriteAt(buffer, n, position_, error))
+    return false;
+  position_ += n;
+  return true;
+}
+
+bool File::CopyFrom(File& source, std::size_t n, void* buffer, std::string& error) {
+  if (!source.CheckOpen(error) || source.ReadFaultDue(error) || !CheckOpen(error) ||
+      WriteFaultDue(error))
+    return false;
+  std::size_t done = 0;
+  while (kernelCopy_ && done < n) {
+    auto in = static_cast<loff_t>(source.position_ + done);
+    auto out = static_cast<loff_t>(position_ + done);
+    ssize_t put = -1;
+    if (g_refuseKernelCopy != 0)
+      errno = g_refuseKernelCopy;
+    else
+      put = ::copy_file_range(source.fd_, &in, fd_, &out, n - done, 0);
+    if (put > 0) {
+      done += static_cast<std::size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    // 0 is the end of the source (or a file the kernel copies nothing from): the
+    // buffered copy then reports the short read as it would anyway.
+    if (put < 0 && KernelCannotCopy(errno)) kernelCopy_ = false;
+    break;
+  }
+  if (done > 0) ++g_kernelCopies;
+  if (done < n) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    if (!source.ReadAt(bytes, n - done, source.position_ + done, error) ||
+        !WriteAt(bytes, n - done, position_ + done, error))
+      return false;
+  }
+  source.position_ += n;
   position_ += n;
   return true;
 }

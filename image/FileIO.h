@@ -34,13 +34,27 @@ class File {
   // Reads exactly n bytes; a short read is the "read beyond end of file" failure.
   bool ReadExact(void* buffer, std::size_t n, std::string& error);
   bool WriteAll(const void* buffer, std::size_t n, std::string& error);
+  // Copies n bytes from `source`'s position to this file's position. The Linux back end
+  // has the kernel copy them where the file system takes it (copy_file_range) and falls
+  // back to reading into `buffer` (n bytes at least) and writing; a back end without
+  // such a call always does the latter. Counts as one read and one write for FileFaults,
+  // and a failure names the file that failed, exactly as ReadExact and WriteAll do.
+  bool CopyFrom(File& source, std::size_t n, void* buffer, std::string& error);
   // Closes and reports a failure the system kept for the close (delayed write errors).
   bool Close(std::string& error);
 
  private:
+  // The read or write that FileFaults has armed: true, with `error` filled, when it is due.
+  bool ReadFaultDue(std::string& error);
+  bool WriteFaultDue(std::string& error);
+  bool ReadAt(void* buffer, std::size_t n, std::uint64_t at, std::string& error);
+  bool WriteAt(const void* buffer, std::size_t n, std::uint64_t at, std::string& error);
+  bool CheckOpen(std::string& error) const;
+
   int fd_ = -1;
   std::string path_;
   std::uint64_t position_ = 0;
+  bool kernelCopy_ = true;  // cleared once the kernel says it cannot copy into this file
 };
 
 // True when something that is not a folder exists at `path` (links are followed).
@@ -62,13 +76,18 @@ std::optional<FileId> IdOfFile(const std::string& path);
 bool DeleteFileAt(const std::string& path);
 
 // Fault injection for tests: the n-th read or write (counted from 1 after Arm) fails
-// as an input/output error would. Reset with Disarm. Counts every ReadExact/WriteAll.
+// as an input/output error would. Counts every ReadExact/WriteAll, and CopyFrom as one
+// of each. RefuseKernelCopy(err) makes every kernel copy fail with errno `err`, as a
+// file system that does not take it would (0: the kernel copies again); KernelCopies
+// counts the CopyFrom calls that the kernel served. Disarm resets all of it.
 struct FileFaults {
   static void ArmRead(long nth);
   static void ArmWrite(long nth);
+  static void RefuseKernelCopy(int err);
   static void Disarm();
   static long Reads();
   static long Writes();
+  static long KernelCopies();
 };
 
 }  // namespace orvella

@@ -5,10 +5,11 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-  libgtest-dev libgmock-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils fonts-liberation
   time file dpkg-dev desktop-file-utils
+  chromium
 )
 
 missing=()

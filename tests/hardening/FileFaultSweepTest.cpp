@@ -2,19 +2,24 @@
 // chunk in turn: one partition and all partitions in each mode, the whole image, and the
 // blank check. After each failure: the command reports failure with one error box that
 // carries the system's message and names the file, the user's image is unchanged, and
-// no output is left that passes for complete (see LeftoversAreHonest). A child process
-// with a real file-size limit proves that a genuine EFBIG takes the same path.
+// no output is left that passes for complete (see LeftoversAreHonest). Every case runs
+// twice: with the kernel copying the file data, and with the kernel refusing as another
+// file system would, so that the buffered copy is swept as well. A child process with a
+// real file-size limit proves that a genuine EFBIG takes the same path.
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -96,7 +101,13 @@ enum class Fault { Read, Write };
 struct SweepCase {
   FileCommand command;
   Fault fault;
+  int kernelRefuses = 0;  // the errno every kernel copy fails with; 0: the kernel copies
 };
+
+void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << c.command.name << (c.fault == Fault::Read ? " read" : " write") << " fails";
+  if (c.kernelRefuses != 0) *os << ", kernel copy refused: " << std::strerror(c.kernelRefuses);
+}
 
 std::string CaseName(const ::testing::TestParamInfo<SweepCase>& info) {
   return std::string(info.param.command.name) +
@@ -135,6 +146,7 @@ class FileFaultSweep : public ::testing::TestWithParam<SweepCase> {
     EXPECT_TRUE(fresh.LoadImageFileAndProcessIt(image, loadPort));
     for (auto& row : fresh.PartitionRows) row.IsBlank = true;
     FileFaults::Disarm();
+    FileFaults::RefuseKernelCopy(GetParam().kernelRefuses);
     if (nth > 0) {
       if (fault == Fault::Read) FileFaults::ArmRead(nth); else FileFaults::ArmWrite(nth);
     }
@@ -166,6 +178,22 @@ TEST_P(FileFaultSweep, EveryChunkFailureIsReportedAndLeavesNothingThatPassesForC
   if (c.command.writes) {
     ASSERT_FALSE(complete.empty());
     ASSERT_EQ(complete.size(), clean.reported.size());
+  }
+  if (c.command.writes) {
+    // The copies really went the way the case says, and both ways give the same files.
+    if (c.kernelRefuses == 0) {
+      EXPECT_GT(FileFaults::KernelCopies(), 0) << "the kernel copied nothing";
+    } else {
+      EXPECT_EQ(FileFaults::KernelCopies(), 0);
+      EmptyFolder(out);
+      RecordingPort kernelPort;
+      ImageModel fresh;
+      ASSERT_TRUE(fresh.LoadImageFileAndProcessIt(image, kernelPort));
+      FileFaults::Disarm();
+      ASSERT_TRUE(c.command.run(fresh, kernelPort, out).ok);
+      EXPECT_GT(FileFaults::KernelCopies(), 0);
+      EXPECT_TRUE(FilesIn(out) == complete) << "the buffered copy wrote other bytes";
+    }
   }
   const long faults = c.fault == Fault::Read ? reads : writes;
   if (!c.command.writes && c.fault == Fault::Write) {
@@ -225,28 +253,71 @@ TEST_P(FileFaultSweep, EveryChunkFailureIsReportedAndLeavesNothingThatPassesForC
   }
 }
 
-std::vector<SweepCase> AllCases() {
+// `refusals` empty: the kernel copies; else each command's kernel copies fail with the
+// next of these, in turn.
+std::vector<SweepCase> AllCases(const std::vector<int>& refusals) {
   std::vector<SweepCase> cases;
+  std::size_t next = 0;
   for (const auto& c : Commands()) {
-    cases.push_back({c, Fault::Read});
-    if (c.writes) cases.push_back({c, Fault::Write});
+    if (!refusals.empty() && !c.writes) continue;  // nothing of it is copied
+    const int refuse = refusals.empty() ? 0 : refusals[next++ % refusals.size()];
+    cases.push_back({c, Fault::Read, refuse});
+    if (c.writes) cases.push_back({c, Fault::Write, refuse});
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, FileFaultSweep, ::testing::ValuesIn(AllCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Commands, FileFaultSweep, ::testing::ValuesIn(AllCases({})), CaseName);
+// The answers of a file system or kernel that cannot copy between the two files.
+INSTANTIATE_TEST_SUITE_P(BufferedCommands, FileFaultSweep,
+                         ::testing::ValuesIn(AllCases({EXDEV, EOPNOTSUPP, ENOSYS, EINVAL})),
+                         CaseName);
+
+// A 4 MiB chip of patterned data: BOOT 1, PIT 1, DATA to the end.
+std::string PatternImage(const TempDir& dir) {
+  const std::string image = dir.File("image.bin");
+  std::string error;
+  EXPECT_TRUE(WriteFullImage(
+      image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"DATA", kRest}}, ImageFill::Pattern}, error))
+      << error;
+  return image;
+}
+
+// Real file systems rather than the refusal hook: into the image's own folder the kernel
+// copies; into another file system (tmpfs) it answers EXDEV and the buffer copies the
+// rest; both files hold the image byte for byte.
+TEST(CopyPaths, TheKernelCopiesWithinAFileSystemAndTheBufferAcrossFileSystems) {
+  TempDir dir;
+  const std::string image = PatternImage(dir);
+  const Bytes original = ReadFile(image);
+  const auto save = [&](const std::string& to) {
+    ImageModel model;
+    RecordingPort port;
+    EXPECT_TRUE(model.LoadImageFileAndProcessIt(image, port));
+    FileFaults::Disarm();
+    port.SaveAnswers.push_back(to);
+    EXPECT_EQ(SaveAsImageFile(model, port).Outcome, ExportOutcome::Done) << to;
+    EXPECT_EQ(ReadFile(to), original) << to;
+    return FileFaults::KernelCopies();
+  };
+  EXPECT_GT(save(dir.File("copy.bin")), 0);
+
+  struct stat here {}, shm {};
+  if (::stat(dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+      here.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
+    GTEST_SKIP() << "no writable /dev/shm on a file system of its own";
+  const std::string other = "/dev/shm/orvella-copy-" + std::to_string(::getpid()) + ".bin";
+  EXPECT_EQ(save(other), 0) << "the kernel does not copy across file systems here";
+  std::remove(other.c_str());
+  FileFaults::Disarm();
+}
 
 // A real file-size limit in a child process: the kernel answers the write that crosses
 // it with EFBIG (SIGXFSZ ignored), and the save reports it like any other failure.
 TEST(FileSizeLimit, RealEfbigEndsTheWholeImageSaveWithItsErrorBox) {
   TempDir dir;
-  const std::string image = dir.File("image.bin");
+  const std::string image = PatternImage(dir);
   const std::string copy = dir.File("copy.bin");
-  std::string error;
-  ASSERT_TRUE(WriteFullImage(image, ImageSpec{4, {{"BOOT", 1}, {"PIT", 1}, {"DATA", kRest}},
-                                              ImageFill::Pattern},
-                             error))
-      << error;
   const Bytes original = ReadFile(image);
   constexpr rlim_t kLimit = 5 * kBlockSize / 2;  // two and a half blocks
 

@@ -1,9 +1,10 @@
 # Fails when a folder includes a layer above it or beside it: nothing below plugin/
-# includes plugin/, contract/ includes no project folder but itself, every other folder
-# only what the dependency line allows (image may use ui/CoolListItems.h, the plain row
-# records), no include climbs out with "../", and the std-only layers include no Qt.
+# includes plugin/, contract/ and digest/ include no project folder but themselves, every
+# other folder only what the dependency line allows (image may use ui/CoolListItems.h,
+# the plain row records), only the tool uses the evidence work and its digests, no
+# include climbs out with "../", and the std-only layers include no Qt.
 set(_rules
-  "device|host|image|settings|ui|cli|contract=\"plugin/"
+  "device|host|image|settings|ui|cli|contract|digest|evidence=\"plugin/"
   "contract=\"(image|ui|device|settings|host|cli)/"
   "image=\"(device|settings|host|cli)/"
   "device=\"(ui|settings|host|cli)/"
@@ -11,8 +12,11 @@ set(_rules
   "cli=\"(device|ui|settings|host)/"
   "host=\"(device|ui|settings|cli)/"
   "ui|plugin=\"(host|cli)/"
-  "device|host|image|settings|ui|cli|contract|plugin=\"\\.\\./"
-  "image|device|cli=#include <Q")
+  "digest=\"(image|ui|device|settings|host|cli|contract|evidence)/"
+  "image|device|ui|settings=\"(digest|evidence)/"
+  "device|host|image|settings|ui|cli|contract|plugin|digest|evidence=\"\\.\\./"
+  "image|device|cli|digest|evidence=\"contract/MemoLines"
+  "image|device|cli|digest|evidence=#include <Q")
 set(_failures "")
 foreach(rule IN LISTS _rules)
   string(REPLACE "=" ";" _parts "${rule}")

@@ -1,0 +1,45 @@
+#pragma once
+// The evidence report: one self-contained HTML file (no scripts, nothing fetched) with
+// the image's facts, its partition table as the list shows it, the digests, the
+// comparison with a second image when there is one, and the block map.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "evidence/BlockMap.h"
+#include "evidence/EvidenceImage.h"
+#include "evidence/ImageDiff.h"
+#include "evidence/ImageHash.h"
+
+namespace orvella {
+
+// What a NAND health check found in the whole image, for the report's summary.
+struct HealthFacts {
+  std::uint32_t BadBlocks = 0;
+  std::uint32_t BlocksCorrected = 0;      // blocks with sectors the ECC corrected
+  std::uint32_t BlocksUncorrectable = 0;  // blocks with sectors it cannot correct
+  std::uint64_t SectorsCorrected = 0;
+  std::uint64_t SectorsUncorrectable = 0;
+};
+
+struct ReportInput {
+  const EvidenceImage* Image = nullptr;
+  const ImageDigests* Digests = nullptr;
+  const EvidenceImage* Compared = nullptr;         // with --compare
+  const ImageComparison* Comparison = nullptr;
+  std::optional<HealthFacts> Health;               // with a health source
+  BlockMapInput Map;
+  std::string Footer;                              // tool version and time of the report
+};
+
+// The map's input from the scan's results: the image's blocks and partitions, which
+// blocks are erased, and which differ from the compared image (none without one).
+// Per-block health states, when a health check supplies them, go into Health.
+BlockMapInput MapInputOf(const EvidenceImage& image, const std::vector<bool>& erased,
+                         const ImageComparison* comparison);
+
+std::string ReportHtml(const ReportInput& input);
+
+}  // namespace orvella
