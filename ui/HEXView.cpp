@@ -81,7 +81,8 @@ QColor HexColorFromRef(TColorRef ref) {
 }
 
 QString HexCharText(std::uint8_t b) {
-  if (b < 0x20) return QStringLiteral(".");
+  // Control characters (C0, DEL and C1) have no glyph of their own.
+  if (b < 0x20 || (b >= 0x7F && b <= 0x9F)) return QStringLiteral(".");
   return QString(QChar(static_cast<char16_t>(b)));
 }
 

@@ -61,7 +61,8 @@ struct HexGeometry {
 // 0x00BBGGRR colour reference to a QColor.
 QColor HexColorFromRef(TColorRef ref);
 
-// Text of byte `b` in the character column: "." below 0x20, else U+0020..U+00FF.
+// Text of byte `b` in the character column: "." for 0x00..0x1F and 0x7F..0x9F, else the
+// code point U+0020..U+00FF of the same value.
 QString HexCharText(std::uint8_t b);
 
 class THEXView : public QObject {

@@ -59,6 +59,10 @@ TEST(HexText, CharactersAndColours) {
   EXPECT_EQ(HexCharText(0x1F), QStringLiteral("."));
   EXPECT_EQ(HexCharText(0x20), QStringLiteral(" "));
   EXPECT_EQ(HexCharText(0x41), QStringLiteral("A"));
+  EXPECT_EQ(HexCharText(0x7E), QStringLiteral("~"));
+  // DEL and the C1 control characters have no glyph: a dot, as below 0x20.
+  for (int b = 0x7F; b <= 0x9F; ++b) EXPECT_EQ(HexCharText(static_cast<std::uint8_t>(b)), QStringLiteral(".")) << b;
+  EXPECT_EQ(HexCharText(0xA0), QString(QChar(0x00A0)));
   EXPECT_EQ(HexCharText(0xE9), QString(QChar(0x00E9)));
   EXPECT_EQ(HexCharText(0xFF), QString(QChar(0x00FF)));
   EXPECT_EQ(HexColorFromRef(0x808000), QColor(0x00, 0x80, 0x80));

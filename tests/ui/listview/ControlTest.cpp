@@ -67,10 +67,10 @@ void Click(QWidget* w, QPoint pos, Qt::MouseButton button = Qt::LeftButton) {
 }
 
 // A double-click as the platform delivers it: press, release, double-click, release.
-void DoubleClick(QWidget* w, QPoint pos) {
-  Click(w, pos);
-  SendMouse(w, QEvent::MouseButtonDblClick, pos);
-  SendMouse(w, QEvent::MouseButtonRelease, pos);
+void DoubleClick(QWidget* w, QPoint pos, Qt::MouseButton button = Qt::LeftButton) {
+  Click(w, pos, button);
+  SendMouse(w, QEvent::MouseButtonDblClick, pos, button);
+  SendMouse(w, QEvent::MouseButtonRelease, pos, button);
 }
 
 bool Wheel(QWidget* w, QPoint angle) {
@@ -271,6 +271,34 @@ TEST(ListControl, DisabledRowIgnoresClickAndDoubleClickButNotEnter) {
   DoubleClick(host.PaintBox, RowPoint(view, 7));
   EXPECT_EQ(events.Doubles.size(), 1u);
 }
+
+// Marks follow double-clicks, so only the left button's double-click is one; for the
+// other buttons the second press is a press like the first.
+class DoubleClickButtons : public testing::TestWithParam<std::tuple<Qt::MouseButton, int, int>> {};
+
+TEST_P(DoubleClickButtons, OnlyTheLeftButtonDoubleClicks) {
+  const auto [button, number, doubles] = GetParam();
+  ListHost host(kSections);
+  auto& view = host.Make();
+  Events events;
+  events.Hook(view);
+  host.Show(8 * view.RowPitch());
+  TestModel model(5);
+  host.Attach(&model.List, 0);
+  events.Clear();
+  DoubleClick(host.PaintBox, RowPoint(view, 3), button);
+  EXPECT_EQ(static_cast<int>(events.Doubles.size()), doubles);
+  ASSERT_EQ(events.Selections.size(), 2u);
+  for (const auto& s : events.Selections) {
+    EXPECT_EQ(std::get<0>(s), 3);
+    EXPECT_EQ(std::get<1>(s), number);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, DoubleClickButtons,
+                         testing::Values(std::tuple{Qt::LeftButton, mbLeft, 1},
+                                         std::tuple{Qt::RightButton, mbRight, 0},
+                                         std::tuple{Qt::MiddleButton, mbMiddle, 0}));
 
 TEST(ListControl, ButtonsAndPointerPositionReachTheEvent) {
   ListHost host(kSections);

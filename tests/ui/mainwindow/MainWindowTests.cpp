@@ -159,7 +159,9 @@ TEST_F(MainWindowTest, EveryControlCarriesItsName) {
   EXPECT_EQ(w->SelectImageFile->focusPolicy(), Qt::NoFocus);
   EXPECT_EQ(w->EnableECCBtn->text(), "Enable ECC when Flashing");
   EXPECT_FALSE(w->EnableECCBtn->isChecked());
-  EXPECT_EQ(w->EnableECCBtn->geometry(), QRect(9, 314, 153, 17));
+  // The design box, grown to what its caption needs in this font (nothing cut off).
+  EXPECT_EQ(w->EnableECCBtn->pos(), QPoint(9, 314));
+  EXPECT_EQ(w->EnableECCBtn->size(), QSize(153, 17).expandedTo(w->EnableECCBtn->sizeHint()));
   EXPECT_EQ(w->MyMemo->geometry().topLeft(), QPoint(6, 20));
   EXPECT_EQ(w->ImageName->geometry().topLeft(), QPoint(9, 256));
   EXPECT_EQ(w->GaugePanel->geometry().topLeft(), QPoint(9, 282));
@@ -525,7 +527,7 @@ TEST_F(MainWindowTest, DoubleClickWithoutCursorChangesNothing) {
   EXPECT_EQ(SelectionButtonsEnabled(), std::vector<bool>(3, false));
 }
 
-TEST_F(MainWindowTest, InvertSelectionLeavesCaptionsUntilTheNextCursorChange) {
+TEST_F(MainWindowTest, InvertSelectionCaptionsTheButtonsForTheNewMarks) {
   Load(image);
   DoubleClickRow(0);
   DoubleClickRow(2);
@@ -537,15 +539,17 @@ TEST_F(MainWindowTest, InvertSelectionLeavesCaptionsUntilTheNextCursorChange) {
   for (const auto& row : w->Model().PartitionRows) checked.push_back(row.CheckedType);
   EXPECT_EQ(checked, (std::vector<std::string>{"", "+", "", "+", "+", "+"}));
 
-  // From no marks: inverting marks every row but the captions still name the cursor row.
+  // From no marks inverting marks every row, and the buttons say so at once: an erase
+  // now erases all of them, not the cursor's partition alone.
   for (int k = 0; k < 6; ++k) w->Model().SetMarked(static_cast<std::size_t>(k), false);
   ClickRow(1);
   ASSERT_EQ(Captions(), (std::vector<std::string>{"Read Partition2", "Flash Partition2", "Erase Partition2"}));
   w->InvertSelectedBtn->click();
   EXPECT_EQ(Marks(), std::vector<bool>(6, true));
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Partition2", "Flash Partition2", "Erase Partition2"}));
-  ClickRow(3);
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Selected", "Flash Selected", "Erase Selected"}));
+  // And back: no row marked names the cursor row again.
+  w->InvertSelectedBtn->click();
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Partition2", "Flash Partition2", "Erase Partition2"}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -884,6 +888,45 @@ DeviceServiceTable ReadingHost(std::uint8_t& stopFlag) {
   return host;
 }
 
+// The user closes the window while the host reads: what the window shows meanwhile.
+struct {
+  bool Visible = false;
+  QString Status;
+} gDuringClose;
+std::uint32_t ORVELLA_STDCALL ReadWhileClosing(std::uint32_t a, std::uint32_t b, std::uint32_t length,
+                                               std::uint32_t c, std::uint32_t d, const char* e,
+                                               std::uint8_t* f, std::int32_t g, void* h, std::uint32_t i,
+                                               StatusTextCallback j, std::int32_t k, std::int32_t l,
+                                               std::int32_t m, std::int32_t n) {
+  gWindow->close();
+  gDuringClose = {gWindow->isVisible(), gWindow->StatusPanels[0]->text()};
+  return ReadAsZeros(a, b, length, c, d, e, f, g, h, i, j, k, l, m, n);
+}
+
+TEST(MainWindowDevice, ClosingWhileACommandRunsIsRefusedWithTheReason) {
+  QTemporaryDir dir;
+  const std::string image = dir.filePath("sample.bin").toStdString();
+  std::string error;
+  ASSERT_TRUE(WriteSampleImage(image, error)) << error;
+  std::uint8_t stopFlag = 0;
+  DeviceServiceTable host = ReadingHost(stopFlag);
+  host.readRange = ReadWhileClosing;
+  PluginStartUp app(&host);
+  TReraradForm* w = app.Main.get();
+  gWindow = w;
+  w->Hooks.CloseQuestion = [](const QString&) { return CloseAnswer::Discard; };
+  w->show();
+  w->ImageName->setText(QString::fromStdString(image));
+  w->CreateList->click();
+  w->ReadSelectedBtn->click();
+  EXPECT_TRUE(gDuringClose.Visible);
+  EXPECT_EQ(gDuringClose.Status.toStdString(), kCloseWhileRunningText);
+  EXPECT_TRUE(w->isVisible()) << "the command ended, the window is still open";
+  w->close();
+  EXPECT_FALSE(w->isVisible());
+  gWindow = nullptr;
+}
+
 class CloseQuestionTest : public ::testing::TestWithParam<CloseAnswer> {};
 
 TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
@@ -991,8 +1034,11 @@ INSTANTIATE_TEST_SUITE_P(MainWindowDevice, CloseQuestionTest,
 TEST(MainWindowDevice, DeviceWindowAnswersFromItsControls) {
   PluginStartUp app;
   TReraradForm* w = app.Main.get();
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
   w->resize(900, 650);
   w->move(40, 30);
+  QCoreApplication::processEvents();
   w->EnableECCBtn->setChecked(true);
   EXPECT_TRUE(w->EccEnabled());
   const WindowGeometry g = w->Geometry();
