@@ -41,9 +41,13 @@ void TOuterFrame::ApplyLimits() {
   // applying it as one would make the first showing larger than designed.
   const bool frameKnown = fKnown || g_lastFrame.has_value();
   const QMargins f = Frame();
-  if (fMinimumOuter.isValid() && frameKnown)
-    fWindow.setMinimumSize(std::max(0, fMinimumOuter.width() - f.left() - f.right()),
-                           std::max(0, fMinimumOuter.height() - f.top() - f.bottom()));
+  // Meanwhile a token minimum keeps Qt from taking the layout's minimum instead, which
+  // would stretch a stored outer size at the first showing.
+  if (fMinimumOuter.isValid())
+    fWindow.setMinimumSize(
+        frameKnown ? QSize(std::max(1, fMinimumOuter.width() - f.left() - f.right()),
+                           std::max(1, fMinimumOuter.height() - f.top() - f.bottom()))
+                   : QSize(1, 1));
   if (fFixedOuterWidth > 0)
     fWindow.setFixedWidth(frameKnown ? std::max(1, fFixedOuterWidth - f.left() - f.right())
                                      : fProvisionalClientWidth);
