@@ -74,7 +74,7 @@ class THEXView : public QObject {
   static constexpr int kWheelLines = 6;
   static constexpr int kBusyMarker = 0x1234;  // scroll bar "Tag" while the view moves it
   static constexpr const char* kFontName = "Courier";
-  static constexpr int kFontHeight = 13;
+  static constexpr int kFontHeight = 13;  // character-cell height in pixels
 
   static constexpr TColorRef kBackground = 0xFFFFFF;
   static constexpr TColorRef kGridLines = 0xF0F0F0;

@@ -15,6 +15,7 @@
 
 #include "tests/ui/listview/ListFixtures.h"
 #include "tests/ui/listview/ListHost.h"
+#include "ui/CellFont.h"
 #include "ui/Colors.h"
 #include "ui/ListDrawing.h"
 
@@ -775,11 +776,11 @@ TEST(ListControl, ResizingTheScrollBoxRecountsTheLines) {
 
 TEST(ListControl, RowPitchComesFromTheApplicationFontNotTheListFont) {
   const int system = QFontMetrics(QApplication::font()).size(Qt::TextSingleLine, "0").height();
-  for (int height : {14, 30}) {
+  for (int height : {14, 17}) {
     ListHost host(kSections);
     auto& view = host.Make(height);
     EXPECT_EQ(view.RowPitch(), system + 2);
-    EXPECT_EQ(view.ListFont().pixelSize(), height);
+    EXPECT_EQ(CharacterCell(view.ListFont()).height(), height);
     view.SetRowHeightIncrease(5);
     EXPECT_EQ(view.RowPitch(), system + 2);  // only at the next Refresh
     view.Refresh();
@@ -787,24 +788,39 @@ TEST(ListControl, RowPitchComesFromTheApplicationFontNotTheListFont) {
   }
 }
 
-TEST(ListControl, MissingFaceFallsBackToTheFixedPitchFont) {
-  const QFont missing = ListFontFor("Orvella Imaginary Face", 14);
-  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  EXPECT_EQ(QFontInfo(missing).family(), QFontInfo(fixed).family());
-  EXPECT_EQ(missing.pixelSize(), 14);
-  const QFontMetrics fm(missing);
+// The height asked for is the character cell's (ascent + descent, the height of "0"), not
+// the em size; the face the platform stands in, or its fixed-pitch font, is sized so.
+struct FaceCase {
+  const char* Face;
+  int Cell;
+  const char* Family;  // nullptr: the platform's fixed-pitch font
+};
+
+class ListFonts : public testing::TestWithParam<FaceCase> {};
+
+TEST_P(ListFonts, AreSizedByTheirCellHeight) {
+  const FaceCase& c = GetParam();
+  const QString expected = c.Family != nullptr
+                               ? QString::fromLatin1(c.Family)
+                               : QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+  if (c.Family != nullptr && QFontInfo(QFont(QString::fromLatin1(c.Face))).family() != expected)
+    GTEST_SKIP() << "no " << c.Family << " for " << c.Face << " on this system";
+  const QFont font = ListFontFor(QString::fromLatin1(c.Face), c.Cell);
+  EXPECT_EQ(QFontInfo(font).family(), expected);
+  EXPECT_EQ(font.weight(), QFont::Normal);
+  EXPECT_EQ(CharacterCell(font).height(), c.Cell);
+  // The em size is smaller than the cell: a pixel size equal to it is a taller cell.
+  QFont em = font;
+  em.setPixelSize(c.Cell);
+  EXPECT_GT(CharacterCell(em).height(), c.Cell);
+  const QFontMetrics fm(font);
   EXPECT_EQ(fm.horizontalAdvance("i"), fm.horizontalAdvance("W"));  // fixed pitch
-
-  const QFont mono = ListFontFor("Liberation Mono", 14);
-  EXPECT_EQ(QFontInfo(mono).family(), "Liberation Mono");
-  EXPECT_EQ(mono.pixelSize(), 14);
-  EXPECT_EQ(mono.weight(), QFont::Normal);
-
-  // Where the platform stands a metric-compatible face in for Courier New, that is used.
-  if (QFontInfo(QFont("Courier New")).family() != "Liberation Mono")
-    GTEST_SKIP() << "no stand-in for Courier New on this system";
-  EXPECT_EQ(QFontInfo(ListFontFor("Courier New", 14)).family(), "Liberation Mono");
 }
+
+INSTANTIATE_TEST_SUITE_P(Faces, ListFonts,
+                         testing::Values(FaceCase{"Courier New", 14, "Liberation Mono"},
+                                         FaceCase{"Liberation Mono", 16, "Liberation Mono"},
+                                         FaceCase{"Orvella Imaginary Face", 14, nullptr}));
 
 // ---- lifetime ---------------------------------------------------------------------------
 

@@ -28,7 +28,9 @@
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
 #include "contract/MemoLines.h"
+#include "ui/Colors.h"
 #include "ui/CoolListView.h"
+#include "ui/ListDrawing.h"
 
 namespace orvella::testing {
 namespace {
@@ -120,6 +122,8 @@ TEST_F(MainWindowTest, WindowCaptionFontAndTitleBarButtons) {
   EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(w->font().family(), "Liberation Sans");
   EXPECT_EQ(w->font().pixelSize(), 11);
+  // The popup is a window of its own; it shows the window's font all the same.
+  EXPECT_EQ(w->MyPopup->font(), w->font());
   // The designed client size, unless the minimum outer height asks for more (a thin frame).
   const int frameHeight = w->frameGeometry().height() - w->height();
   EXPECT_EQ(w->size(), QSize(1031, std::max(590, kMinOuterHeight - frameHeight)));
@@ -159,9 +163,11 @@ TEST_F(MainWindowTest, EveryControlCarriesItsName) {
   EXPECT_EQ(w->SelectImageFile->focusPolicy(), Qt::NoFocus);
   EXPECT_EQ(w->EnableECCBtn->text(), "Enable ECC when Flashing");
   EXPECT_FALSE(w->EnableECCBtn->isChecked());
-  // The design box, grown to what its caption needs in this font (nothing cut off).
+  // The design box, grown where its caption needs more in this font: the descender of
+  // "Flashing" is not cut off.
   EXPECT_EQ(w->EnableECCBtn->pos(), QPoint(9, 314));
-  EXPECT_EQ(w->EnableECCBtn->size(), QSize(153, 17).expandedTo(w->EnableECCBtn->sizeHint()));
+  EXPECT_GE(w->EnableECCBtn->width(), std::max(153, w->EnableECCBtn->sizeHint().width()));
+  EXPECT_GE(w->EnableECCBtn->height(), std::max(17, w->EnableECCBtn->sizeHint().height()));
   EXPECT_EQ(w->MyMemo->geometry().topLeft(), QPoint(6, 20));
   EXPECT_EQ(w->ImageName->geometry().topLeft(), QPoint(9, 256));
   EXPECT_EQ(w->GaugePanel->geometry().topLeft(), QPoint(9, 282));
@@ -217,6 +223,36 @@ TEST_F(MainWindowTest, CommandButtonsAsDesigned) {
   EXPECT_EQ(w->Idle(DeviceButton::FlashSelectedBtn).ImageIndex, 12);
   EXPECT_EQ(w->Idle(DeviceButton::ReadSelectedBtn).ImageIndex, 3);
   EXPECT_EQ(w->Idle(DeviceButton::EraseSelectedBtn).Caption, "Erase Selected");
+}
+
+// The list font is sized by its character cell, so the columns hold what they were
+// designed for: every range reads whole at the design width of 420 pixels, measured in
+// the font the list draws with, and no glyph crosses the grid line between two rows.
+TEST_F(MainWindowTest, AddressColumnShowsWholeValuesAndTextStaysInItsRowBand) {
+  Load(image);
+  const TCoolListView& list = *w->ListView();
+  ASSERT_EQ(w->HeaderControl00->sectionSize(3), 420);
+  QImage scratch(8, 8, QImage::Format_RGB32);
+  const TImageSurface metrics(scratch, list.ListFont());
+  const auto& rows = w->Model().PartitionRows;
+  ASSERT_FALSE(rows.empty());
+  for (const auto& row : rows) {
+    QString shown;
+    for (const auto& piece : LayoutHexCell(9, row.AddressRange, 0, 420, ExtraWidthsFor(12), metrics))
+      shown += piece.Text;
+    EXPECT_TRUE(shown.startsWith("0x") && shown.endsWith(")") && !shown.contains("..."))
+        << row.PartitionName << ": " << shown.toStdString();
+  }
+
+  const QImage& surface = list.Surface();
+  const int pitch = list.RowPitch();
+  ASSERT_GE(list.WholeLines(), static_cast<int>(rows.size()));
+  for (int line = 1; line <= static_cast<int>(rows.size()); ++line) {
+    int ink = 0;
+    for (int x = 0; x < surface.width(); ++x)
+      if (surface.pixelColor(x, line * pitch) != ColorFromRef(kColorBacklines)) ++ink;
+    EXPECT_EQ(ink, 0) << "text crosses the grid line below row " << line;
+  }
 }
 
 TEST_F(MainWindowTest, HeaderSectionsAndPopupItems) {
