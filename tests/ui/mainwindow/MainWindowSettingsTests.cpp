@@ -217,6 +217,17 @@ INSTANTIATE_TEST_SUITE_P(
         PartialCase{"source_file_only", {{"SOURCE_FILE", "x"}}, {80, 90, 120, 420, 2000}, "x", 0}),
     [](const ::testing::TestParamInfo<PartialCase>& p) { return std::string(p.param.Label); });
 
+TEST_F(WindowSettingsTest, AStoredSizeBelowTheMinimumShowsTheMinimumOuterSize) {
+  Store({{"FORM_W", "300"}, {"FORM_H", "200"}});
+  PluginStartUp app;
+  app.Main->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(app.Main.get()));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(app.Main->frameGeometry().size(), QSize(kMinOuterWidth, kMinOuterHeight));
+  app.Main->close();
+  EXPECT_EQ(StoredValues().at("FORM_H"), std::to_string(kMinOuterHeight));
+}
+
 TEST_F(WindowSettingsTest, MalformedStoreValueLeavesDesignValues) {
   // A value without its double quotes is malformed for the store.
   const auto location = TRegistry::KeyLocation(KeyPath());
