@@ -213,14 +213,27 @@ TEST_F(Desktop, TheHexWindowTakesRealInputBesideTheModalMainWindow) {
   const QRect paint = host.Find("PaintBox01").Rect;
   const QImage before = host.Shot("hex-shown").copy(paint);
 
-  // A click on a byte puts the caret there: it moves beside the pointer and is drawn.
-  const QPoint byte = paint.topLeft() + QPoint(150, 40);
+  // A click in the address column puts the caret on the line's first byte, at the start of
+  // the hex column: 8 cells and 10 pixels from the left, one cell high. That gives the
+  // view's character cell as it measured it, and every point below comes from it.
+  x_.Click(paint.topLeft() + QPoint(2, 2));
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBox01/Caret").Visible; }, 3s)) << "no caret after a click";
+  const QRect first = host.Find("ScrollBox01/Caret").Rect;
+  const int cy = first.height();
+  const int cx = (first.x() - paint.x() - 10) / 8;
+  ASSERT_GT(cx, 0);
+  ASSERT_GT(cy, 0);
+  ASSERT_EQ(first.topLeft(), paint.topLeft() + QPoint(8 * cx + 10, 0));
+  // Byte k of screen line `line`: its hex text starts 3k cells after the caret's column.
+  const auto hexByte = [&](int k, int line) {
+    return paint.topLeft() + QPoint(8 * cx + 10 + 3 * k * cx, line * cy);
+  };
+
+  // A click on a byte's digits puts the caret there, and it is drawn.
+  const QPoint byte = hexByte(4, 2) + QPoint(cx, cy / 2);
   x_.Click(byte);
-  ASSERT_TRUE(WaitUntil([&] {
-    const QRect caret = host.Find("ScrollBox01/Caret").Rect;
-    return caret.left() <= byte.x() && caret.left() > byte.x() - 40 && caret.top() <= byte.y() &&
-           caret.bottom() >= byte.y();
-  }, 3s)) << "caret at " << host.Find("ScrollBox01/Caret").Rect.x() << "," << host.Find("ScrollBox01/Caret").Rect.y();
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBox01/Caret").Rect.topLeft() == hexByte(4, 2); }, 3s))
+      << "caret at " << host.Find("ScrollBox01/Caret").Rect.x() << "," << host.Find("ScrollBox01/Caret").Rect.y();
   const QRect caret = host.Find("ScrollBox01/Caret").Rect;
   EXPECT_TRUE(WaitUntil([&] { return BlackPixels(host.Shot("hex-caret"), caret) == caret.width() * caret.height(); }, 3s))
       << "no caret drawn at " << caret.x() << "," << caret.y();
@@ -236,11 +249,12 @@ TEST_F(Desktop, TheHexWindowTakesRealInputBesideTheModalMainWindow) {
   EXPECT_TRUE(WaitUntil([&] { return std::stoi(host.Find("ScrollBar01").Value) > 6; }, 3s));
   host.Shot("hex-scrollbar");
 
-  // Dragging marks a block, drawn white on black over several lines.
-  const QRect hexArea(paint.left() + 100, paint.top() + 20, 300, 60);
-  const int blackBefore = BlackPixels(host.Shot("hex-before-drag"), hexArea);
-  x_.Drag(paint.topLeft() + QPoint(120, 25), paint.topLeft() + QPoint(330, 70));
-  EXPECT_TRUE(WaitUntil([&] { return BlackPixels(host.Shot("hex-block"), hexArea) > blackBefore + 2000; }, 3s));
+  // Dragging from byte 2 of line 1 to byte 9 of line 4 marks 56 bytes, each drawn white
+  // on black in a box of about 4 cells (3 in the hex column, 1 in the characters).
+  const int blackBefore = BlackPixels(host.Shot("hex-before-drag"), paint);
+  x_.Drag(hexByte(2, 1) + QPoint(cx, cy / 2), hexByte(9, 4) + QPoint(cx, cy / 2));
+  const int boxes = 56 * 4 * cx * cy;
+  EXPECT_TRUE(WaitUntil([&] { return BlackPixels(host.Shot("hex-block"), paint) > blackBefore + boxes / 2; }, 3s));
 
   // Its own close box hides it; the main window stays.
   const auto hex = x_.FindWindow(kHexTitle);
@@ -251,6 +265,7 @@ TEST_F(Desktop, TheHexWindowTakesRealInputBesideTheModalMainWindow) {
   EXPECT_TRUE(host.Find("ReraradForm").Visible);
 
   // The popup menu opens on a right click on a row and closes with Escape.
+  // (5 pixels down is inside row 0 at any pitch: its band runs from 1 to pitch - 1.)
   x_.Click(host.Find("PaintBox00").Rect.topLeft() + QPoint(200, 5), 3);
   ASSERT_TRUE(WaitUntil([&] { return host.Find("MyPopup").Visible; }, 3s));
   host.Shot("popup");
