@@ -76,7 +76,8 @@ QString ControlReport::Describe() {
     lines << Line(window, windowPath, window->geometry());
     lines << Line(window, windowPath + QStringLiteral("#frame"), window->frameGeometry());
     for (const QWidget* child : window->findChildren<QWidget*>()) {
-      if (child->objectName().isEmpty() || child->isWindow()) continue;
+      // A window's own controls only: those of a window it owns come under that window.
+      if (child->objectName().isEmpty() || child->window() != window) continue;
       lines << Line(child, PathOf(child), QRect(child->mapToGlobal(QPoint(0, 0)), child->size()));
     }
   }
