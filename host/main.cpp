@@ -7,8 +7,13 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/ControlReport.h"
 #include "host/HostServicesImpl.h"
 #include "host/PluginLibrary.h"
 #include "host/PluginPath.h"
@@ -49,6 +55,8 @@ constexpr const char* kUsageText =
     "  --script FILE          drive the plug-in's window by the commands in FILE, then close\n"
     "                         it; exit code 6 when a command fails (see host/ScriptRunner.h)\n"
     "  --script-timeout-ms N  give up a script after N milliseconds (default 600000)\n"
+    "  --report-controls FILE keep FILE telling where each named control of the windows\n"
+    "                         is on the screen and what it shows (host/ControlReport.h)\n"
     "faults of the virtual phone:\n"
     "  --fail-connect         the phone never connects\n"
     "  --unrecognised-chip    identify reports page size 0\n"
@@ -64,6 +72,7 @@ struct Options {
   long CloseAfterMs = -1;
   std::string Script;
   long ScriptTimeoutMs = 600000;
+  std::string ReportControls;
   PhoneFaults Faults;
 };
 
@@ -112,6 +121,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
     } else if (a == "--script-timeout-ms") {
       if (!number(n) || n == 0 || n > 86400000) return Usage("--script-timeout-ms needs a number from 1");
       o.ScriptTimeoutMs = static_cast<long>(n);
+    } else if (a == "--report-controls") {
+      if (!value(o.ReportControls)) return Usage("--report-controls needs a file");
     } else if (a == "--fail-connect") {
       o.Faults.FailConnect = true;
     } else if (a == "--unrecognised-chip") {
@@ -211,6 +222,34 @@ void CloseModalSoon(int delayMs) {
   });
 }
 
+// SIGTERM and SIGINT close the plug-in's window as its close box does (it saves its
+// settings, and refuses while a device command runs). The handler only writes a byte;
+// the event loop does the closing.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnCloseSignal(int) {
+  const char byte = 1;
+  const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+  static_cast<void>(ignored);
+}
+
+void CloseOnSignals(QObject* owner) {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+    char bytes[16];
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    CloseModalSoon(0);
+  });
+  struct sigaction action {};
+  action.sa_handler = OnCloseSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -256,6 +295,7 @@ int main(int argc, char** argv) {
   SetHostPhone(&phone);
 
   QApplication app(argc, argv);
+  CloseOnSignals(&app);
   std::unique_ptr<ScriptRunner> runner;
   if (!o.Script.empty()) {
     std::string text;
@@ -281,6 +321,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<QWidget> hostWindow = MakeHostWindow(o, info, phone);
   hostWindow->move(0, 0);
   hostWindow->show();
+  std::unique_ptr<ControlReport> report;
+  if (!o.ReportControls.empty())
+    report = std::make_unique<ControlReport>(QString::fromStdString(o.ReportControls), 50);
   if (!o.Image.empty()) PresetImageName(o.Image);
 
   if (o.CloseAfterMs >= 0) CloseModalSoon(static_cast<int>(std::min(o.CloseAfterMs, 86400000L)));
@@ -301,6 +344,7 @@ int main(int argc, char** argv) {
     runner.reset();
   }
   phone.EndSession();
+  report.reset();
   hostWindow.reset();
   plugin.Unload();
   ResetHostServices();

@@ -7,6 +7,7 @@
 
 #include "device/HostServiceTable.h"
 #include "plugin/AutomationPort.h"
+#include "plugin/PluginFrame.h"
 #include "plugin/PluginWindows.h"
 #include "ui/HexWindowUnit.h"
 #include "ui/MainUnit.h"
@@ -36,7 +37,13 @@ class MainWindows final : public PluginWindows {
     device_.statusText = PluginStatusText;
     device_.descriptor = context_.Descriptor;
     main_ = std::make_unique<TReraradForm>(&device_);
-    hex_ = std::make_unique<THexForm>();
+    // The main window runs modally (QDialog::exec, application modal), which blocks input
+    // to every other window of the process: the host's, as it must, but also a hex window
+    // of its own. A window that belongs to the modal window is exempt: so the hex window
+    // is a window-flagged child of the main window (on X11 also its transient), and takes
+    // clicks, drags, the wheel, its scroll bars and its close box while the main window is
+    // open. It is destroyed before its parent, by hex_.
+    hex_ = std::make_unique<THexForm>(main_.get());
     main_->SetHexForm(hex_.get());
     // Lets a host drive the window without a person (contract/AutomationProtocol.h).
     new AutomationPort(*main_);
@@ -54,11 +61,19 @@ class MainWindows final : public PluginWindows {
   MainWindows& operator=(const MainWindows&) = delete;
 
   void ReadSettings() override { main_->ReadSettings(); }
-  // The frame is known only once the window has been shown; the client size is the same
-  // at every opening, so the centring is too.
-  int MainWidth() const override { return main_->width(); }
-  int MainHeight() const override { return main_->height(); }
-  void MoveMain(int left, int top) override { main_->move(left, top); }
+  void CentreMain(std::int32_t width, std::int32_t height, std::int32_t left,
+                  std::int32_t top) override {
+    const auto centre = [this, width, height, left, top] {
+      TOuterFrame& outer = main_->OuterFrame();
+      const QSize size = outer.OuterGeometry().size();
+      outer.SetOuterGeometry(CentredEdge(width, left, size.width()),
+                             CentredEdge(height, top, size.height()), std::nullopt, std::nullopt);
+    };
+    centre();
+    // Before the first showing the frame is a guess (none, or a stored outer size); the
+    // window is centred again on its true outer size as soon as the frame is known.
+    if (!main_->OuterFrame().FrameKnown()) main_->OuterFrame().OnFrameKnown = centre;
+  }
   QPlainTextEdit* Memo() override { return main_->MyMemo; }
   QProgressBar* Gauge() override { return main_->MyGauge; }
 

@@ -129,8 +129,7 @@ std::uint32_t RunPluginMain(PluginWindows* windows, std::uint8_t* stopFlag) {
   // Without the work-area service the window stays where it is.
   if (g_services.GetWorkAreaFn) {
     g_services.GetWorkArea(&g_workArea[0], &g_workArea[1], &g_workArea[2], &g_workArea[3]);
-    windows->MoveMain(CentredEdge(g_workArea[0], g_workArea[2], windows->MainWidth()),
-                      CentredEdge(g_workArea[1], g_workArea[3], windows->MainHeight()));
+    windows->CentreMain(g_workArea[0], g_workArea[1], g_workArea[2], g_workArea[3]);
   }
   g_stopFlag = stopFlag;
   windows->SetStopFlagAddress(stopFlag);

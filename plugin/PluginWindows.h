@@ -28,9 +28,10 @@ class PluginWindows {
   // Start-up step after creation: the main window reads its settings.
   virtual void ReadSettings() = 0;
 
-  virtual int MainWidth() const = 0;
-  virtual int MainHeight() const = 0;
-  virtual void MoveMain(int left, int top) = 0;
+  // Centres the main window's outer frame on the work area: left edge
+  // CentredEdge(width, left, outer width), top edge likewise.
+  virtual void CentreMain(std::int32_t width, std::int32_t height, std::int32_t left,
+                          std::int32_t top) = 0;
   // The controls handed to the host: the log memo (MyMemo) and the gauge (MyGauge).
   virtual QPlainTextEdit* Memo() = 0;
   virtual QProgressBar* Gauge() = 0;

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils fonts-liberation
+  xvfb xauth x11-utils fonts-liberation fonts-dejavu-core openbox xdotool imagemagick
   time file dpkg-dev desktop-file-utils
   chromium
 )

@@ -7,5 +7,5 @@ add_library(orvella_listview STATIC
 )
 set_target_properties(orvella_listview PROPERTIES AUTOMOC ON)
 target_include_directories(orvella_listview PUBLIC ${ORVELLA_SOURCE_ROOT})
-target_link_libraries(orvella_listview PUBLIC orvella_rows Qt6::Widgets)
+target_link_libraries(orvella_listview PUBLIC orvella_rows orvella_cellfont Qt6::Widgets)
 orvella_warnings(orvella_listview)

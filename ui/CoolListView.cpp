@@ -352,8 +352,9 @@ bool TCoolListView::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::MouseButtonDblClick: {
         // The platform reports the second press of a double-click as this event alone, so
         // it runs both: first the double-click, then the mouse-down of that press.
+        // Only the left button double-clicks; for the others this is a second press.
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        PaintBoxDoubleClick();
+        if (mouse->button() == Qt::LeftButton) PaintBoxDoubleClick();
         PaintBoxMouseDown(ButtonNumber(mouse->button()), mouse->position().toPoint());
         return true;
       }

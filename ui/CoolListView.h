@@ -47,11 +47,11 @@ class TCoolListView : public QObject {
  public:
   // (ItemIndex, Button, X, Y): X and Y are the pointer's screen position when it fires.
   using TOnSelectionChange = std::function<void(int, int, int, int)>;
-  // Sender is always the paint box.
+  // A left-button double-click on an enabled row, or Enter; Sender is always the paint box.
   using TOnDoubleClick = std::function<void(QObject*)>;
 
-  // Hooks the four controls (not owned) and shows an empty grid. fontHeight is the list
-  // font's pixel height, fontName its face.
+  // Hooks the four controls (not owned) and shows an empty grid. fontHeight is the height
+  // of the list font's character cell in pixels, fontName its face.
   TCoolListView(QObject* owner, QWidget* scrollBox, QWidget* paintBox, QScrollBar* scrollBar,
                 QHeaderView* header, int fontHeight, const QString& fontName);
   ~TCoolListView() override;

@@ -6,5 +6,5 @@ add_library(orvella_hexview STATIC
 )
 set_target_properties(orvella_hexview PROPERTIES AUTOMOC ON)
 target_include_directories(orvella_hexview PUBLIC ${ORVELLA_SOURCE_ROOT})
-target_link_libraries(orvella_hexview PUBLIC Qt6::Widgets orvella_image orvella_rows)
+target_link_libraries(orvella_hexview PUBLIC Qt6::Widgets orvella_image orvella_rows orvella_outerframe orvella_cellfont)
 orvella_warnings(orvella_hexview)

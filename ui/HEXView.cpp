@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStringList>
 #include <QStyleHints>
 #include <QWheelEvent>
 #include <QWidget>
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+
+#include "ui/CellFont.h"
 
 namespace orvella {
 
@@ -26,29 +29,31 @@ THEXView* g_caretOwner = nullptr;
 constexpr int kCaretWidth = 2;
 constexpr int kWheelNotch = 120;
 
-QFont CreateViewFont(const char* faceName, int pixelHeight) {
-  // Liberation Mono stands in for the Courier faces; fontconfig alone would pick
-  // whatever it aliases them to. Without it the system's fixed font is used.
+QFont CreateViewFont(const char* faceName, int cellHeight) {
+  // The face and size whose character cell is `cellHeight` high. For the Courier faces
+  // the stand-ins are tried in turn, fontconfig alone would pick whatever it aliases
+  // them to: Liberation Mono, then DejaVu Sans Mono, whose sizes give other cell heights.
+  // Without any of them the system's fixed font is used.
   const QString face = QString::fromLatin1(faceName);
-  QFont font;
   // Family names are heap copies, never literals: Qt's process-wide font cache keeps them
   // after the plug-in is unloaded.
-  const QString liberationMono = QString::fromLatin1("Liberation Mono");
-  if (face.startsWith(QLatin1String("Courier")) && QFontDatabase::hasFamily(liberationMono)) {
-    font = QFont(liberationMono);
-  } else if (QFontDatabase::hasFamily(face)) {
-    font = QFont(face);
-  } else {
-    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QStringList families;
+  if (face.startsWith(QLatin1String("Courier")))
+    families << QString::fromLatin1("Liberation Mono") << QString::fromLatin1("DejaVu Sans Mono");
+  families << face;
+  QList<QFont> candidates;
+  for (const QString& family : families)
+    if (QFontDatabase::hasFamily(family)) candidates << QFont(family);
+  if (candidates.isEmpty()) candidates << QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  for (QFont& font : candidates) {
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    // Crisp glyphs in the two byte colours, as a bitmap surface of the platform gives.
+    font.setStyleStrategy(QFont::NoAntialias);
   }
-  font.setPixelSize(pixelHeight);
-  font.setWeight(QFont::Normal);
-  font.setItalic(false);
-  font.setUnderline(false);
-  font.setStrikeOut(false);
-  // Crisp glyphs in the two byte colours, as a bitmap surface of the platform gives.
-  font.setStyleStrategy(QFont::NoAntialias);
-  return font;
+  return CellFont(candidates, cellHeight);
 }
 
 const std::array<QString, 256>& HexTexts() {
@@ -81,7 +86,8 @@ QColor HexColorFromRef(TColorRef ref) {
 }
 
 QString HexCharText(std::uint8_t b) {
-  if (b < 0x20) return QStringLiteral(".");
+  // Control characters (C0, DEL and C1) have no glyph of their own.
+  if (b < 0x20 || (b >= 0x7F && b <= 0x9F)) return QStringLiteral(".");
   return QString(QChar(static_cast<char16_t>(b)));
 }
 

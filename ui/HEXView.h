@@ -61,7 +61,8 @@ struct HexGeometry {
 // 0x00BBGGRR colour reference to a QColor.
 QColor HexColorFromRef(TColorRef ref);
 
-// Text of byte `b` in the character column: "." below 0x20, else U+0020..U+00FF.
+// Text of byte `b` in the character column: "." for 0x00..0x1F and 0x7F..0x9F, else the
+// code point U+0020..U+00FF of the same value.
 QString HexCharText(std::uint8_t b);
 
 class THEXView : public QObject {
@@ -73,7 +74,7 @@ class THEXView : public QObject {
   static constexpr int kWheelLines = 6;
   static constexpr int kBusyMarker = 0x1234;  // scroll bar "Tag" while the view moves it
   static constexpr const char* kFontName = "Courier";
-  static constexpr int kFontHeight = 13;
+  static constexpr int kFontHeight = 13;  // character-cell height in pixels
 
   static constexpr TColorRef kBackground = 0xFFFFFF;
   static constexpr TColorRef kGridLines = 0xF0F0F0;

@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QScrollBar>
-#include <QTimer>
 
 namespace orvella {
 
@@ -41,8 +40,11 @@ THexForm::THexForm(QWidget* parent)
   lower->setFixedHeight(kSpareViewHeight);
   inner->addWidget(lower, 0);
 
-  setFixedWidth(kClientWidth);
-  resize(kClientWidth, kClientHeight);
+  // Until the window system reports the frame, the designed client width stands (the
+  // designed frame is 8 pixels on each side).
+  fOuter = new TOuterFrame(*this);
+  fOuter->SetFixedOuterWidth(kOuterWidth, kClientWidth);
+  resize(width(), kClientHeight);
   layout()->activate();
 
   FormCreate();
@@ -98,27 +100,6 @@ void THexForm::FormCreate() {
   fSpareView = makeView(QStringLiteral("02"));
   fMainView->InitializeViewData(std::string(), 0, 0);
   fSpareView->InitializeViewData(std::string(), 0, 0);
-}
-
-void THexForm::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  // The window manager reports its frame only after mapping the window.
-  QTimer::singleShot(0, this, &THexForm::FitOuterWidth);
-}
-
-void THexForm::moveEvent(QMoveEvent* event) {
-  QWidget::moveEvent(event);
-  // Window managers report their frame asynchronously, typically with a move.
-  FitOuterWidth();
-}
-
-void THexForm::FitOuterWidth() {
-  // Qt sizes the client area; the frame the window system draws around it is known
-  // once the window is shown. Until a frame is reported the designed client width
-  // stands (the designed frame is 8 pixels on each side).
-  const int frame = frameGeometry().width() - geometry().width();
-  const int client = frame > 0 ? kOuterWidth - frame : kClientWidth;
-  if (client > 0 && client != width()) setFixedWidth(client);
 }
 
 }  // namespace orvella

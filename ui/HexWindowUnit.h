@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ui/HEXView.h"
+#include "ui/OuterFrame.h"
 
 class QFrame;
 class QScrollBar;
@@ -26,6 +27,8 @@ class THexForm : public QWidget {
   static constexpr int kScrollBarWidth = 17;
   static constexpr int kLeftStripWidth = 4;
 
+  // A window of its own; with a parent it belongs to that window (and is destroyed with
+  // it unless destroyed first).
   explicit THexForm(QWidget* parent = nullptr);
 
   // The upper view: the partition's main (page) data.
@@ -33,15 +36,16 @@ class THexForm : public QWidget {
   // The lower view: the partition's spare data.
   THEXView* SpareView() const { return fSpareView.get(); }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
+  // Position and size with the frame, as the settings keep them.
+  TOuterFrame& OuterFrame() { return *fOuter; }
+  const TOuterFrame& OuterFrame() const { return *fOuter; }
 
  private:
   void FormCreate();
   // Builds one lowered panel with its scroll box, strip, paint box and scroll bar.
   QFrame* BuildViewPanel(const QString& suffix);
-  void FitOuterWidth();
+
+  TOuterFrame* fOuter = nullptr;  // child of this window
 
   // Members, so the views go before the controls they drive.
   std::unique_ptr<THEXView> fMainView;

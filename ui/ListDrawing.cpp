@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <algorithm>
 
+#include "ui/CellFont.h"
 #include "ui/Colors.h"
 
 namespace orvella {
@@ -157,12 +158,11 @@ void DrawList(TListSurface& s, const TListFrame& f) {
   }
 }
 
-QFont ListFontFor(const QString& face, int pixelHeight) {
+QFont ListFontFor(const QString& face, int cellHeight) {
   // A heap copy: Qt's process-wide font cache keeps family names after the plug-in is
   // unloaded, and a literal's text would go with the library.
   const QString name(face.constData(), std::min<qsizetype>(face.size(), 31));
   QFont font(name);
-  if (pixelHeight > 0) font.setPixelSize(pixelHeight);
   font.setWeight(QFont::Normal);
   font.setItalic(false);
   font.setUnderline(false);
@@ -181,12 +181,12 @@ QFont ListFontFor(const QString& face, int pixelHeight) {
       available = QFontInfo(probe).family() != info.family();
     }
   }
-  if (available) return font;
-
-  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  if (pixelHeight > 0) fixed.setPixelSize(pixelHeight);
-  fixed.setWeight(QFont::Normal);
-  return fixed;
+  if (!available) {
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setWeight(QFont::Normal);
+  }
+  if (cellHeight > 0) FitCellHeight(font, cellHeight);
+  return font;
 }
 
 }  // namespace orvella

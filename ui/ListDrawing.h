@@ -84,8 +84,9 @@ QString FitPlainText(const QString& text, int fit);
 // Draws the whole list.
 void DrawList(TListSurface& surface, const TListFrame& frame);
 
-// The list font: face `face` (31 characters at most) at `pixelHeight`, normal weight; the
-// platform's fixed-pitch font at that height when the face is not available.
-QFont ListFontFor(const QString& face, int pixelHeight);
+// The list font: face `face` (31 characters at most), normal weight, at the size whose
+// character cell is `cellHeight` pixels high (CellFont.h); the platform's fixed-pitch
+// font so sized when the face is not available.
+QFont ListFontFor(const QString& face, int cellHeight);
 
 }  // namespace orvella

@@ -103,6 +103,8 @@ TReraradForm::TReraradForm(const DeviceServiceTable* host, QWidget* parent)
   setFont(font);
   BuildControls();
   resize(kDesignClientWidth, kDesignClientHeight);
+  fOuter = new TOuterFrame(*this);
+  fOuter->SetMinimumOuterSize(QSize(kMinOuterWidth, kMinOuterHeight));
   FormCreate();
 }
 
@@ -298,6 +300,9 @@ void TReraradForm::BuildMemoAndButtons() {
   EnableECCBtn = new QCheckBox(QStringLiteral("Enable ECC when Flashing"), MemoGroupBox);
   EnableECCBtn->setObjectName(QStringLiteral("EnableECCBtn"));
   EnableECCBtn->setGeometry(9, 314, 153, 17);
+  // The design box is for Tahoma; it grows where this font's caption needs more room,
+  // so no descender or letter is cut off.
+  EnableECCBtn->resize(EnableECCBtn->size().expandedTo(EnableECCBtn->sizeHint()));
   EnableECCBtn->setChecked(false);
 
   ReadSelectedBtn = MakeButton(GroupBox1, "ReadSelectedBtn", QStringLiteral("Read Selected"), 116, GlyphReadMain, false);
@@ -339,6 +344,8 @@ void TReraradForm::BuildStatusBar() {
 void TReraradForm::BuildPopup() {
   MyPopup = new QMenu(this);
   MyPopup->setObjectName(QStringLiteral("MyPopup"));
+  // A popup is a window of its own and does not inherit the window's font.
+  MyPopup->setFont(font());
   auto add = [this](const char* name, const char* caption, int glyph, void (TReraradForm::*handler)()) {
     QAction* action = MyPopup->addAction(fGlyphs.Icon(glyph), QString::fromLatin1(caption));
     action->setObjectName(QString::fromLatin1(name));
@@ -440,14 +447,17 @@ void TReraradForm::FormResize() {
   GaugePanel->resize(memoWidth, GaugePanel->height());
   ImageName->resize(memoWidth, ImageName->height());
   Panel6->move(ImageName->x() + ImageName->width() - Panel6->width() - 2, Panel6->y());
-  const int outerWidth = frameGeometry().width();
+  const int outerWidth = fOuter != nullptr ? fOuter->OuterGeometry().width() : width();
   StatusPanels[0]->setFixedWidth(
       std::max(0, outerWidth - StatusPanels[1]->width() - StatusPanels[2]->width() - 50));
 }
 
 bool TReraradForm::FormClose() {
   // The command writes into the working copy that closing deletes: stop it first.
-  if (fDevice->CommandRunning()) return false;
+  if (fDevice->CommandRunning()) {
+    SetStatusText(0, kCloseWhileRunningText);
+    return false;
+  }
   if (!fDevice->CanCloseWindow()) return false;
   SaveSettings();
   if (fHexForm != nullptr && fHexForm->isVisible()) fHexForm->close();
@@ -571,6 +581,9 @@ void TReraradForm::InvertSelectedBtnClick() {
     if (k >= fModel.PartitionItems.Items.size() || k >= fModel.PartitionRows.size()) break;
     SetMarkedFlag(k, !fModel.PartitionItems.Items[k].Selected);
   }
+  // The captions must say what Read, Flash and Erase will now act on: after an invert
+  // from no marks, every row, not the cursor row alone.
+  UpdateEnabledButtons();
   fListView->Refresh();
 }
 
@@ -649,7 +662,7 @@ void TReraradForm::CreateListClick(DeviceButton sender) { CreateListClick(Device
 bool TReraradForm::EccEnabled() const { return EnableECCBtn->isChecked(); }
 
 WindowGeometry TReraradForm::Geometry() const {
-  const QRect outer = frameGeometry();
+  const QRect outer = fOuter->OuterGeometry();
   return {outer.x(), outer.width(), outer.height(), outer.y()};
 }
 
@@ -687,14 +700,12 @@ void TReraradForm::done(int result) {
 
 void TReraradForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  ApplyMinimumOuterSize();
   FormResize();
   FormShow();
 }
 
 void TReraradForm::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  ApplyMinimumOuterSize();
   FormResize();
 }
 
@@ -716,11 +727,6 @@ void TReraradForm::keyPressEvent(QKeyEvent* event) {
 bool TReraradForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == MemoGroupBox && event->type() == QEvent::Resize) FormResize();
   return QDialog::eventFilter(watched, event);
-}
-
-void TReraradForm::ApplyMinimumOuterSize() {
-  const QSize frame = frameGeometry().size() - size();
-  setMinimumSize(std::max(0, kMinOuterWidth - frame.width()), std::max(0, kMinOuterHeight - frame.height()));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -834,8 +840,9 @@ void TReraradForm::ReadSettings() {
   const int sections = HeaderControl00->count();
   const WindowGeometryValues v = ReadWindowSettings(*fSettings, sections);
   if (v.SourceFile) ImageName->setText(QString::fromStdString(*v.SourceFile));
-  ApplyOuterGeometry(this, v.FormX, v.FormY, v.FormW, v.FormH);
-  if (fHexForm != nullptr) ApplyOuterGeometry(fHexForm, v.HexFormX, v.HexFormY, v.HexFormW, v.HexFormH);
+  fOuter->SetOuterGeometry(v.FormX, v.FormY, v.FormW, v.FormH);
+  if (fHexForm != nullptr)
+    fHexForm->OuterFrame().SetOuterGeometry(v.HexFormX, v.HexFormY, v.HexFormW, v.HexFormH);
   for (int i = 0; i < sections && static_cast<std::size_t>(i) < v.HeaderWidths.size(); ++i) {
     if (const auto width = v.HeaderWidths[static_cast<std::size_t>(i)])
       HeaderControl00->resizeSection(i, std::clamp(*width, kHeaderMinWidth, kHeaderMaxWidth));
@@ -846,31 +853,20 @@ void TReraradForm::SaveSettings() {
   ConfigureWindowSettingsStore(*fSettings);
   WindowGeometryValues v;
   v.SourceFile = ImageName->text().toStdString();
-  v.FormX = x();
-  v.FormY = y();
-  v.FormW = frameGeometry().width();
-  v.FormH = frameGeometry().height();
+  const QRect main = fOuter->OuterGeometry();
+  v.FormX = main.x();
+  v.FormY = main.y();
+  v.FormW = main.width();
+  v.FormH = main.height();
   if (fHexForm != nullptr) {
-    v.HexFormX = fHexForm->x();
-    v.HexFormY = fHexForm->y();
-    v.HexFormW = fHexForm->frameGeometry().width();
-    v.HexFormH = fHexForm->frameGeometry().height();
+    const QRect hex = fHexForm->OuterFrame().OuterGeometry();
+    v.HexFormX = hex.x();
+    v.HexFormY = hex.y();
+    v.HexFormW = hex.width();
+    v.HexFormH = hex.height();
   }
   for (int i = 0; i < HeaderControl00->count(); ++i) v.HeaderWidths.push_back(HeaderControl00->sectionSize(i));
   WriteWindowSettings(*fSettings, v);
-}
-
-void TReraradForm::ApplyOuterGeometry(QWidget* window, std::optional<int> left, std::optional<int> top,
-                                      std::optional<int> width, std::optional<int> height) {
-  if (left || top) window->move(left.value_or(window->x()), top.value_or(window->y()));
-  if (width || height) {
-    // Stored sizes are outer sizes; resize() takes the client size.
-    const QSize frame = window->frameGeometry().size() - window->size();
-    QSize client = window->size();
-    if (width) client.setWidth(*width - frame.width());
-    if (height) client.setHeight(*height - frame.height());
-    window->resize(client);
-  }
 }
 
 }  // namespace orvella

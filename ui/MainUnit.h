@@ -19,6 +19,7 @@
 #include "image/FullImage.h"
 #include "image/WindowPort.h"
 #include "ui/Glyphs.h"
+#include "ui/OuterFrame.h"
 
 class QAction;
 class QCheckBox;
@@ -55,6 +56,9 @@ struct TWindowHooks {
   std::function<void(int milliseconds)> Sleep;
 };
 
+// Status text of a close refused while a device command runs.
+inline constexpr const char* kCloseWhileRunningText = "Stop the running command before closing the window.";
+
 // Design values the settings fall back to.
 inline constexpr std::array<int, 5> kDesignColumnWidths = {80, 90, 120, 420, 2000};
 inline constexpr int kDesignClientWidth = 1031;
@@ -86,6 +90,9 @@ class TReraradForm : public QDialog, public DeviceWindow {
   DeviceCommands& Device() { return *fDevice; }
   const TGlyphList& GlyphImages() const { return fGlyphs; }
   int PopupRowIndex() const { return fPopupRowIndex; }
+  // Position and size with the frame, as the settings and the centring speak of them.
+  TOuterFrame& OuterFrame() { return *fOuter; }
+  const TOuterFrame& OuterFrame() const { return *fOuter; }
 
   QPushButton* DeviceButtonControl(DeviceButton which) const;
   // The glyph a button shows, as an index into the glyph list.
@@ -214,18 +221,16 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void BuildPopup();
   QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int y,
                           int glyph, bool enabled);
-  void ApplyMinimumOuterSize();
   void ShowGauge();
   void SetMarkedFlag(std::size_t row, bool marked);
   void SavePartition(bool saveMain, bool saveRedu);
   void SaveAllPartitions(bool saveMain, bool saveRedu);
-  static void ApplyOuterGeometry(QWidget* window, std::optional<int> left, std::optional<int> top,
-                                 std::optional<int> width, std::optional<int> height);
 
   ImageModel fModel;
   TGlyphList fGlyphs;
   TCoolListView* fListView = nullptr;  // child of this window
   THexForm* fHexForm = nullptr;        // not owned
+  TOuterFrame* fOuter = nullptr;       // child of this window
   std::unique_ptr<TSettingsManager> fSettings;
   DeviceServiceTable fNoHost;
   const DeviceServiceTable* fHost = nullptr;

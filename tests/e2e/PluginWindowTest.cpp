@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <QApplication>
 #include <QDialog>
 
 #include "PluginOnPhone.h"
@@ -24,6 +25,13 @@ TEST_F(PluginWindow, DoPluginMainHandsTheWindowsMemoAndGaugeToTheHost) {
     EXPECT_EQ(HostMemo(), Control<QPlainTextEdit>("MyMemo"));
     EXPECT_NE(HostGauge(), nullptr);
     EXPECT_EQ(HostGauge(), Control<QProgressBar>("MyGauge"));
+    // The hex window belongs to the modal main window, so the modality does not block it
+    // (the desktop suite shows it taking real input); the host's window it does block.
+    auto* hex = w->findChild<QWidget*>("HexForm");
+    ASSERT_NE(hex, nullptr);
+    EXPECT_TRUE(hex->isWindow());
+    EXPECT_EQ(hex->parentWidget(), w);
+    EXPECT_EQ(QApplication::activeModalWidget(), w);
     // The host's greeting went into that memo.
     ASSERT_FALSE(LogLines().isEmpty());
     EXPECT_TRUE(LogLines().front().startsWith("Host: virtual phone ")) << LogLines().front().toStdString();

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "contract/HostServices.h"
@@ -141,7 +142,8 @@ std::uint32_t RunOpen(const LoadedPlugin& p, std::uint8_t* stop,
     QDialog* d = QApplication::activeModalWidget()
                      ? qobject_cast<QDialog*>(QApplication::activeModalWidget())
                      : nullptr;
-    if (d && d->isVisible()) {
+    // Inspected once shown and framed: the centring then uses the true outer frame.
+    if (d && d->isVisible() && d->windowHandle() && d->windowHandle()->isExposed()) {
       *sawDialog = true;
       inspect(*d);
       d->reject();
@@ -348,18 +350,23 @@ TEST_F(PluginFrame, OpensCentredOnTheWorkAreaAndHandsOverMemoAndGauge) {
   std::uint8_t stop = 0;
   bool saw = false;
   QPoint pos;
+  QSize outer;
   QPlainTextEdit* memo = nullptr;
   QProgressBar* gauge = nullptr;
   const std::uint32_t result = RunOpen(plugin_, &stop, [&](QDialog& d) {
     pos = d.pos();
+    outer = d.frameGeometry().size();
     memo = d.findChild<QPlainTextEdit*>("MyMemo");
     gauge = d.findChild<QProgressBar*>("MyGauge");
     EXPECT_TRUE(d.isModal());
   }, &saw);
   EXPECT_EQ(result, kDoPluginMainResult);
   ASSERT_TRUE(saw);
-  // Width difference -5 halves to -2 (toward zero), height difference 7 to 3.
-  EXPECT_EQ(pos, QPoint(98, 53));
+  // The outer frame is centred, the differences halved toward zero.
+  const int dx = g_host.workArea[0] - outer.width();
+  const int dy = g_host.workArea[1] - outer.height();
+  ASSERT_LT(dx, 0);
+  EXPECT_EQ(pos, QPoint(100 + dx / 2, 50 + dy / 2));
   EXPECT_EQ(g_host.calls, (std::vector<std::string>{"GetWorkArea", "AttachLog", "AttachGauge"}));
   ASSERT_NE(memo, nullptr);
   ASSERT_NE(gauge, nullptr);

@@ -10,6 +10,7 @@
 #include "HexTestFiles.h"
 #include "HexViewRig.h"
 #include "image/FileIO.h"
+#include "ui/CellFont.h"
 
 namespace orvella {
 namespace {
@@ -59,6 +60,10 @@ TEST(HexText, CharactersAndColours) {
   EXPECT_EQ(HexCharText(0x1F), QStringLiteral("."));
   EXPECT_EQ(HexCharText(0x20), QStringLiteral(" "));
   EXPECT_EQ(HexCharText(0x41), QStringLiteral("A"));
+  EXPECT_EQ(HexCharText(0x7E), QStringLiteral("~"));
+  // DEL and the C1 control characters have no glyph: a dot, as below 0x20.
+  for (int b = 0x7F; b <= 0x9F; ++b) EXPECT_EQ(HexCharText(static_cast<std::uint8_t>(b)), QStringLiteral(".")) << b;
+  EXPECT_EQ(HexCharText(0xA0), QString(QChar(0x00A0)));
   EXPECT_EQ(HexCharText(0xE9), QString(QChar(0x00E9)));
   EXPECT_EQ(HexCharText(0xFF), QString(QChar(0x00FF)));
   EXPECT_EQ(HexColorFromRef(0x808000), QColor(0x00, 0x80, 0x80));
@@ -342,6 +347,30 @@ TEST_F(HexViewTest, ADragOnlyRepaintsWhenTheBlockChanges) {
   rig.Action(QAbstractSlider::SliderSingleStepAdd);
   EXPECT_TRUE(rig.view->HasBlock());
   EXPECT_FALSE(rig.view->CaretShown());
+}
+
+// The font's height is its character cell (ascent + descent), which fits the line pitch:
+// the tallest and deepest glyphs of a line leave the lines above and below untouched.
+TEST_F(HexViewTest, FontCellIsTheGivenHeightAndGlyphsStayInTheirLine) {
+  ViewRig rig(4);
+  const QFont& font = rig.view->ViewFont();
+  EXPECT_EQ(CharacterCell(font).height(), THEXView::kFontHeight);
+  EXPECT_LE(CharacterCell(font).height(), rig.g.cy);
+  const QFontMetrics fm(font);
+  EXPECT_EQ(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
+
+  // Line 1 holds glyphs reaching up and down; lines 0 and 2 are spaces. (Accented
+  // capitals are left out: these faces draw their accents a pixel above the ascent.)
+  std::vector<std::uint8_t> bytes(48, 0x20);
+  const std::string deep = "gjpqy()[]|_{}$@";
+  for (std::size_t k = 0; k < deep.size(); ++k) bytes[16 + k] = static_cast<std::uint8_t>(deep[k]);
+  hextest::WriteBytes(file, bytes);
+  rig.view->InitializeViewData(file, 0, 48);
+  const QImage& img = rig.view->Surface();
+  const QRect chars(rig.g.CharX(0), 0, 16 * rig.g.cx, rig.g.cy);
+  EXPECT_FALSE(AllWhite(img, chars.translated(0, rig.g.cy)));
+  EXPECT_TRUE(AllWhite(img, chars)) << "a glyph of line 1 reaches into line 0";
+  EXPECT_TRUE(AllWhite(img, chars.translated(0, 2 * rig.g.cy))) << "a glyph of line 1 reaches into line 2";
 }
 
 TEST_F(HexViewTest, BytesAreDrawnInTheirParityColoursAndAsLatin1Characters) {

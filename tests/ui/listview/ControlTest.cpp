@@ -15,6 +15,7 @@
 
 #include "tests/ui/listview/ListFixtures.h"
 #include "tests/ui/listview/ListHost.h"
+#include "ui/CellFont.h"
 #include "ui/Colors.h"
 #include "ui/ListDrawing.h"
 
@@ -67,10 +68,10 @@ void Click(QWidget* w, QPoint pos, Qt::MouseButton button = Qt::LeftButton) {
 }
 
 // A double-click as the platform delivers it: press, release, double-click, release.
-void DoubleClick(QWidget* w, QPoint pos) {
-  Click(w, pos);
-  SendMouse(w, QEvent::MouseButtonDblClick, pos);
-  SendMouse(w, QEvent::MouseButtonRelease, pos);
+void DoubleClick(QWidget* w, QPoint pos, Qt::MouseButton button = Qt::LeftButton) {
+  Click(w, pos, button);
+  SendMouse(w, QEvent::MouseButtonDblClick, pos, button);
+  SendMouse(w, QEvent::MouseButtonRelease, pos, button);
 }
 
 bool Wheel(QWidget* w, QPoint angle) {
@@ -271,6 +272,34 @@ TEST(ListControl, DisabledRowIgnoresClickAndDoubleClickButNotEnter) {
   DoubleClick(host.PaintBox, RowPoint(view, 7));
   EXPECT_EQ(events.Doubles.size(), 1u);
 }
+
+// Marks follow double-clicks, so only the left button's double-click is one; for the
+// other buttons the second press is a press like the first.
+class DoubleClickButtons : public testing::TestWithParam<std::tuple<Qt::MouseButton, int, int>> {};
+
+TEST_P(DoubleClickButtons, OnlyTheLeftButtonDoubleClicks) {
+  const auto [button, number, doubles] = GetParam();
+  ListHost host(kSections);
+  auto& view = host.Make();
+  Events events;
+  events.Hook(view);
+  host.Show(8 * view.RowPitch());
+  TestModel model(5);
+  host.Attach(&model.List, 0);
+  events.Clear();
+  DoubleClick(host.PaintBox, RowPoint(view, 3), button);
+  EXPECT_EQ(static_cast<int>(events.Doubles.size()), doubles);
+  ASSERT_EQ(events.Selections.size(), 2u);
+  for (const auto& s : events.Selections) {
+    EXPECT_EQ(std::get<0>(s), 3);
+    EXPECT_EQ(std::get<1>(s), number);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, DoubleClickButtons,
+                         testing::Values(std::tuple{Qt::LeftButton, mbLeft, 1},
+                                         std::tuple{Qt::RightButton, mbRight, 0},
+                                         std::tuple{Qt::MiddleButton, mbMiddle, 0}));
 
 TEST(ListControl, ButtonsAndPointerPositionReachTheEvent) {
   ListHost host(kSections);
@@ -747,11 +776,11 @@ TEST(ListControl, ResizingTheScrollBoxRecountsTheLines) {
 
 TEST(ListControl, RowPitchComesFromTheApplicationFontNotTheListFont) {
   const int system = QFontMetrics(QApplication::font()).size(Qt::TextSingleLine, "0").height();
-  for (int height : {14, 30}) {
+  for (int height : {14, 17}) {
     ListHost host(kSections);
     auto& view = host.Make(height);
     EXPECT_EQ(view.RowPitch(), system + 2);
-    EXPECT_EQ(view.ListFont().pixelSize(), height);
+    EXPECT_EQ(CharacterCell(view.ListFont()).height(), height);
     view.SetRowHeightIncrease(5);
     EXPECT_EQ(view.RowPitch(), system + 2);  // only at the next Refresh
     view.Refresh();
@@ -759,24 +788,39 @@ TEST(ListControl, RowPitchComesFromTheApplicationFontNotTheListFont) {
   }
 }
 
-TEST(ListControl, MissingFaceFallsBackToTheFixedPitchFont) {
-  const QFont missing = ListFontFor("Orvella Imaginary Face", 14);
-  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  EXPECT_EQ(QFontInfo(missing).family(), QFontInfo(fixed).family());
-  EXPECT_EQ(missing.pixelSize(), 14);
-  const QFontMetrics fm(missing);
+// The height asked for is the character cell's (ascent + descent, the height of "0"), not
+// the em size; the face the platform stands in, or its fixed-pitch font, is sized so.
+struct FaceCase {
+  const char* Face;
+  int Cell;
+  const char* Family;  // nullptr: the platform's fixed-pitch font
+};
+
+class ListFonts : public testing::TestWithParam<FaceCase> {};
+
+TEST_P(ListFonts, AreSizedByTheirCellHeight) {
+  const FaceCase& c = GetParam();
+  const QString expected = c.Family != nullptr
+                               ? QString::fromLatin1(c.Family)
+                               : QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+  if (c.Family != nullptr && QFontInfo(QFont(QString::fromLatin1(c.Face))).family() != expected)
+    GTEST_SKIP() << "no " << c.Family << " for " << c.Face << " on this system";
+  const QFont font = ListFontFor(QString::fromLatin1(c.Face), c.Cell);
+  EXPECT_EQ(QFontInfo(font).family(), expected);
+  EXPECT_EQ(font.weight(), QFont::Normal);
+  EXPECT_EQ(CharacterCell(font).height(), c.Cell);
+  // The em size is smaller than the cell: a pixel size equal to it is a taller cell.
+  QFont em = font;
+  em.setPixelSize(c.Cell);
+  EXPECT_GT(CharacterCell(em).height(), c.Cell);
+  const QFontMetrics fm(font);
   EXPECT_EQ(fm.horizontalAdvance("i"), fm.horizontalAdvance("W"));  // fixed pitch
-
-  const QFont mono = ListFontFor("Liberation Mono", 14);
-  EXPECT_EQ(QFontInfo(mono).family(), "Liberation Mono");
-  EXPECT_EQ(mono.pixelSize(), 14);
-  EXPECT_EQ(mono.weight(), QFont::Normal);
-
-  // Where the platform stands a metric-compatible face in for Courier New, that is used.
-  if (QFontInfo(QFont("Courier New")).family() != "Liberation Mono")
-    GTEST_SKIP() << "no stand-in for Courier New on this system";
-  EXPECT_EQ(QFontInfo(ListFontFor("Courier New", 14)).family(), "Liberation Mono");
 }
+
+INSTANTIATE_TEST_SUITE_P(Faces, ListFonts,
+                         testing::Values(FaceCase{"Courier New", 14, "Liberation Mono"},
+                                         FaceCase{"Liberation Mono", 16, "Liberation Mono"},
+                                         FaceCase{"Orvella Imaginary Face", 14, nullptr}));
 
 // ---- lifetime ---------------------------------------------------------------------------
 

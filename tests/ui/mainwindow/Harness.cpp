@@ -7,7 +7,7 @@ namespace orvella::testing {
 
 PluginStartUp::PluginStartUp(const DeviceServiceTable* host) {
   Main = std::make_unique<TReraradForm>(host);
-  Hex = std::make_unique<THexForm>();
+  Hex = std::make_unique<THexForm>(Main.get());  // as the plug-in's windows: it belongs to Main
   Main->SetHexForm(Hex.get());
   Main->ReadSettings();
 }

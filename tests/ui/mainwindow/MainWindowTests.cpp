@@ -28,7 +28,9 @@
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
 #include "contract/MemoLines.h"
+#include "ui/Colors.h"
 #include "ui/CoolListView.h"
+#include "ui/ListDrawing.h"
 
 namespace orvella::testing {
 namespace {
@@ -120,6 +122,8 @@ TEST_F(MainWindowTest, WindowCaptionFontAndTitleBarButtons) {
   EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(w->font().family(), "Liberation Sans");
   EXPECT_EQ(w->font().pixelSize(), 11);
+  // The popup is a window of its own; it shows the window's font all the same.
+  EXPECT_EQ(w->MyPopup->font(), w->font());
   // The designed client size, unless the minimum outer height asks for more (a thin frame).
   const int frameHeight = w->frameGeometry().height() - w->height();
   EXPECT_EQ(w->size(), QSize(1031, std::max(590, kMinOuterHeight - frameHeight)));
@@ -159,7 +163,11 @@ TEST_F(MainWindowTest, EveryControlCarriesItsName) {
   EXPECT_EQ(w->SelectImageFile->focusPolicy(), Qt::NoFocus);
   EXPECT_EQ(w->EnableECCBtn->text(), "Enable ECC when Flashing");
   EXPECT_FALSE(w->EnableECCBtn->isChecked());
-  EXPECT_EQ(w->EnableECCBtn->geometry(), QRect(9, 314, 153, 17));
+  // The design box, grown where its caption needs more in this font: the descender of
+  // "Flashing" is not cut off.
+  EXPECT_EQ(w->EnableECCBtn->pos(), QPoint(9, 314));
+  EXPECT_GE(w->EnableECCBtn->width(), std::max(153, w->EnableECCBtn->sizeHint().width()));
+  EXPECT_GE(w->EnableECCBtn->height(), std::max(17, w->EnableECCBtn->sizeHint().height()));
   EXPECT_EQ(w->MyMemo->geometry().topLeft(), QPoint(6, 20));
   EXPECT_EQ(w->ImageName->geometry().topLeft(), QPoint(9, 256));
   EXPECT_EQ(w->GaugePanel->geometry().topLeft(), QPoint(9, 282));
@@ -215,6 +223,36 @@ TEST_F(MainWindowTest, CommandButtonsAsDesigned) {
   EXPECT_EQ(w->Idle(DeviceButton::FlashSelectedBtn).ImageIndex, 12);
   EXPECT_EQ(w->Idle(DeviceButton::ReadSelectedBtn).ImageIndex, 3);
   EXPECT_EQ(w->Idle(DeviceButton::EraseSelectedBtn).Caption, "Erase Selected");
+}
+
+// The list font is sized by its character cell, so the columns hold what they were
+// designed for: every range reads whole at the design width of 420 pixels, measured in
+// the font the list draws with, and no glyph crosses the grid line between two rows.
+TEST_F(MainWindowTest, AddressColumnShowsWholeValuesAndTextStaysInItsRowBand) {
+  Load(image);
+  const TCoolListView& list = *w->ListView();
+  ASSERT_EQ(w->HeaderControl00->sectionSize(3), 420);
+  QImage scratch(8, 8, QImage::Format_RGB32);
+  const TImageSurface metrics(scratch, list.ListFont());
+  const auto& rows = w->Model().PartitionRows;
+  ASSERT_FALSE(rows.empty());
+  for (const auto& row : rows) {
+    QString shown;
+    for (const auto& piece : LayoutHexCell(9, row.AddressRange, 0, 420, ExtraWidthsFor(12), metrics))
+      shown += piece.Text;
+    EXPECT_TRUE(shown.startsWith("0x") && shown.endsWith(")") && !shown.contains("..."))
+        << row.PartitionName << ": " << shown.toStdString();
+  }
+
+  const QImage& surface = list.Surface();
+  const int pitch = list.RowPitch();
+  ASSERT_GE(list.WholeLines(), static_cast<int>(rows.size()));
+  for (int line = 1; line <= static_cast<int>(rows.size()); ++line) {
+    int ink = 0;
+    for (int x = 0; x < surface.width(); ++x)
+      if (surface.pixelColor(x, line * pitch) != ColorFromRef(kColorBacklines)) ++ink;
+    EXPECT_EQ(ink, 0) << "text crosses the grid line below row " << line;
+  }
 }
 
 TEST_F(MainWindowTest, HeaderSectionsAndPopupItems) {
@@ -525,7 +563,7 @@ TEST_F(MainWindowTest, DoubleClickWithoutCursorChangesNothing) {
   EXPECT_EQ(SelectionButtonsEnabled(), std::vector<bool>(3, false));
 }
 
-TEST_F(MainWindowTest, InvertSelectionLeavesCaptionsUntilTheNextCursorChange) {
+TEST_F(MainWindowTest, InvertSelectionCaptionsTheButtonsForTheNewMarks) {
   Load(image);
   DoubleClickRow(0);
   DoubleClickRow(2);
@@ -537,15 +575,17 @@ TEST_F(MainWindowTest, InvertSelectionLeavesCaptionsUntilTheNextCursorChange) {
   for (const auto& row : w->Model().PartitionRows) checked.push_back(row.CheckedType);
   EXPECT_EQ(checked, (std::vector<std::string>{"", "+", "", "+", "+", "+"}));
 
-  // From no marks: inverting marks every row but the captions still name the cursor row.
+  // From no marks inverting marks every row, and the buttons say so at once: an erase
+  // now erases all of them, not the cursor's partition alone.
   for (int k = 0; k < 6; ++k) w->Model().SetMarked(static_cast<std::size_t>(k), false);
   ClickRow(1);
   ASSERT_EQ(Captions(), (std::vector<std::string>{"Read Partition2", "Flash Partition2", "Erase Partition2"}));
   w->InvertSelectedBtn->click();
   EXPECT_EQ(Marks(), std::vector<bool>(6, true));
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Partition2", "Flash Partition2", "Erase Partition2"}));
-  ClickRow(3);
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Selected", "Flash Selected", "Erase Selected"}));
+  // And back: no row marked names the cursor row again.
+  w->InvertSelectedBtn->click();
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Partition2", "Flash Partition2", "Erase Partition2"}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -884,6 +924,45 @@ DeviceServiceTable ReadingHost(std::uint8_t& stopFlag) {
   return host;
 }
 
+// The user closes the window while the host reads: what the window shows meanwhile.
+struct {
+  bool Visible = false;
+  QString Status;
+} gDuringClose;
+std::uint32_t ORVELLA_STDCALL ReadWhileClosing(std::uint32_t a, std::uint32_t b, std::uint32_t length,
+                                               std::uint32_t c, std::uint32_t d, const char* e,
+                                               std::uint8_t* f, std::int32_t g, void* h, std::uint32_t i,
+                                               StatusTextCallback j, std::int32_t k, std::int32_t l,
+                                               std::int32_t m, std::int32_t n) {
+  gWindow->close();
+  gDuringClose = {gWindow->isVisible(), gWindow->StatusPanels[0]->text()};
+  return ReadAsZeros(a, b, length, c, d, e, f, g, h, i, j, k, l, m, n);
+}
+
+TEST(MainWindowDevice, ClosingWhileACommandRunsIsRefusedWithTheReason) {
+  QTemporaryDir dir;
+  const std::string image = dir.filePath("sample.bin").toStdString();
+  std::string error;
+  ASSERT_TRUE(WriteSampleImage(image, error)) << error;
+  std::uint8_t stopFlag = 0;
+  DeviceServiceTable host = ReadingHost(stopFlag);
+  host.readRange = ReadWhileClosing;
+  PluginStartUp app(&host);
+  TReraradForm* w = app.Main.get();
+  gWindow = w;
+  w->Hooks.CloseQuestion = [](const QString&) { return CloseAnswer::Discard; };
+  w->show();
+  w->ImageName->setText(QString::fromStdString(image));
+  w->CreateList->click();
+  w->ReadSelectedBtn->click();
+  EXPECT_TRUE(gDuringClose.Visible);
+  EXPECT_EQ(gDuringClose.Status.toStdString(), kCloseWhileRunningText);
+  EXPECT_TRUE(w->isVisible()) << "the command ended, the window is still open";
+  w->close();
+  EXPECT_FALSE(w->isVisible());
+  gWindow = nullptr;
+}
+
 class CloseQuestionTest : public ::testing::TestWithParam<CloseAnswer> {};
 
 TEST_P(CloseQuestionTest, UnsavedDeviceDataAskBeforeClosing) {
@@ -991,8 +1070,11 @@ INSTANTIATE_TEST_SUITE_P(MainWindowDevice, CloseQuestionTest,
 TEST(MainWindowDevice, DeviceWindowAnswersFromItsControls) {
   PluginStartUp app;
   TReraradForm* w = app.Main.get();
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
   w->resize(900, 650);
   w->move(40, 30);
+  QCoreApplication::processEvents();
   w->EnableECCBtn->setChecked(true);
   EXPECT_TRUE(w->EccEnabled());
   const WindowGeometry g = w->Geometry();
