@@ -1,6 +1,7 @@
 #pragma once
 // Message digests behind one small interface, so that each platform supplies them from
-// its own system library: the Linux build takes them from OpenSSL's libcrypto.
+// its own system library: the Linux build takes them from OpenSSL's libcrypto, the
+// Windows build from CNG (bcrypt).
 
 #include <cstddef>
 #include <memory>
