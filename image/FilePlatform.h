@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "image/FileIO.h"
 
@@ -34,6 +35,10 @@ std::int64_t WriteSome(Handle handle, const void* buffer, std::size_t n, std::ui
 // the call fail as a file system without the feature would.
 std::size_t CopyInSystem(Handle from, std::uint64_t fromAt, Handle to, std::uint64_t toAt,
                          std::size_t n, int refuse, bool& cannot);
+
+// The characters one file name cannot hold here: "/" on POSIX; on Windows also
+// \ : * ? " < > | and the control characters (":" would name a stream of another file).
+std::string_view ForbiddenInFileNames();
 
 bool IsFileNotFolder(const std::string& path);
 std::optional<FileId> IdOf(const std::string& path);

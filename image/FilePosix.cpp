@@ -117,6 +117,8 @@ std::size_t CopyInSystem(Handle from, std::uint64_t fromAt, Handle to, std::uint
   return done;
 }
 
+std::string_view ForbiddenInFileNames() { return "/"; }
+
 bool IsFileNotFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -118,6 +118,13 @@ std::size_t CopyInSystem(Handle, std::uint64_t, Handle, std::uint64_t, std::size
   return 0;
 }
 
+std::string_view ForbiddenInFileNames() {
+  static constexpr char kForbidden[] =
+      "/\\:*?\"<>|\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"
+      "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F";
+  return kForbidden;
+}
+
 bool IsFileNotFolder(const std::string& path) {
   const std::wstring wide = LongPath(path);
   if (wide.empty()) return false;

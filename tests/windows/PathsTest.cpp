@@ -274,3 +274,45 @@ TEST_F(WindowsTool, AReadOnlyOutputFolderFailsEveryWritingCommandAndNamesTheFile
 
 }  // namespace
 }  // namespace orvella::test
+
+namespace orvella::test {
+namespace {
+
+// --- Partition names a Windows file name cannot hold ---------------------------------
+
+class NameCharacter : public WindowsTool, public ::testing::WithParamInterface<const char*> {};
+
+// ":" would write a stream of another file; the others fail or land in another folder.
+// The export stops at that partition, the ones before it are written, nothing else is.
+TEST_P(NameCharacter, IsRefusedBeforeAnythingIsCreated) {
+  const std::string image = base + "\\names.bin";
+  const std::string name = std::string("A") + GetParam() + "B";
+  std::string error;
+  ASSERT_TRUE(WriteFullImage(image, ImageSpec{4, {{"FIRST", 2}, {name, 2}, {"LAST", 0}}, ImageFill::Pattern}, error))
+      << error;
+  const std::string out = base + "\\out";
+  ASSERT_TRUE(::CreateDirectoryW(LongPath(out).c_str(), nullptr));
+  const ToolResult r = RunTool(dir, {"export", image, "--mode", "main", "--all", "--prefix", out + "\\p"});
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  const std::string shown = GetParam()[0] < 0x20 ? "U+0009" : std::string("\"") + GetParam() + "\"";
+  EXPECT_NE(r.err.find("contains " + shown + ", which a file name cannot hold"), std::string::npos)
+      << r.err;
+  std::vector<std::string> written;
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = ::FindFirstFileW((LongPath(out) + L"\\*").c_str(), &entry);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    const std::string file = platform::Narrow(entry.cFileName);
+    if (file != "." && file != "..") written.push_back(file);
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  ASSERT_EQ(written.size(), 1u) << "more than the partition before it was written";
+  EXPECT_NE(written[0].find("FIRST"), std::string::npos) << written[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Characters, NameCharacter,
+                         ::testing::Values(":", "*", "?", "\"", "<", ">", "|", "\\", "\t"),
+                         [](const auto& p) { return std::to_string(p.index); });
+
+}  // namespace
+}  // namespace orvella::test
