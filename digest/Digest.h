@@ -33,6 +33,9 @@ class Digester {
   virtual bool Finish(std::string& hex) = 0;
 };
 
+// Lower-case hex of a digest's bytes, as every back end gives it.
+std::string LowerHex(const unsigned char* bytes, std::size_t n);
+
 // Made by the platform's back end; null, with `error` filled, when it cannot provide it.
 std::unique_ptr<Digester> MakeDigester(DigestAlgorithm algorithm, std::string& error);
 

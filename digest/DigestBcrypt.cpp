@@ -94,12 +94,7 @@ class CngDigester final : public Digester {
       return false;
     std::vector<UCHAR> bytes(length);
     if (!Ok(::BCryptFinishHash(state_.handle.get(), bytes.data(), length, 0))) return false;
-    constexpr char kDigits[] = "0123456789abcdef";
-    hex.clear();
-    for (const UCHAR b : bytes) {
-      hex.push_back(kDigits[b >> 4]);
-      hex.push_back(kDigits[b & 0xF]);
-    }
+    hex = LowerHex(bytes.data(), bytes.size());
     ok_ = false;  // a hash is finished once
     return true;
   }
