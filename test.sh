@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Orvella and runs every test: a normal build with warnings as errors, then the
-# same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
+# build's suites under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -24,6 +25,9 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DORVELLA_SANITIZE=ON
+
+echo "== Windows: orvella.exe cross-built, its suites under Wine, compared with the Linux tool =="
+ORVELLA_LINUX_TOOL=$PWD/build-test/bin/orvella ./scripts/build-windows.sh --test
 
 echo "== Debian package =="
 ./scripts/test-package.sh

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
+#include "cli/Console.h"
 #include "image/RecordingPort.h"
 
 namespace orvella::cli {
@@ -14,7 +14,7 @@ namespace orvella::cli {
 class ConsolePort : public RecordingPort {
  public:
   explicit ConsolePort(std::string label) : label_(std::move(label)) {
-    if (::isatty(STDERR_FILENO)) OnPump = [this] { ShowProgress(); };
+    if (StandardErrorIsTerminal()) OnPump = [this] { ShowProgress(); };
   }
   ConsolePort(const ConsolePort&) = delete;
   ConsolePort& operator=(const ConsolePort&) = delete;

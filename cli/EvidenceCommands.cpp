@@ -192,7 +192,7 @@ std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
   char buf[32];
-  if (!::gmtime_r(&now, &utc) || !std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &utc))
+  if (!UtcTime(now, utc) || !std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &utc))
     return "";
   return buf;
 }
@@ -207,8 +207,7 @@ bool WriteReport(const std::string& path, const std::string& html, std::string& 
     DeleteFileAt(part);
     return false;
   }
-  if (std::rename(part.c_str(), path.c_str()) != 0) {
-    error = "I/O error: cannot rename \"" + part + "\" to \"" + path + "\": " + std::strerror(errno);
+  if (!RenameFile(part, path, error)) {
     DeleteFileAt(part);
     return false;
   }

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "image/FileIO.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
@@ -87,7 +87,7 @@ int RunMkImage(const Args& args) {
 
   const std::uint64_t mainBytes = std::uint64_t{spec.ChipMiB} << 20;
   const std::uint64_t totalBytes = mainBytes + mainBytes / kSpareDivisor;
-  const bool showProgress = totalBytes >= kProgressThreshold && ::isatty(STDERR_FILENO) == 1;
+  const bool showProgress = totalBytes >= kProgressThreshold && StandardErrorIsTerminal();
   int shownPercent = -1;
   const auto progress = [&](std::uint64_t done, std::uint64_t total) {
     if (!showProgress || total == 0) return;

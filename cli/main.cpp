@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 namespace orvella::cli {
 
@@ -44,8 +45,10 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   using namespace orvella::cli;
-  if (argc < 2) return Usage("");
-  const std::string name = argv[1];
+  SetUpStandardStreams();
+  const std::vector<std::string> words = CommandLineWords(argc, argv);
+  if (words.empty()) return Usage("");
+  const std::string& name = words[0];
   if (name == "--version") {
     std::printf("orvella %s\n", ORVELLA_VERSION);
     return 0;
@@ -54,7 +57,7 @@ int main(int argc, char** argv) {
     Usage("");
     return 0;
   }
-  Args args(argv + 2, argv + argc);
+  const Args args(words.begin() + 1, words.end());
   for (const auto& c : kCommands) {
     if (name != c.name) continue;
     // Memory that cannot be had ends the command with its message, never with an abort.

@@ -1,6 +1,7 @@
 #pragma once
 // Message digests behind one small interface, so that each platform supplies them from
-// its own system library: the Linux build takes them from OpenSSL's libcrypto.
+// its own system library: the Linux build takes them from OpenSSL's libcrypto, the
+// Windows build from CNG (bcrypt).
 
 #include <cstddef>
 #include <memory>
@@ -31,6 +32,9 @@ class Digester {
   // Ends the digest: its bytes in lower-case hex. False when the library failed.
   virtual bool Finish(std::string& hex) = 0;
 };
+
+// Lower-case hex of a digest's bytes, as every back end gives it.
+std::string LowerHex(const unsigned char* bytes, std::size_t n);
 
 // Made by the platform's back end; null, with `error` filled, when it cannot provide it.
 std::unique_ptr<Digester> MakeDigester(DigestAlgorithm algorithm, std::string& error);

@@ -11,6 +11,17 @@ constexpr DigestAlgorithm kAll[] = {DigestAlgorithm::Md5, DigestAlgorithm::Sha1,
 
 }  // namespace
 
+std::string LowerHex(const unsigned char* bytes, std::size_t n) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    hex.push_back(kDigits[bytes[i] >> 4]);
+    hex.push_back(kDigits[bytes[i] & 0xF]);
+  }
+  return hex;
+}
+
 std::string_view DigestName(DigestAlgorithm algorithm) {
   switch (algorithm) {
     case DigestAlgorithm::Md5: return "md5";

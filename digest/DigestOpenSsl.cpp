@@ -44,12 +44,7 @@ class EvpDigester final : public Digester {
     unsigned char bytes[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     if (!ok_ || EVP_DigestFinal_ex(context_.get(), bytes, &n) != 1) return false;
-    constexpr char kDigits[] = "0123456789abcdef";
-    hex.clear();
-    for (unsigned int i = 0; i < n; ++i) {
-      hex.push_back(kDigits[bytes[i] >> 4]);
-      hex.push_back(kDigits[bytes[i] & 0xF]);
-    }
+    hex = LowerHex(bytes, n);
     ok_ = false;  // a context is finished once
     return true;
   }

@@ -64,8 +64,9 @@ RangeVerdict CheckRangeOfFile(const std::string& imageFile, std::uint32_t Addr,
 
 // The AND of every word of a piece is all ones exactly when the piece is all 0xFF; the
 // inner loop has no branch, so it compiles to wide vector loads. On x86-64 a copy for
-// AVX2 and one for AVX-512 are built beside the baseline one and picked at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+// AVX2 and one for AVX-512 are built beside the baseline one and picked at load time
+// (where the executable format can pick: not in a Windows exe).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 bool IsErased(const std::uint8_t* data, std::size_t n) {

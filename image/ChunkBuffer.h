@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace orvella {
 
@@ -18,7 +18,10 @@ class ChunkBuffer {
   [[nodiscard]] bool Resize(std::size_t n) {
     if (n > capacity_) {
       const std::size_t rounded = (n + kAlignment - 1) / kAlignment * kAlignment;
-      memory_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kAlignment, rounded)));
+      // Aligned operator new rather than std::aligned_alloc, which not every C library
+      // has (Windows' has not).
+      memory_.reset(static_cast<std::uint8_t*>(
+          ::operator new(rounded, std::align_val_t{kAlignment}, std::nothrow)));
       capacity_ = memory_ ? rounded : 0;
       if (!memory_) {
         size_ = 0;
@@ -33,7 +36,7 @@ class ChunkBuffer {
 
  private:
   struct Free {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+    void operator()(std::uint8_t* p) const { ::operator delete(p, std::align_val_t{kAlignment}); }
   };
   std::unique_ptr<std::uint8_t[], Free> memory_;
   std::size_t capacity_ = 0;

@@ -6,6 +6,7 @@
 
 #include "image/ChunkBuffer.h"
 #include "image/FileIO.h"
+#include "image/FilePlatform.h"
 
 namespace orvella {
 
@@ -97,9 +98,13 @@ bool SaveOnePartition(const ImageModel& model, WindowPort& port, std::size_t k,
                       std::string& error) {
   const std::string& name = model.PartitionRows.at(k).PartitionName;
   written = PartitionFileName(prefix, model.RangeOf(k).MainOffset, name);
-  if (name.find('/') != std::string::npos) {
+  if (const std::size_t bad = name.find_first_of(platform::ForbiddenInFileNames());
+      bad != std::string::npos) {
+    const unsigned char c = static_cast<unsigned char>(name[bad]);
+    char shown[16];
+    std::snprintf(shown, sizeof shown, c < 0x20 ? "U+%04X" : "\"%c\"", c);
     error = "I/O error: cannot create " + Quoted(written) + ": the partition name " +
-            Quoted(name) + " contains \"/\", which a file name cannot hold";
+            Quoted(name) + " contains " + shown + ", which a file name cannot hold";
     return false;
   }
   if (!buffer.Resize(model.BlockSize)) {

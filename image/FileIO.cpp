@@ -2,9 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "image/FilePlatform.h"
 
 namespace orvella {
 
@@ -19,16 +18,8 @@ long g_kernelCopies = 0;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-std::string SystemError(int err) { return std::strerror(err); }
-
-// Answers that mean the kernel cannot copy between these two files at all (another file
-// system, a kernel or file system without the call, a special file): the rest of the
-// file is copied through the buffer. Any other failure is left to the buffered copy of
-// the same bytes, which tells whether reading or writing failed and names that file.
-bool KernelCannotCopy(int err) {
-  return err == EXDEV || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS ||
-         err == EINVAL || err == EBADF || err == EPERM || err == ETXTBSY;
-}
+// The text of an injected fault: the C library's, the same on every platform.
+std::string FaultText(int err) { return std::strerror(err); }
 
 }  // namespace
 
@@ -46,97 +37,87 @@ long FileFaults::Writes() { return g_writes; }
 long FileFaults::KernelCopies() { return g_kernelCopies; }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), position_(other.position_),
+    : handle_(other.handle_), path_(std::move(other.path_)), position_(other.position_),
       kernelCopy_(other.kernelCopy_) {
-  other.fd_ = -1;
+  other.handle_ = platform::kNoHandle;
 }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
+    if (IsOpen()) platform::CloseQuietly(handle_);
+    handle_ = other.handle_;
     path_ = std::move(other.path_);
     position_ = other.position_;
     kernelCopy_ = other.kernelCopy_;
-    other.fd_ = -1;
+    other.handle_ = platform::kNoHandle;
   }
   return *this;
 }
 
 File::~File() {
-  if (fd_ >= 0) ::close(fd_);
+  if (IsOpen()) platform::CloseQuietly(handle_);
 }
 
-static bool OpenWith(int& fd, const std::string& path, int flags, const char* what,
-                     std::string& error) {
-  if (fd >= 0) {
-    ::close(fd);
-    fd = -1;
+bool File::Open(const std::string& path, int access, const char* what, std::string& error) {
+  if (IsOpen()) {
+    platform::CloseQuietly(handle_);
+    handle_ = platform::kNoHandle;
   }
+  path_ = path;
+  position_ = 0;
+  kernelCopy_ = true;
   if (path.empty()) {
     error = std::string("I/O error: cannot ") + what + " a file with an empty name";
     return false;
   }
-  const int opened = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (opened < 0) {
-    error = std::string("I/O error: cannot ") + what + " " + Quoted(path) + ": " +
-            SystemError(errno);
-    return false;
+  std::string why;
+  switch (platform::OpenFile(path, static_cast<platform::Access>(access), handle_, why)) {
+    case platform::Opened::Yes: return true;
+    case platform::Opened::Folder: why = "it is a folder"; break;
+    case platform::Opened::No: break;
   }
-  struct stat st {};
-  if (::fstat(opened, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(opened);
-    error = std::string("I/O error: cannot ") + what + " " + Quoted(path) +
-            ": it is a folder";
-    return false;
-  }
-  fd = opened;
-  return true;
+  handle_ = platform::kNoHandle;
+  error = std::string("I/O error: cannot ") + what + " " + Quoted(path) + ": " + why;
+  return false;
 }
 
 bool File::OpenRead(const std::string& path, std::string& error) {
-  path_ = path;
-  position_ = 0;
-  kernelCopy_ = true;
-  return OpenWith(fd_, path, O_RDONLY, "open for reading", error);
+  return Open(path, static_cast<int>(platform::Access::Read), "open for reading", error);
 }
 
 bool File::Create(const std::string& path, std::string& error) {
-  path_ = path;
-  position_ = 0;
-  kernelCopy_ = true;
-  return OpenWith(fd_, path, O_WRONLY | O_CREAT | O_TRUNC, "create", error);
+  return Open(path, static_cast<int>(platform::Access::Create), "create", error);
 }
 
 bool File::OpenReadWrite(const std::string& path, std::string& error) {
-  path_ = path;
-  position_ = 0;
-  kernelCopy_ = true;
-  return OpenWith(fd_, path, O_RDWR, "open for writing", error);
+  return Open(path, static_cast<int>(platform::Access::ReadWrite), "open for writing", error);
 }
 
 bool File::Size(std::uint64_t& size, std::string& error) const {
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    error = "I/O error: cannot take the size of " + Quoted(path_) + ": " +
-            SystemError(fd_ < 0 ? EBADF : errno);
+  std::string why = "the file is not open";
+  if (!IsOpen() || !platform::SizeOf(handle_, size, why)) {
+    error = "I/O error: cannot take the size of " + Quoted(path_) + ": " + why;
     return false;
   }
-  size = static_cast<std::uint64_t>(st.st_size);
   return true;
 }
 
+bool File::Resize(std::uint64_t size, std::string& error) {
+  std::string why;
+  if (!CheckOpen(error)) return false;
+  if (platform::Resize(handle_, size, why)) return true;
+  error = "I/O error while writing " + Quoted(path_) + ": " + why;
+  return false;
+}
+
 bool File::Seek(std::uint64_t offset, std::string& error) {
-  if (fd_ < 0) {
-    error = "I/O error: file " + Quoted(path_) + " is not open";
-    return false;
-  }
+  if (!CheckOpen(error)) return false;
   position_ = offset;
   return true;
 }
 
 bool File::CheckOpen(std::string& error) const {
-  if (fd_ >= 0) return true;
+  if (IsOpen()) return true;
   error = "I/O error: file " + Quoted(path_) + " is not open";
   return false;
 }
@@ -144,25 +125,25 @@ bool File::CheckOpen(std::string& error) const {
 bool File::ReadFaultDue(std::string& error) {
   ++g_reads;
   if (g_failReadAt <= 0 || g_reads != g_failReadAt) return false;
-  error = "I/O error while reading " + Quoted(path_) + ": " + SystemError(EIO);
+  error = "I/O error while reading " + Quoted(path_) + ": " + FaultText(EIO);
   return true;
 }
 
 bool File::WriteFaultDue(std::string& error) {
   ++g_writes;
   if (g_failWriteAt <= 0 || g_writes != g_failWriteAt) return false;
-  error = "I/O error while writing " + Quoted(path_) + ": " + SystemError(ENOSPC);
+  error = "I/O error while writing " + Quoted(path_) + ": " + FaultText(ENOSPC);
   return true;
 }
 
 bool File::ReadAt(void* buffer, std::size_t n, std::uint64_t at, std::string& error) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
+  std::string why;
   while (done < n) {
-    const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(at + done));
+    const std::int64_t got = platform::ReadSome(handle_, out + done, n - done, at + done, why);
     if (got < 0) {
-      if (errno == EINTR) continue;
-      error = "I/O error while reading " + Quoted(path_) + ": " + SystemError(errno);
+      error = "I/O error while reading " + Quoted(path_) + ": " + why;
       return false;
     }
     if (got == 0) {
@@ -177,11 +158,12 @@ bool File::ReadAt(void* buffer, std::size_t n, std::uint64_t at, std::string& er
 bool File::WriteAt(const void* buffer, std::size_t n, std::uint64_t at, std::string& error) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
+  std::string why;
   while (done < n) {
-    const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(at + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      error = "I/O error while writing " + Quoted(path_) + ": " + SystemError(errno);
+    const std::int64_t put = platform::WriteSome(handle_, in + done, n - done, at + done, why);
+    if (put <= 0) {
+      error = "I/O error while writing " + Quoted(path_) + ": " +
+              (put < 0 ? why : std::string("the system wrote nothing"));
       return false;
     }
     done += static_cast<std::size_t>(put);
@@ -208,23 +190,11 @@ bool File::CopyFrom(File& source, std::size_t n, void* buffer, std::string& erro
       WriteFaultDue(error))
     return false;
   std::size_t done = 0;
-  while (kernelCopy_ && done < n) {
-    auto in = static_cast<loff_t>(source.position_ + done);
-    auto out = static_cast<loff_t>(position_ + done);
-    ssize_t put = -1;
-    if (g_refuseKernelCopy != 0)
-      errno = g_refuseKernelCopy;
-    else
-      put = ::copy_file_range(source.fd_, &in, fd_, &out, n - done, 0);
-    if (put > 0) {
-      done += static_cast<std::size_t>(put);
-      continue;
-    }
-    if (put < 0 && errno == EINTR) continue;
-    // 0 is the end of the source (or a file the kernel copies nothing from): the
-    // buffered copy then reports the short read as it would anyway.
-    if (put < 0 && KernelCannotCopy(errno)) kernelCopy_ = false;
-    break;
+  if (kernelCopy_) {
+    bool cannot = false;
+    done = platform::CopyInSystem(source.handle_, source.position_, handle_, position_, n,
+                                  g_refuseKernelCopy, cannot);
+    if (cannot) kernelCopy_ = false;
   }
   if (done > 0) ++g_kernelCopies;
   if (done < n) {
@@ -239,20 +209,19 @@ bool File::CopyFrom(File& source, std::size_t n, void* buffer, std::string& erro
 }
 
 bool File::Close(std::string& error) {
-  if (fd_ < 0) return true;
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) {
-    error = "I/O error while closing " + Quoted(path_) + ": " + SystemError(errno);
+  if (!IsOpen()) return true;
+  const platform::Handle handle = handle_;
+  handle_ = platform::kNoHandle;
+  std::string why;
+  if (!platform::CloseFile(handle, why)) {
+    error = "I/O error while closing " + Quoted(path_) + ": " + why;
     return false;
   }
   return true;
 }
 
 bool FileExists(const std::string& path) {
-  if (path.empty()) return false;
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !path.empty() && platform::IsFileNotFolder(path);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -261,13 +230,17 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::optional<FileId> IdOfFile(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  if (path.empty()) return std::nullopt;
+  return platform::IdOf(path);
 }
 
-bool DeleteFileAt(const std::string& path) {
-  return !path.empty() && ::unlink(path.c_str()) == 0;
+bool DeleteFileAt(const std::string& path) { return !path.empty() && platform::Remove(path); }
+
+bool RenameFile(const std::string& from, const std::string& to, std::string& error) {
+  std::string why;
+  if (platform::Rename(from, to, why)) return true;
+  error = "I/O error: cannot rename " + Quoted(from) + " to " + Quoted(to) + ": " + why;
+  return false;
 }
 
 }  // namespace orvella

@@ -26,7 +26,7 @@ class File {
   // Opens an existing file for reading and writing without truncating it.
   bool OpenReadWrite(const std::string& path, std::string& error);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_ != -1; }
   const std::string& Path() const { return path_; }
 
   bool Size(std::uint64_t& size, std::string& error) const;
@@ -34,10 +34,13 @@ class File {
   // Reads exactly n bytes; a short read is the "read beyond end of file" failure.
   bool ReadExact(void* buffer, std::size_t n, std::string& error);
   bool WriteAll(const void* buffer, std::size_t n, std::string& error);
+  // Cuts or extends the file to `size` bytes (extended with zeros, sparsely where the
+  // file system can); the position stays.
+  bool Resize(std::uint64_t size, std::string& error);
   // Copies n bytes from `source`'s position to this file's position. The Linux back end
   // has the kernel copy them where the file system takes it (copy_file_range) and falls
-  // back to reading into `buffer` (n bytes at least) and writing; a back end without
-  // such a call always does the latter. Counts as one read and one write for FileFaults,
+  // back to reading into `buffer` (n bytes at least) and writing; the Windows back end
+  // always does the latter. Counts as one read and one write for FileFaults,
   // and a failure names the file that failed, exactly as ReadExact and WriteAll do.
   bool CopyFrom(File& source, std::size_t n, void* buffer, std::string& error);
   // Closes and reports a failure the system kept for the close (delayed write errors).
@@ -50,8 +53,9 @@ class File {
   bool ReadAt(void* buffer, std::size_t n, std::uint64_t at, std::string& error);
   bool WriteAt(const void* buffer, std::size_t n, std::uint64_t at, std::string& error);
   bool CheckOpen(std::string& error) const;
+  bool Open(const std::string& path, int access, const char* what, std::string& error);
 
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;  // the back end's descriptor or handle; -1 when closed
   std::string path_;
   std::uint64_t position_ = 0;
   bool kernelCopy_ = true;  // cleared once the kernel says it cannot copy into this file
@@ -60,10 +64,12 @@ class File {
 // True when something that is not a folder exists at `path` (links are followed).
 bool FileExists(const std::string& path);
 
-// True when both paths name the same file (device and inode), however spelled.
+// True when both paths name the same file (device and inode, or volume and file index on
+// Windows), however spelled.
 bool SameFile(const std::string& a, const std::string& b);
 
 // Device and inode of the file at `path` (links followed): what names it however spelled.
+// On Windows: the volume's serial number and the file's index on it.
 struct FileId {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
@@ -74,6 +80,9 @@ std::optional<FileId> IdOfFile(const std::string& path);
 
 // Deletes a file; the result says whether it was there and could be removed.
 bool DeleteFileAt(const std::string& path);
+
+// Gives the file at `from` the name `to`, replacing a file of that name.
+bool RenameFile(const std::string& from, const std::string& to, std::string& error);
 
 // Fault injection for tests: the n-th read or write (counted from 1 after Arm) fails
 // as an input/output error would. Counts every ReadExact/WriteAll, and CopyFrom as one

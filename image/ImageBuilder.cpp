@@ -1,11 +1,8 @@
 #include "image/ImageBuilder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "image/FileIO.h"
 #include "image/FullImage.h"
@@ -113,14 +110,7 @@ bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string&
   constexpr std::size_t kChunk = 1u << 20;
   if (spec.Fill == ImageFill::Zero) {
     // Holes read as zero, so a zero image costs no disk space.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(total)) == 0;
-    const int err = errno;
-    if (fd >= 0) ::close(fd);
-    if (!ok) {
-      error = "I/O error while writing \"" + path + "\": " + std::strerror(err);
-      return false;
-    }
+    if (!out.Resize(total, error)) return false;
     if (progress) progress(total, total);
   } else {
     std::vector<std::uint8_t> buf(kChunk, 0xFF);

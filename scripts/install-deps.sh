@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils fonts-liberation fonts-dejavu-core openbox xdotool imagemagick
   time file dpkg-dev desktop-file-utils
   chromium
+  g++-mingw-w64-x86-64-posix wine64 googletest
 )
 
 missing=()

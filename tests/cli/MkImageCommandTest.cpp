@@ -157,6 +157,8 @@ TEST_F(MkImageCommandTest, NamesAreStoredAsLatin1AndNamesOutsideItAreRefused) {
       {"A\xC3", "is not UTF-8 text"},
       {fullName + "\xC3\xA9", "is longer than 32 characters"}};
   for (const auto& [bad, why] : refusedNames) {
+    // A Windows command line is UTF-16 text: bytes that are not UTF-8 cannot reach the tool.
+    if (test::kWindows && why == std::string("is not UTF-8 text")) continue;
     const auto refused = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", "A:1," + bad + ":2"});
     EXPECT_EQ(refused.exitCode, 2) << bad;
     EXPECT_NE(refused.err.find("orvella: mkimage: partition name \"" + bad + "\" " + why), std::string::npos)

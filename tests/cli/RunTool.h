@@ -3,18 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
+#include "support/Platform.h"
 #include "support/TestFiles.h"
-
-extern char** environ;
 
 namespace orvella::test {
 
@@ -34,25 +30,10 @@ inline ToolResult RunTool(const TempDir& dir, const std::vector<std::string>& ar
   const std::string errPath = dir.File(".stderr");
   std::vector<std::string> words{ORVELLA_TOOL};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-
   ToolResult result;
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot run " << argv[0];
-    return result;
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  std::string problem;
+  result.exitCode = RunProgram(words, outPath, errPath, problem);
+  if (result.exitCode < 0 && !problem.empty()) ADD_FAILURE() << problem;
   result.out = ReadWholeFile(outPath);
   result.err = ReadWholeFile(errPath);
   return result;

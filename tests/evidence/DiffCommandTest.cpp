@@ -179,7 +179,7 @@ TEST_F(DiffCommand, TablesThatDifferAreNamedRowByRow) {
 struct Trouble {
   const char* name;
   std::function<std::string(const TempDir&)> b;
-  const char* says;
+  std::string says;
 };
 
 class DiffTrouble : public DiffCommand, public ::testing::WithParamInterface<Trouble> {};
@@ -194,7 +194,7 @@ TEST_P(DiffTrouble, EndsWithStatusTwoAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DiffTrouble,
     ::testing::Values(
-        Trouble{"Missing", [](const TempDir& d) { return d.File("none.bin"); }, "No such file"},
+        Trouble{"Missing", [](const TempDir& d) { return d.File("none.bin"); }, NoSuchFileText()},
         Trouble{"Folder", [](const TempDir& d) { return d.Path().string(); }, "it is a folder"},
         Trouble{"LessThanABlock",
                 [](const TempDir& d) {

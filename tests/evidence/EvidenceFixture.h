@@ -14,7 +14,6 @@
 #include "cli/RunTool.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
-#include "support/Processes.h"
 #include "support/TestFiles.h"
 
 namespace orvella::test {

@@ -9,6 +9,7 @@
 
 #include "digest/Digest.h"
 #include "evidence/EvidenceFixture.h"
+#include "support/Processes.h"
 
 namespace orvella::test {
 namespace {

@@ -11,6 +11,7 @@
 #include "evidence/BlockMap.h"
 #include "evidence/EvidenceFixture.h"
 #include "evidence/Report.h"
+#include "support/Processes.h"
 
 namespace orvella::test {
 namespace {

@@ -2,7 +2,9 @@
 # includes plugin/, contract/ and digest/ include no project folder but themselves, every
 # other folder only what the dependency line allows (image may use ui/CoolListItems.h,
 # the plain row records), only the tool uses the evidence work and its digests, no
-# include climbs out with "../", and the std-only layers include no Qt.
+# include climbs out with "../", and the std-only layers include no Qt. The std-only
+# layers reach the operating system through their platform files only (one per back end:
+# *Posix.cpp, *Win32.cpp, WideText.cpp, the digest back ends).
 set(_rules
   "device|host|image|settings|ui|cli|contract|digest|evidence=\"plugin/"
   "contract=\"(image|ui|device|settings|host|cli)/"
@@ -35,6 +37,20 @@ foreach(rule IN LISTS _rules)
         file(RELATIVE_PATH _rel "${ROOT}" "${f}")
         string(APPEND _failures "  ${_rel}: ${h}\n")
       endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+foreach(folder image cli digest evidence)
+  file(GLOB_RECURSE _files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
+  foreach(f IN LISTS _files)
+    if(f MATCHES "(Posix|Win32|Bcrypt|OpenSsl)\\.cpp$" OR f MATCHES "/WideText\\.cpp$")
+      continue()
+    endif()
+    file(STRINGS "${f}" _hits
+         REGEX "^[ \t]*#[ \t]*include[ \t]*<(windows|bcrypt|shellapi|io|unistd|fcntl|spawn|sys/|openssl/)")
+    foreach(h IN LISTS _hits)
+      file(RELATIVE_PATH _rel "${ROOT}" "${f}")
+      string(APPEND _failures "  ${_rel}: ${h} (outside a platform file)\n")
     endforeach()
   endforeach()
 endforeach()

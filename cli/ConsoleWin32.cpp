@@ -1,0 +1,42 @@
+// The command line comes from the wide-character call (the narrow argv holds the
+// system's code page, which cannot spell every file name); the standard streams are
+// binary, so that the tool writes the same bytes as on Linux.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "cli/Console.h"
+#include "image/WideText.h"
+
+namespace orvella::cli {
+
+std::vector<std::string> CommandLineWords(int, char**) {
+  int n = 0;
+  const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> words(
+      ::CommandLineToArgvW(::GetCommandLineW(), &n), &::LocalFree);
+  std::vector<std::string> out;
+  for (int i = 1; words && i < n; ++i) out.push_back(platform::Narrow(words.get()[i]));
+  return out;
+}
+
+void SetUpStandardStreams() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  ::SetConsoleOutputCP(CP_UTF8);
+}
+
+bool StandardErrorIsTerminal() {
+  // _isatty is true for the NUL device as well; only a console has a console mode.
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool UtcTime(std::time_t when, std::tm& utc) { return ::gmtime_s(&utc, &when) == 0; }
+
+}  // namespace orvella::cli

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Runs every command of orvella.exe (through Wine) and of the Linux tool on the same
+# images, each in a folder of its own with the same relative paths, and compares what
+# they print, their exit codes and every file they write, byte for byte. The report's
+# footer names the time it was made; that time is the one thing masked.
+# usage: SameAsLinux.sh LINUX_TOOL WINE WINDOWS_TOOL
+set -euo pipefail
+linux=$1 wine=$2 exe=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/images"
+cd "$work/images"
+table=BOOT:2,PIT:1,EFS:5,EMPTY:0,KERNEL:4,DATA:rest
+"$linux" mkimage dump.bin --chip-mib 16 --table "$table" --fill pattern >/dev/null
+"$linux" mkimage erased.bin --chip-mib 16 --table "$table" --fill ff >/dev/null
+"$linux" mkimage small.bin --chip-mib 8 --table BOOT:2,PIT:1,EFS:4,DATA:rest --fill pattern >/dev/null
+cp dump.bin other.bin
+# A main byte of EFS, a spare byte of KERNEL and the last byte of the file.
+for at in $((4 * 0x40000 + 77)) $((64 * 0x40000 + 9 * 0x4000 + 3)) $((64 * 0x40000 + 64 * 0x4000 - 1)); do
+  printf '\x00' | dd of=other.bin bs=1 seek="$at" conv=notrunc status=none
+done
+printf 'not an image' > junk.bin
+
+commands=(
+  "list ../../images/dump.bin"
+  "list ../../images/dump.bin --json"
+  "list ../../images/missing.bin"
+  "list ../../images/junk.bin"
+  "export ../../images/dump.bin --mode main --all --prefix parts/main"
+  "export ../../images/dump.bin --mode spare --all --prefix spare"
+  "export ../../images/dump.bin --mode full --row 3 --prefix full"
+  "save-image ../../images/dump.bin copy.bin"
+  "save-image ../../images/dump.bin ../../images/dump.bin"
+  "blank ../../images/erased.bin"
+  "blank ../../images/dump.bin"
+  "hash ../../images/dump.bin --algo md5,sha1,sha256"
+  "hash ../../images/dump.bin --json"
+  "hash ../../images/junk.bin"
+  "diff ../../images/dump.bin ../../images/other.bin"
+  "diff ../../images/dump.bin ../../images/other.bin --json --main-only"
+  "diff ../../images/dump.bin ../../images/small.bin"
+  "diff ../../images/dump.bin ../../images/dump.bin"
+  "report ../../images/dump.bin -o report.html --compare ../../images/other.bin --algo md5,sha256"
+  "report ../../images/erased.bin -o erased.html"
+  "mkimage new.bin --chip-mib 2 --table A:1,B:rest --fill pattern"
+  "frobnicate"
+)
+if "$linux" --help 2>&1 | grep -q '^  orvella check'; then
+  commands+=("check ../../images/dump.bin" "check ../../images/erased.bin --json")
+fi
+
+run() {  # run SIDE N COMMAND...: the output of command N of that side in its own folder
+  local side=$1 n=$2; shift 2
+  local out="$work/$side/$n"
+  mkdir -p "$out/parts"
+  local rc=0
+  if [ "$side" = linux ]; then
+    (cd "$out" && "$linux" "$@" >.stdout 2>.stderr) || rc=$?
+  else
+    (cd "$out" && "$wine" "$exe" "$@" >.stdout 2>.stderr) || rc=$?
+  fi
+  echo "$rc" > "$out/.status"
+  for html in "$out"/*.html; do
+    [ -e "$html" ] && sed -i -E 's/ on [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} UTC\./ on (time)./' "$html"
+  done
+  return 0
+}
+
+failed=0
+for n in "${!commands[@]}"; do
+  read -r -a words <<< "${commands[$n]}"
+  run linux "$n" "${words[@]}"
+  run windows "$n" "${words[@]}"
+  if diff -r "$work/linux/$n" "$work/windows/$n" > "$work/difference"; then
+    echo "same: orvella ${commands[$n]} (exit $(cat "$work/linux/$n/.status"), $(find "$work/linux/$n" -type f | wc -l) files)"
+  else
+    echo "DIFFERENT: orvella ${commands[$n]}"
+    head -40 "$work/difference"
+    failed=1
+  fi
+done
+# The runs must have done something: a listing, a digest and written files.
+grep -q 'DATA' "$work/linux/0/.stdout"
+grep -q 'sha256' "$work/linux/11/.stdout"
+cmp -s "$work/linux/7/copy.bin" "$work/images/dump.bin"
+exit $failed
