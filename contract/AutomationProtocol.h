@@ -17,6 +17,8 @@ inline constexpr const char* kAutomationPortName = "AutomationPort";
 inline constexpr const char* kEnableScriptMode = "enableScriptMode";      // ()
 inline constexpr const char* kQueueSaveAnswer = "queueSaveAnswer";        // (QString path)
 inline constexpr const char* kQueueOpenAnswer = "queueOpenAnswer";        // (QString path)
+// The next one-line prompt (go to, find) returns the text.
+inline constexpr const char* kQueueInputAnswer = "queueInputAnswer";      // (QString text)
 // "save", "discard" or "keep"; false for any other text.
 inline constexpr const char* kQueueCloseAnswer = "queueCloseAnswer";      // (QString) -> bool
 // Rows counted from 0; false when there is no such row.

@@ -5,6 +5,8 @@
 
 #include "contract/AutomationProtocol.h"
 #include "ui/CoolListView.h"
+#include "ui/HEXView.h"
+#include "ui/HexWindowUnit.h"
 #include "ui/MainUnit.h"
 
 namespace orvella {
@@ -38,9 +40,18 @@ void AutomationPort::enableScriptMode() {
                      .arg(filter);
     return std::nullopt;
   };
+  h.InputBox = [this](const QString& caption, const QString&, const QString&) -> std::optional<QString> {
+    if (!inputAnswers_.empty()) return Take(inputAnswers_);
+    problems_ << QStringLiteral("the prompt \"%1\" opened with no answer given").arg(caption);
+    return std::nullopt;
+  };
   // A scripted right click would open the menu and leave it open; its actions are
   // triggered by name instead.
   h.Popup = [](const QPoint&) {};
+  if (THexForm* hex = form_.HexForm()) {
+    for (THEXView* view : {hex->MainView(), hex->SpareView()})
+      view->PopupHook = [](QMenu&, const QPoint&) {};
+  }
   h.CloseQuestion = [this](const QString&) {
     if (closeAnswers_.empty()) {
       problems_ << QStringLiteral(
@@ -57,6 +68,8 @@ void AutomationPort::enableScriptMode() {
 void AutomationPort::queueSaveAnswer(const QString& path) { saveAnswers_.push_back(path); }
 
 void AutomationPort::queueOpenAnswer(const QString& path) { openAnswers_.push_back(path); }
+
+void AutomationPort::queueInputAnswer(const QString& text) { inputAnswers_.push_back(text); }
 
 bool AutomationPort::queueCloseAnswer(const QString& answer) {
   if (answer != QLatin1String("save") && answer != QLatin1String("discard") &&

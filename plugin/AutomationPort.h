@@ -23,6 +23,7 @@ class AutomationPort : public QObject {
   Q_INVOKABLE void enableScriptMode();
   Q_INVOKABLE void queueSaveAnswer(const QString& path);
   Q_INVOKABLE void queueOpenAnswer(const QString& path);
+  Q_INVOKABLE void queueInputAnswer(const QString& text);
   Q_INVOKABLE bool queueCloseAnswer(const QString& answer);
   Q_INVOKABLE bool setCursorRow(int row);
   Q_INVOKABLE bool toggleRowMark(int row);
@@ -36,6 +37,7 @@ class AutomationPort : public QObject {
   TReraradForm& form_;
   std::deque<QString> saveAnswers_;
   std::deque<QString> openAnswers_;
+  std::deque<QString> inputAnswers_;
   std::deque<QString> closeAnswers_;
   QStringList problems_;
   QStringList errorBoxes_;

@@ -2,6 +2,7 @@
 add_library(orvella_hexview STATIC
   HexDataWindow.cpp HexDataWindow.h
   HEXView.cpp HEXView.h
+  HexSearch.cpp HexSearch.h
   HexWindowUnit.cpp HexWindowUnit.h
 )
 set_target_properties(orvella_hexview PROPERTIES AUTOMOC ON)
