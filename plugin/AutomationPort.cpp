@@ -101,6 +101,25 @@ QString AutomationPort::statusText(int panel) const {
   return form_.StatusPanels[static_cast<std::size_t>(panel)]->text();
 }
 
+THEXView* AutomationPort::HexView(const QString& view) const {
+  THexForm* hex = form_.HexForm();
+  if (hex == nullptr) return nullptr;
+  if (view == QLatin1String("main")) return hex->MainView();
+  if (view == QLatin1String("spare")) return hex->SpareView();
+  return nullptr;
+}
+
+qlonglong AutomationPort::hexCaret(const QString& view) const {
+  const THEXView* v = HexView(view);
+  return v ? v->CaretAddress() : -1;
+}
+
+QList<qlonglong> AutomationPort::hexBlock(const QString& view) const {
+  const THEXView* v = HexView(view);
+  if (v == nullptr || !v->HasBlock()) return {};
+  return {v->BlockBegin(), v->BlockEnd()};
+}
+
 QStringList AutomationPort::takeProblems() {
   QStringList out;
   out.swap(problems_);

@@ -6,12 +6,14 @@
 
 #include <QObject>
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <deque>
 
 namespace orvella {
 
 class TReraradForm;
+class THEXView;
 
 class AutomationPort : public QObject {
   Q_OBJECT
@@ -30,10 +32,14 @@ class AutomationPort : public QObject {
   Q_INVOKABLE int rowCount() const;
   Q_INVOKABLE bool commandRunning() const;
   Q_INVOKABLE QString statusText(int panel) const;
+  Q_INVOKABLE qlonglong hexCaret(const QString& view) const;
+  Q_INVOKABLE QList<qlonglong> hexBlock(const QString& view) const;
   Q_INVOKABLE QStringList takeProblems();
   Q_INVOKABLE QStringList takeErrorBoxes();
 
  private:
+  THEXView* HexView(const QString& view) const;
+
   TReraradForm& form_;
   std::deque<QString> saveAnswers_;
   std::deque<QString> openAnswers_;

@@ -813,7 +813,9 @@ void THEXView::FindAgain(bool forward) {
     port->ProcessMessages();
     return self && !fStopSearch && fGeneration == generation;
   };
-  const FindResult r = FindInChunk(desc, fPattern, origin, forward, progress, fFindBlock);
+  // Copies: the window runs during a long search, and the view may even go meanwhile.
+  const std::vector<std::uint8_t> pattern = fPattern;
+  const FindResult r = FindInChunk(desc, pattern, origin, forward, progress, fFindBlock);
   if (!self) return;
   fSearching = false;
   if (long_) port->GaugeSetPos(0);
