@@ -175,10 +175,6 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"BadArgument", "sleep soon\n", "line 1 (sleep soon): sleep needs milliseconds", ""},
         Failure{"NoSuchKey", "key ScrollBox01 Ctrl+Nothing\n",
                 "line 1 (key ScrollBox01 Ctrl+Nothing): key needs a control name and keys", ""},
-        Failure{"CaretElsewhere", "click CreateList\nkey ScrollBox01 Right\nexpect-caret main 5\n",
-                "line 3 (expect-caret main 5): the main view's caret is on 1, not 5", ""},
-        Failure{"UnansweredPrompt", "click CreateList\nkey ScrollBox01 Ctrl+F\n",
-                "line 2 (key ScrollBox01 Ctrl+F): the prompt \"Find\" opened with no answer given", ""},
         // A slow read running when the time is up is stopped, and the window still closes.
         Failure{"Timeout", "click ReadPartitionBtn\nwait\ncursor 7\nclick ReadSelectedBtn\nwait\n",
                 "the script timed out after 1500 ms", "--speed 1048576 --script-timeout-ms 1500"}),
