@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times Orvella's whole-image save, export of all partitions, blank check, load, digests,
-# comparison and report on a sample image of 1 GiB of main data against cp, dd, cat,
+# comparison, the hex view's search and report on a sample image of 1 GiB of main data against cp, dd, cat,
 # sha256sum and cmp measured in the same run, the report of a 3.9 GiB image in headless
 # Chromium against an empty page, and peak memory against the tool at rest. Prints one
 # table; exits 1 when a target is missed. ORVELLA_BENCH_RUNS sets the runs per timing
@@ -160,6 +160,26 @@ for ((r = 0; r < runs; r++)); do
   record diff_o "$orv" diff sample.bin sample-copy.bin
   record diff_b cmp sample.bin sample-copy.bin
 done
+# The hex view's search: a pattern in the last bytes of a 256 MiB partition (DATA, blocks
+# 2 to 1025), found from its first byte, against grep -c and cat of the same bytes.
+if [ ! -f find.bin ] || [ ! -f find.bin.made-by ] || [ ! -f find-data.bin ]; then
+  echo "Making find.bin (a 256 MiB partition with a pattern at its end) ..." >&2
+  "$orv" mkimage find.bin.part --chip-mib 272 --table BOOT:2,DATA:1024,REST:rest --fill pattern >/dev/null
+  printf 'ORVFIND!' | dd of=find.bin.part bs=1 seek=$(( 1026 * BS - 8 )) conv=notrunc status=none
+  dd if=find.bin.part of=find-data.bin bs=256K skip=2 count=1024 status=none
+  echo "orvella mkimage, dd" > find.bin.made-by
+  mv find.bin.part find.bin
+fi
+find_hex=$(printf 'ORVFIND!' | od -An -tx1 | tr -d ' \n')
+[ "$("$helper" find find.bin DATA "$find_hex")" = "$(printf %x $(( 1024 * BS - 8 )))" ] ||
+  { echo "the hex view's search did not find the pattern at the partition's end" >&2; exit 1; }
+[ "$(grep -c -a -F 'ORVFIND!' find-data.bin)" = 1 ] || { echo "grep does not find the pattern once" >&2; exit 1; }
+cat find.bin find-data.bin > /dev/null
+for ((r = 0; r < runs; r++)); do
+  record find_o "$helper" find find.bin DATA "$find_hex"
+  record find_g grep -c -a -F 'ORVFIND!' find-data.bin
+  record find_c cat find-data.bin
+done
 cat big.bin big-b.bin > /dev/null
 for ((r = 0; r < 3; r++)); do
   record report_o "$orv" report big.bin --compare big-b.bin -o big-report.html
@@ -239,6 +259,8 @@ row_time "blank check, all-0xFF image / cat IMAGE >/dev/null" blank_o blank_b 1.
 row_time "load 3.9 GiB sparse image / load 64 MiB image" load_big load_small -
 row_time "hash md5,sha1,sha256 (2 threads) / sha256sum" hash_o hash_b 1.2 wall
 row_time "diff of two equal images / cmp of them" diff_o diff_b -
+row_time "hex view: find at the end of 256 MiB / grep -c" find_o find_g 2
+row_time "hex view: find at the end of 256 MiB / cat" find_o find_c -
 row_time "report 3.9 GiB vs a copy, 16384 cells / diff" report_o report_b - wall
 row_time "chromium renders that report / an empty page" render_o render_b - wall
 row_memory "peak RSS: export all, full / orvella at rest" "$exp_kib"

@@ -17,6 +17,8 @@ inline constexpr const char* kAutomationPortName = "AutomationPort";
 inline constexpr const char* kEnableScriptMode = "enableScriptMode";      // ()
 inline constexpr const char* kQueueSaveAnswer = "queueSaveAnswer";        // (QString path)
 inline constexpr const char* kQueueOpenAnswer = "queueOpenAnswer";        // (QString path)
+// The next one-line prompt (go to, find) returns the text.
+inline constexpr const char* kQueueInputAnswer = "queueInputAnswer";      // (QString text)
 // "save", "discard" or "keep"; false for any other text.
 inline constexpr const char* kQueueCloseAnswer = "queueCloseAnswer";      // (QString) -> bool
 // Rows counted from 0; false when there is no such row.
@@ -25,6 +27,10 @@ inline constexpr const char* kToggleRowMark = "toggleRowMark";            // (in
 inline constexpr const char* kRowCount = "rowCount";                      // () -> int
 inline constexpr const char* kCommandRunning = "commandRunning";          // () -> bool
 inline constexpr const char* kStatusText = "statusText";                  // (int) -> QString
+// The hex views, "main" (upper) or "spare" (lower): the caret's chunk address, or -1 for
+// no such view; the marked block as {first, last}, empty when none is marked.
+inline constexpr const char* kHexCaret = "hexCaret";                      // (QString) -> qlonglong
+inline constexpr const char* kHexBlock = "hexBlock";                      // (QString) -> QList<qlonglong>
 // Dialogs that opened with no answer queued since the last call, one text each.
 inline constexpr const char* kTakeProblems = "takeProblems";              // () -> QStringList
 // Texts of the error boxes shown since the last call.

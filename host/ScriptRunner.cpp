@@ -3,6 +3,9 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -87,6 +90,28 @@ bool ControlText(QObject* control, QString& text) {
   return true;
 }
 
+// Keys in Qt's text form, separated by commas; empty when one of them is no key.
+std::vector<QKeyCombination> ParseKeys(const std::string& text) {
+  std::vector<QKeyCombination> keys;
+  for (const QString& one : Q(text).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QKeySequence seq = QKeySequence::fromString(one.trimmed(), QKeySequence::PortableText);
+    if (seq.count() != 1 || seq[0].key() == Qt::Key_unknown) return {};
+    keys.push_back(seq[0]);
+  }
+  return keys;
+}
+
+bool ParseHex(const std::string& text, qlonglong& out) {
+  std::string t = text;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t = t.substr(2);
+  if (t.empty() || t.size() > 15 || t.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    return false;
+  out = std::stoll(t, nullptr, 16);
+  return true;
+}
+
+std::string Hex(qlonglong v) { return v < 0 ? "none" : QString::number(v, 16).toUpper().toStdString(); }
+
 [[noreturn]] void DefaultHardExit(const std::string& message) {
   std::fprintf(stderr, "orvella-host: %s\n", message.c_str());
   std::fflush(stderr);
@@ -164,8 +189,23 @@ bool ScriptRunner::Load(const std::string& text, const std::string& scriptName, 
       c.Word = args;
       if (args != "save" && args != "discard" && args != "keep")
         return bad("answer-close needs save, discard or keep");
-    } else if (v == "expect-log") {
+    } else if (v == "expect-log" || v == "answer-input" || v == "expect-clipboard") {
       c.Rest = args;
+    } else if (v == "key") {
+      SplitWord(args, c.Word, c.Rest);
+      if (c.Word.empty() || ParseKeys(c.Rest).empty())
+        return bad("key needs a control name and keys in Qt's text form (Ctrl+G, Shift+Down)");
+    } else if (v == "expect-caret" || v == "expect-block") {
+      SplitWord(args, c.Word, c.Rest);
+      if (c.Word != "main" && c.Word != "spare") return bad(v + " needs main or spare");
+      qlonglong a = 0;
+      std::string first, last;
+      SplitWord(c.Rest, first, last);
+      const bool ok = v == "expect-caret" ? ParseHex(c.Rest, a)
+                                           : (c.Rest == "none" || (ParseHex(first, a) && ParseHex(last, a)));
+      if (!ok)
+        return bad(v == "expect-caret" ? "expect-caret needs a hexadecimal address"
+                                       : "expect-block needs two hexadecimal addresses or none");
     } else if (v == "wait" || v == "close") {
       if (!args.empty()) return bad(v + " takes no argument");
       closed = v == "close";
@@ -368,6 +408,70 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
       Fail(problem);
     }
     return Outcome::Handled;
+  }
+  if (v == "key") {
+    auto* w = qobject_cast<QWidget*>(FindControl(c.Word));
+    if (!w) return fail("no control named \"" + c.Word + "\"");
+    if (!w->isEnabled()) return fail("\"" + c.Word + "\" is disabled");
+    // As a click: what a key starts (a search that lets the window run) may let the next
+    // lines run nested only when a device command waits.
+    const std::size_t at = index_;
+    ++index_;
+    Schedule(0);
+    ++clickDepth_;
+    QPointer<QWidget> target(w);
+    for (const QKeyCombination k : ParseKeys(c.Rest)) {
+      if (!target) break;
+      QKeyEvent press(QEvent::KeyPress, k.key(), k.keyboardModifiers());
+      QApplication::sendEvent(target, &press);
+      if (!target) break;
+      QKeyEvent release(QEvent::KeyRelease, k.key(), k.keyboardModifiers());
+      QApplication::sendEvent(target, &release);
+    }
+    --clickDepth_;
+    std::string problem;
+    if (!finished_ && !aborting_ && !CollectPortReports(problem)) {
+      current_ = at;
+      Fail(problem);
+    }
+    return Outcome::Handled;
+  }
+  if (v == "answer-input") {
+    if (!needPort()) return Outcome::Fail;
+    QMetaObject::invokeMethod(port, kQueueInputAnswer, Qt::DirectConnection, Q_ARG(QString, Q(c.Rest)));
+    return Outcome::Next;
+  }
+  if (v == "expect-caret" || v == "expect-block") {
+    if (!needPort()) return Outcome::Fail;
+    if (v == "expect-caret") {
+      qlonglong caret = -1;
+      QMetaObject::invokeMethod(port, kHexCaret, Qt::DirectConnection, Q_RETURN_ARG(qlonglong, caret),
+                                Q_ARG(QString, Q(c.Word)));
+      qlonglong want = 0;
+      ParseHex(c.Rest, want);
+      if (caret == want) return Outcome::Next;
+      return fail("the " + c.Word + " view's caret is on " + Hex(caret) + ", not " + Hex(want));
+    }
+    QList<qlonglong> block;
+    QMetaObject::invokeMethod(port, kHexBlock, Qt::DirectConnection,
+                              Q_RETURN_ARG(QList<qlonglong>, block), Q_ARG(QString, Q(c.Word)));
+    const std::string have = block.size() == 2 ? Hex(block[0]) + " " + Hex(block[1]) : "none";
+    std::string want = "none";
+    if (c.Rest != "none") {
+      std::string first, last;
+      SplitWord(c.Rest, first, last);
+      qlonglong a = 0, b = 0;
+      ParseHex(first, a);
+      ParseHex(last, b);
+      want = Hex(a) + " " + Hex(b);
+    }
+    if (have == want) return Outcome::Next;
+    return fail("the " + c.Word + " view marks " + have + ", not " + want);
+  }
+  if (v == "expect-clipboard") {
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text == Q(c.Rest)) return Outcome::Next;
+    return fail("the clipboard holds " + Quoted(text) + ", not \"" + c.Rest + "\"");
   }
   if (v == "mark" || v == "cursor") {
     if (!needPort()) return Outcome::Fail;

@@ -20,10 +20,18 @@
 //   expect-text <objectName> <text>  fail unless the control's text equals the text
 //   expect-status <panel> <text> fail unless the status panel (0 to 2) shows the text
 //   expect-gauge <value>         fail unless the gauge control's position is the value
+//   key <objectName> <keys>      press keys on a control, in Qt's text form, several
+//                                separated by commas: "key ScrollBox01 Ctrl+G", "key
+//                                ScrollBox02 Shift+Down, Shift+Right"
+//   answer-input <text>          the next one-line prompt (go to, find) returns the text
+//   expect-caret main|spare <hex>    fail unless the hex view's caret is on that byte
+//   expect-block main|spare <hex-first> <hex-last>   fail unless the view marks exactly
+//                                those bytes ("none": no block)
+//   expect-clipboard <text>      fail unless the clipboard holds the text
 //   screenshot <path>            save a PNG of the screen (of the window where there is
 //                                no screen to grab)
 //   close                        wait for the device commands, then close the window
-// A line runs when the one before it is done; after a click, as soon as the click's
+// A line runs when the one before it is done; after a click (or a key), as soon as the click's
 // handler returned or a device command it started waits for the host: lines after such a
 // click run while the command runs (a second click on its button is the stop press), so
 // "wait" belongs after every device command whose end matters.

@@ -20,6 +20,9 @@ class RecordingPort : public WindowPort {
   std::vector<SaveDialogRequest> SaveRequests;
   // Answers of the save dialog, used in order; an empty queue cancels.
   std::deque<std::optional<std::string>> SaveAnswers;
+  // Prompts asked (caption, then prompt), and their answers in order; none left cancels.
+  std::vector<std::string> InputPrompts;
+  std::deque<std::optional<std::string>> InputAnswers;
   std::string Status[3];
   std::int64_t Max = 0;
   std::int64_t Pos = 0;
@@ -57,6 +60,14 @@ class RecordingPort : public WindowPort {
     return answer;
   }
   void Sleep(int milliseconds) override { SleptMs += milliseconds; }
+  std::optional<std::string> InputBox(const std::string& caption, const std::string& prompt,
+                                      const std::string&) override {
+    InputPrompts.push_back(caption + ": " + prompt);
+    if (InputAnswers.empty()) return std::nullopt;
+    auto answer = InputAnswers.front();
+    InputAnswers.pop_front();
+    return answer;
+  }
 };
 
 }  // namespace orvella

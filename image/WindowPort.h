@@ -47,6 +47,17 @@ class WindowPort {
 
   // Waits; the window keeps painting meanwhile where it can.
   virtual void Sleep(int milliseconds) = 0;
+
+  // Asks for one line of text (a prompt with OK and Cancel); nothing when cancelled.
+  // A window without prompts answers as cancelled.
+  virtual std::optional<std::string> InputBox(const std::string& caption,
+                                              const std::string& prompt,
+                                              const std::string& initial) {
+    (void)caption;
+    (void)prompt;
+    (void)initial;
+    return std::nullopt;
+  }
 };
 
 }  // namespace orvella

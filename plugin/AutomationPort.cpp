@@ -5,6 +5,8 @@
 
 #include "contract/AutomationProtocol.h"
 #include "ui/CoolListView.h"
+#include "ui/HEXView.h"
+#include "ui/HexWindowUnit.h"
 #include "ui/MainUnit.h"
 
 namespace orvella {
@@ -38,9 +40,18 @@ void AutomationPort::enableScriptMode() {
                      .arg(filter);
     return std::nullopt;
   };
+  h.InputBox = [this](const QString& caption, const QString&, const QString&) -> std::optional<QString> {
+    if (!inputAnswers_.empty()) return Take(inputAnswers_);
+    problems_ << QStringLiteral("the prompt \"%1\" opened with no answer given").arg(caption);
+    return std::nullopt;
+  };
   // A scripted right click would open the menu and leave it open; its actions are
   // triggered by name instead.
   h.Popup = [](const QPoint&) {};
+  if (THexForm* hex = form_.HexForm()) {
+    for (THEXView* view : {hex->MainView(), hex->SpareView()})
+      view->PopupHook = [](QMenu&, const QPoint&) {};
+  }
   h.CloseQuestion = [this](const QString&) {
     if (closeAnswers_.empty()) {
       problems_ << QStringLiteral(
@@ -57,6 +68,8 @@ void AutomationPort::enableScriptMode() {
 void AutomationPort::queueSaveAnswer(const QString& path) { saveAnswers_.push_back(path); }
 
 void AutomationPort::queueOpenAnswer(const QString& path) { openAnswers_.push_back(path); }
+
+void AutomationPort::queueInputAnswer(const QString& text) { inputAnswers_.push_back(text); }
 
 bool AutomationPort::queueCloseAnswer(const QString& answer) {
   if (answer != QLatin1String("save") && answer != QLatin1String("discard") &&
@@ -86,6 +99,25 @@ bool AutomationPort::commandRunning() const { return form_.Device().CommandRunni
 QString AutomationPort::statusText(int panel) const {
   if (panel < 0 || panel >= static_cast<int>(form_.StatusPanels.size())) return {};
   return form_.StatusPanels[static_cast<std::size_t>(panel)]->text();
+}
+
+THEXView* AutomationPort::HexView(const QString& view) const {
+  THexForm* hex = form_.HexForm();
+  if (hex == nullptr) return nullptr;
+  if (view == QLatin1String("main")) return hex->MainView();
+  if (view == QLatin1String("spare")) return hex->SpareView();
+  return nullptr;
+}
+
+qlonglong AutomationPort::hexCaret(const QString& view) const {
+  const THEXView* v = HexView(view);
+  return v ? v->CaretAddress() : -1;
+}
+
+QList<qlonglong> AutomationPort::hexBlock(const QString& view) const {
+  const THEXView* v = HexView(view);
+  if (v == nullptr || !v->HasBlock()) return {};
+  return {v->BlockBegin(), v->BlockEnd()};
 }
 
 QStringList AutomationPort::takeProblems() {

@@ -6,12 +6,14 @@
 
 #include <QObject>
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <deque>
 
 namespace orvella {
 
 class TReraradForm;
+class THEXView;
 
 class AutomationPort : public QObject {
   Q_OBJECT
@@ -23,19 +25,25 @@ class AutomationPort : public QObject {
   Q_INVOKABLE void enableScriptMode();
   Q_INVOKABLE void queueSaveAnswer(const QString& path);
   Q_INVOKABLE void queueOpenAnswer(const QString& path);
+  Q_INVOKABLE void queueInputAnswer(const QString& text);
   Q_INVOKABLE bool queueCloseAnswer(const QString& answer);
   Q_INVOKABLE bool setCursorRow(int row);
   Q_INVOKABLE bool toggleRowMark(int row);
   Q_INVOKABLE int rowCount() const;
   Q_INVOKABLE bool commandRunning() const;
   Q_INVOKABLE QString statusText(int panel) const;
+  Q_INVOKABLE qlonglong hexCaret(const QString& view) const;
+  Q_INVOKABLE QList<qlonglong> hexBlock(const QString& view) const;
   Q_INVOKABLE QStringList takeProblems();
   Q_INVOKABLE QStringList takeErrorBoxes();
 
  private:
+  THEXView* HexView(const QString& view) const;
+
   TReraradForm& form_;
   std::deque<QString> saveAnswers_;
   std::deque<QString> openAnswers_;
+  std::deque<QString> inputAnswers_;
   std::deque<QString> closeAnswers_;
   QStringList problems_;
   QStringList errorBoxes_;

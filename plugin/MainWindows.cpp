@@ -45,6 +45,8 @@ class MainWindows final : public PluginWindows {
     // open. It is destroyed before its parent, by hex_.
     hex_ = std::make_unique<THexForm>(main_.get());
     main_->SetHexForm(hex_.get());
+    // The views' prompts, dialogs, gauge and status text are the main window's.
+    hex_->SetPort(main_.get());
     // Lets a host drive the window without a person (contract/AutomationProtocol.h).
     new AutomationPort(*main_);
     g_statusWindow = main_.get();

@@ -1,10 +1,18 @@
+# The hex view's data side without Qt: the 16 KiB data window and the chunk search.
+add_library(orvella_hexdata STATIC
+  HexDataWindow.cpp HexDataWindow.h
+  HexSearch.cpp HexSearch.h
+)
+target_include_directories(orvella_hexdata PUBLIC ${ORVELLA_SOURCE_ROOT})
+target_link_libraries(orvella_hexdata PUBLIC orvella_image)
+orvella_warnings(orvella_hexdata)
+
 # Hex view control and the hex window.
 add_library(orvella_hexview STATIC
-  HexDataWindow.cpp HexDataWindow.h
   HEXView.cpp HEXView.h
   HexWindowUnit.cpp HexWindowUnit.h
 )
 set_target_properties(orvella_hexview PROPERTIES AUTOMOC ON)
 target_include_directories(orvella_hexview PUBLIC ${ORVELLA_SOURCE_ROOT})
-target_link_libraries(orvella_hexview PUBLIC Qt6::Widgets orvella_image orvella_rows orvella_outerframe orvella_cellfont)
+target_link_libraries(orvella_hexview PUBLIC Qt6::Widgets orvella_hexdata orvella_image orvella_rows orvella_outerframe orvella_cellfont)
 orvella_warnings(orvella_hexview)

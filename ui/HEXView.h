@@ -14,10 +14,16 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ui/CoolListItems.h"
 #include "ui/HexDataWindow.h"
+
+class QKeyEvent;
+class QMenu;
 
 namespace orvella {
 
@@ -64,6 +70,25 @@ QColor HexColorFromRef(TColorRef ref);
 // Text of byte `b` in the character column: "." for 0x00..0x1F and 0x7F..0x9F, else the
 // code point U+0020..U+00FF of the same value.
 QString HexCharText(std::uint8_t b);
+
+class WindowPort;
+
+// What the user typed into "Go to offset": a hexadecimal partition offset ("1A2B",
+// "0x1A2B") or, after "@", a file offset. Nothing for anything else.
+struct HexOffsetInput {
+  std::int64_t Value = 0;
+  bool FileOffset = false;
+};
+std::optional<HexOffsetInput> ParseHexOffset(const QString& text);
+
+// What the user typed into "Find": hexadecimal bytes ("DE AD BE EF", "deadbeef") or text
+// in double quotes (characters up to U+00FF, one byte each). Empty with `error` set when
+// the text is neither or longer than a search takes.
+std::vector<std::uint8_t> ParseFindPattern(const QString& text, QString& error);
+
+// Bytes as "DE AD BE EF", and as the character column shows them.
+QString HexBytesText(const std::vector<std::uint8_t>& bytes);
+QString CharBytesText(const std::vector<std::uint8_t>& bytes);
 
 class THEXView : public QObject {
   Q_OBJECT
@@ -124,6 +149,32 @@ class THEXView : public QObject {
   // The view that shows the process caret, or none.
   static THEXView* CaretOwner();
 
+  // Where prompts, dialogs, error boxes, the status text and the gauge go (not owned).
+  // Without one the view does nothing that needs them.
+  void SetPort(WindowPort* port) { fPort = port; }
+  // Opens the right-click menu at a screen point; empty means the real menu.
+  std::function<void(QMenu& menu, const QPoint& screenPoint)> PopupHook;
+  // The right-click menu; its actions are named <what>Item<suffix of the scroll box>.
+  QMenu* Menu() const { return fMenu; }
+
+  // The commands behind the keys and the menu.
+  void GoToPrompt();
+  void FindPrompt();
+  // From the caret; forwards with F3, backwards with Shift+F3. Prompts when nothing was
+  // searched yet.
+  void FindAgain(bool forward);
+  // The marked block, or the caret's byte, into the clipboard.
+  void CopyBlock(bool asText);
+  void SaveBlockAs();
+  bool Searching() const { return fSearching; }
+  // Chunk bytes a search reads at a time (tests make it small).
+  void SetFindBlockSize(std::int64_t bytes) { fFindBlock = bytes; }
+  // Searches longer than this many bytes show the gauge, let the window run, and stop on
+  // Esc.
+  static constexpr std::int64_t kLongSearch = 0x400000;
+  // Largest block copied into the clipboard; larger ones are saved instead.
+  static constexpr std::int64_t kMaxCopy = 0x1000000;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -135,7 +186,17 @@ class THEXView : public QObject {
   void OnScrollAction(int action);
   void OnScrollReleased();
   void OnWheel(int angleDelta);
-  void MouseDown(Qt::MouseButton button, QPoint p);
+  void MouseDown(Qt::MouseButton button, QPoint p, QPoint global);
+  bool KeyPress(const QKeyEvent& e);
+  void MoveCaret(int key, bool ctrl, bool shift);
+  void ShowTop(std::int64_t top);
+  void MarkFound(std::int64_t address, std::int64_t length);
+  void BuildMenu();
+  void ShowMenu(const QPoint& global);
+  void Status(const QString& text);
+  void Refuse(const QString& text);
+  // Block bounds clamped to the chunk, or the caret's byte.
+  void Selection(std::int64_t& from, std::int64_t& n) const;
   void MouseMove(QPoint p);
   void HideCaret();
   void ShowCaret();
@@ -172,6 +233,17 @@ class THEXView : public QObject {
   int fWheelDelta = 0;   // wheel angle not yet turned into steps
 
   HexDataWindow fData;
+
+  // The far end of a block marked from the keyboard (a byte boundary, TempBBeg the other).
+  std::int64_t fMoving = 0;
+  WindowPort* fPort = nullptr;
+  QMenu* fMenu = nullptr;  // owned by the scroll box
+  std::vector<std::uint8_t> fPattern;
+  QString fPatternText;
+  std::int64_t fFindBlock = 0;
+  bool fSearching = false;
+  bool fStopSearch = false;
+  long fGeneration = 0;  // counts InitializeViewData, so a search sees a change of chunk
 
   QPointer<QWidget> MyPanel;
   QPointer<QWidget> MyPaint;

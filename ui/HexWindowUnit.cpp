@@ -89,6 +89,11 @@ QFrame* THexForm::BuildViewPanel(const QString& suffix) {
   return panel;
 }
 
+void THexForm::SetPort(WindowPort* port) {
+  fMainView->SetPort(port);
+  fSpareView->SetPort(port);
+}
+
 void THexForm::FormCreate() {
   const auto makeView = [this](const QString& suffix) {
     return std::make_unique<THEXView>(nullptr,

@@ -36,6 +36,9 @@ class THexForm : public QWidget {
   // The lower view: the partition's spare data.
   THEXView* SpareView() const { return fSpareView.get(); }
 
+  // Where both views send prompts, dialogs, status texts and the gauge (not owned).
+  void SetPort(WindowPort* port);
+
   // Position and size with the frame, as the settings keep them.
   TOuterFrame& OuterFrame() { return *fOuter; }
   const TOuterFrame& OuterFrame() const { return *fOuter; }

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -820,6 +821,26 @@ std::optional<std::string> TReraradForm::SaveDialog(const SaveDialogRequest& req
   }
   if (!chosen) return std::nullopt;
   return PathBytes(*chosen);
+}
+
+std::optional<std::string> TReraradForm::InputBox(const std::string& caption,
+                                                  const std::string& prompt,
+                                                  const std::string& initial) {
+  const QString c = QString::fromStdString(caption);
+  const QString p = QString::fromStdString(prompt);
+  const QString i = QString::fromStdString(initial);
+  if (Hooks.InputBox) {
+    const std::optional<QString> answer = Hooks.InputBox(c, p, i);
+    if (!answer) return std::nullopt;
+    return answer->toStdString();
+  }
+  // Over the window the user works in: the hex window asks from its views.
+  QWidget* parent = this;
+  if (fHexForm != nullptr && fHexForm->isActiveWindow()) parent = fHexForm;
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent, c, p, QLineEdit::Normal, i, &ok);
+  if (!ok) return std::nullopt;
+  return text.toStdString();
 }
 
 void TReraradForm::Sleep(int milliseconds) {

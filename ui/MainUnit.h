@@ -54,6 +54,8 @@ struct TWindowHooks {
   // The question before closing over unsaved device data.
   std::function<CloseAnswer(const QString& text)> CloseQuestion;
   std::function<void(int milliseconds)> Sleep;
+  // A one-line prompt (caption, prompt, initial text); nothing when cancelled.
+  std::function<std::optional<QString>(const QString&, const QString&, const QString&)> InputBox;
 };
 
 // Status text of a close refused while a device command runs.
@@ -161,6 +163,8 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void ErrorBox(const std::string& text) override;
   std::optional<std::string> SaveDialog(const SaveDialogRequest& request) override;
   void Sleep(int milliseconds) override;
+  std::optional<std::string> InputBox(const std::string& caption, const std::string& prompt,
+                                      const std::string& initial) override;
 
   TWindowHooks Hooks;
 

@@ -202,32 +202,50 @@ void LoadImage(Host& host) {
   ASSERT_TRUE(host.WaitText("ReadSelectedBtn", "Read Partition1")) << host.Find("ReadSelectedBtn").Text;
 }
 
+// The upper hex view on the screen, with the character cell it measured.
+struct HexScreen {
+  QRect paint;
+  int cx = 0;
+  int cy = 0;
+  // Byte k of screen line `line`: its hex text starts 3k cells after the caret's column.
+  QPoint HexByte(int k, int line) const { return paint.topLeft() + QPoint(8 * cx + 10 + 3 * k * cx, line * cy); }
+  // Its character: after the address, the hex column and the two separators.
+  QPoint CharByte(int k, int line) const { return paint.topLeft() + QPoint(56 * cx + 12 + k * cx, line * cy); }
+};
+
+// Shows the hex window and clicks into the address column of its upper view, which puts
+// the caret on the line's first byte, at the start of the hex column: 8 cells and 10
+// pixels from the left, one cell high. That gives the view's character cell as it
+// measured it, and every point the tests aim at comes from it.
+void ShowHexAndMeasure(Host& host, const XServer& x, HexScreen& hex, QImage* before = nullptr) {
+  host.Press("ShowHideHexBtn");
+  ASSERT_TRUE(WaitUntil([&] { return x.FindWindow(kHexTitle) && host.Find("HexForm").Visible; }));
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBar01").Enabled; }));
+  hex.paint = host.Find("PaintBox01").Rect;
+  const QImage shown = host.Shot("hex-shown").copy(hex.paint);
+  if (before) *before = shown;
+  x.Click(hex.paint.topLeft() + QPoint(2, 2));
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBox01/Caret").Visible; }, 3s)) << "no caret after a click";
+  const QRect first = host.Find("ScrollBox01/Caret").Rect;
+  hex.cy = first.height();
+  hex.cx = (first.x() - hex.paint.x() - 10) / 8;
+  ASSERT_GT(hex.cx, 0);
+  ASSERT_GT(hex.cy, 0);
+  ASSERT_EQ(first.topLeft(), hex.HexByte(0, 0));
+}
+
 TEST_F(Desktop, TheHexWindowTakesRealInputBesideTheModalMainWindow) {
   Host host(x_);
   ASSERT_TRUE(host.Start());
   LoadImage(host);
   host.Shot("main-loaded");
-  host.Press("ShowHideHexBtn");
-  ASSERT_TRUE(WaitUntil([&] { return x_.FindWindow(kHexTitle) && host.Find("HexForm").Visible; }));
-  ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBar01").Enabled; }));
-  const QRect paint = host.Find("PaintBox01").Rect;
-  const QImage before = host.Shot("hex-shown").copy(paint);
-
-  // A click in the address column puts the caret on the line's first byte, at the start of
-  // the hex column: 8 cells and 10 pixels from the left, one cell high. That gives the
-  // view's character cell as it measured it, and every point below comes from it.
-  x_.Click(paint.topLeft() + QPoint(2, 2));
-  ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBox01/Caret").Visible; }, 3s)) << "no caret after a click";
-  const QRect first = host.Find("ScrollBox01/Caret").Rect;
-  const int cy = first.height();
-  const int cx = (first.x() - paint.x() - 10) / 8;
-  ASSERT_GT(cx, 0);
-  ASSERT_GT(cy, 0);
-  ASSERT_EQ(first.topLeft(), paint.topLeft() + QPoint(8 * cx + 10, 0));
-  // Byte k of screen line `line`: its hex text starts 3k cells after the caret's column.
-  const auto hexByte = [&](int k, int line) {
-    return paint.topLeft() + QPoint(8 * cx + 10 + 3 * k * cx, line * cy);
-  };
+  HexScreen hex;
+  QImage before;
+  ASSERT_NO_FATAL_FAILURE(ShowHexAndMeasure(host, x_, hex, &before));
+  const QRect paint = hex.paint;
+  const int cx = hex.cx;
+  const int cy = hex.cy;
+  const auto hexByte = [&](int k, int line) { return hex.HexByte(k, line); };
 
   // A click on a byte's digits puts the caret there, and it is drawn.
   const QPoint byte = hexByte(4, 2) + QPoint(cx, cy / 2);
@@ -257,9 +275,9 @@ TEST_F(Desktop, TheHexWindowTakesRealInputBesideTheModalMainWindow) {
   EXPECT_TRUE(WaitUntil([&] { return BlackPixels(host.Shot("hex-block"), paint) > blackBefore + boxes / 2; }, 3s));
 
   // Its own close box hides it; the main window stays.
-  const auto hex = x_.FindWindow(kHexTitle);
-  ASSERT_TRUE(hex);
-  x_.Click(XServer::CloseBox(*hex));
+  const auto hexWindow = x_.FindWindow(kHexTitle);
+  ASSERT_TRUE(hexWindow);
+  x_.Click(XServer::CloseBox(*hexWindow));
   EXPECT_TRUE(WaitUntil([&] { return !host.Find("HexForm").Visible; }, 3s));
   host.Shot("hex-closed");
   EXPECT_TRUE(host.Find("ReraradForm").Visible);
@@ -271,6 +289,86 @@ TEST_F(Desktop, TheHexWindowTakesRealInputBesideTheModalMainWindow) {
   host.Shot("popup");
   x_.Xdotool("key Escape");
   EXPECT_TRUE(WaitUntil([&] { return !host.Find("MyPopup").Visible; }, 3s));
+  EXPECT_TRUE(host.Close());
+}
+
+TEST_F(Desktop, TheHexViewTakesKeysPromptsAndItsMenu) {
+  Host host(x_);
+  ASSERT_TRUE(host.Start());
+  LoadImage(host);
+  HexScreen hex;
+  ASSERT_NO_FATAL_FAILURE(ShowHexAndMeasure(host, x_, hex));
+  const auto caretAt = [&](QPoint p) {
+    return WaitUntil([&] { return host.Find("ScrollBox01/Caret").Rect.topLeft() == p; }, 3s);
+  };
+  const auto caretText = [&] {
+    const QRect c = host.Find("ScrollBox01/Caret").Rect;
+    return std::to_string(c.x()) + "," + std::to_string(c.y());
+  };
+  const auto top = [&] { return host.Find("ScrollBar01").Value; };
+
+  // Arrows move the caret a byte or a line, End and Home to the line's ends, Tab to the
+  // character column and back.
+  x_.Xdotool("key Right Right Down");
+  EXPECT_TRUE(caretAt(hex.HexByte(2, 1))) << caretText();
+  x_.Xdotool("key End");
+  EXPECT_TRUE(caretAt(hex.HexByte(15, 1))) << caretText();
+  x_.Xdotool("key Tab");
+  EXPECT_TRUE(caretAt(hex.CharByte(15, 1))) << caretText();
+  x_.Xdotool("key Home Tab");
+  EXPECT_TRUE(caretAt(hex.HexByte(0, 1))) << caretText();
+  host.Shot("keys");
+  // A page down scrolls a screen; Ctrl+End goes to the last byte, Ctrl+Home back.
+  x_.Xdotool("key Next");
+  EXPECT_TRUE(WaitUntil([&] { return top() != "0"; }, 3s));
+  EXPECT_TRUE(caretAt(hex.HexByte(0, 1))) << caretText();
+  x_.Xdotool("key ctrl+End");
+  // The last byte ends the last whole line on screen.
+  EXPECT_TRUE(caretAt(hex.HexByte(15, hex.paint.height() / hex.cy - 1))) << caretText();
+  host.Shot("ctrl-end");
+  x_.Xdotool("key ctrl+Home");
+  EXPECT_TRUE(WaitUntil([&] { return top() == "0"; }, 3s)) << top();
+  EXPECT_TRUE(caretAt(hex.HexByte(0, 0))) << caretText();
+
+  // Shift+Down twice marks two lines, drawn white on black.
+  const int blackBefore = BlackPixels(host.Shot("before-mark"), hex.paint);
+  x_.Xdotool("key shift+Down shift+Down");
+  EXPECT_TRUE(WaitUntil([&] { return BlackPixels(host.Shot("marked"), hex.paint) > blackBefore + 32 * 3 * hex.cx * hex.cy / 2; }, 3s));
+
+  // Ctrl+G asks for an offset; 0x1000 is line 0x100, which comes to the top.
+  x_.Xdotool("key ctrl+g");
+  ASSERT_TRUE(WaitUntil([&] { return x_.FindWindow("^Go to offset$").has_value(); }, 5s)) << "no prompt";
+  host.Shot("go-to-prompt");
+  x_.Xdotool("type --delay 20 0x1000");
+  x_.Xdotool("key Return");
+  EXPECT_TRUE(WaitUntil([&] { return top() == "256"; }, 3s)) << top();
+  EXPECT_TRUE(caretAt(hex.HexByte(0, 0))) << caretText();
+
+  // Four bytes copied, and pasted into the find prompt from the start: found and marked.
+  x_.Xdotool("key shift+Right shift+Right shift+Right shift+Right ctrl+c ctrl+Home");
+  EXPECT_TRUE(WaitUntil([&] { return top() == "0"; }, 3s)) << top();
+  x_.Xdotool("key ctrl+f");
+  ASSERT_TRUE(WaitUntil([&] { return x_.FindWindow("^Find$").has_value(); }, 5s)) << "no prompt";
+  x_.Xdotool("key ctrl+v");
+  host.Shot("find-prompt");
+  x_.Xdotool("key Return");
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("MyStatusPanel0").Text.find(" found at 0x") != std::string::npos; }, 5s))
+      << host.Find("MyStatusPanel0").Text;
+  const std::string status = host.Find("MyStatusPanel0").Text;
+  EXPECT_LE(std::stoll(status.substr(status.rfind("0x") + 2), nullptr, 16), 0x1000) << status;
+  EXPECT_TRUE(WaitUntil([&] { return !host.Find("ScrollBox01/Caret").Visible; }, 3s)) << "a found run hides the caret";
+  host.Shot("found");
+  // F3 goes on to the next run, which lies further on (or is the same after a wrap).
+  x_.Xdotool("key F3");
+  EXPECT_TRUE(WaitUntil([&] { return host.Find("MyStatusPanel0").Text != status; }, 3s)) << status;
+  host.Shot("found-next");
+
+  // A right click opens the view's menu; Escape closes it.
+  x_.Click(hex.HexByte(3, 3) + QPoint(hex.cx, hex.cy / 2), 3);
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("HexPopup01").Visible; }, 3s));
+  host.Shot("menu");
+  x_.Xdotool("key Escape");
+  EXPECT_TRUE(WaitUntil([&] { return !host.Find("HexPopup01").Visible; }, 3s));
   EXPECT_TRUE(host.Close());
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 
 #include "PluginOnPhone.h"
 #include "tests/support/Processes.h"
@@ -85,6 +86,54 @@ TEST_F(HostScript, ImageOptionFillsTheSourceImageFileNameAndLoads) {
   EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
+std::string HexText(const std::vector<std::uint8_t>& bytes) {
+  std::string out;
+  char buf[4];
+  for (const std::uint8_t b : bytes) {
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    out += (out.empty() ? "" : " ") + std::string(buf);
+  }
+  return out;
+}
+
+std::string HexNumber(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+// The hex window's keys, prompts, copy and save block, as a script drives them.
+TEST_F(HostScript, HexViewKeysGoToFindCopyAndSaveBlock) {
+  const std::string image = dir_.File("image.bin");
+  std::filesystem::copy_file(phone_, image);
+  const std::vector<std::uint8_t> bytes = FileBytes(image);
+  const RowRange row = PhoneRow(1);
+  const auto partition = bytes.begin() + static_cast<std::ptrdiff_t>(row.Address);
+  const std::vector<std::uint8_t> four(partition + 0x1000, partition + 0x1004);
+  // The first run of those bytes in the partition: where Find must stop first.
+  const auto first = std::search(partition, partition + static_cast<std::ptrdiff_t>(row.Length),
+                                 four.begin(), four.end()) - partition;
+  const std::string saved = dir_.File("block.bin");
+  const HostRun r = Script(
+      "click CreateList\nclick ShowHideHexBtn\n"
+      "key ScrollBox01 Right, Right, Down\nexpect-caret main 12\n"
+      "key ScrollBox01 Shift+Right, Shift+Right\nexpect-block main 12 13\n"
+      "answer-input 0x1000\nkey ScrollBox01 Ctrl+G\nexpect-caret main 1000\nexpect-block main none\n"
+      "key ScrollBox01 Shift+Right, Shift+Right, Shift+Right, Shift+Right, Ctrl+C\n"
+      "expect-clipboard " + HexText(four) + "\n"
+      "answer-save " + saved + "\nclick HexSaveBlockItem01\n"
+      "answer-input " + HexText(four) + "\nkey ScrollBox01 Ctrl+Home, Ctrl+F\n"
+      "expect-block main " + HexNumber(first) + " " + HexNumber(first + 3) + "\n"
+      "expect-status 0 " + HexText(four) + " found at 0x" +
+          std::string(8 - HexNumber(first).size(), '0') + HexNumber(first) + "\n"
+      "answer-input @" + HexNumber(row.Address + row.Length) + "\nkey ScrollBox01 Ctrl+G\n"
+      "expect-block main " + HexNumber(first) + " " + HexNumber(first + 3) + "\n",
+      "--image " + Quote(image));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(FileBytes(saved), four);
+  EXPECT_EQ(FileBytes(image), bytes);
+}
+
 struct Failure {
   const char* name;
   const char* script;
@@ -124,6 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"UnknownCommand", "press ReadPartitionBtn\n",
                 "test.script line 1 (press ReadPartitionBtn): unknown command \"press\"", ""},
         Failure{"BadArgument", "sleep soon\n", "line 1 (sleep soon): sleep needs milliseconds", ""},
+        Failure{"NoSuchKey", "key ScrollBox01 Ctrl+Nothing\n",
+                "line 1 (key ScrollBox01 Ctrl+Nothing): key needs a control name and keys", ""},
         // A slow read running when the time is up is stopped, and the window still closes.
         Failure{"Timeout", "click ReadPartitionBtn\nwait\ncursor 7\nclick ReadSelectedBtn\nwait\n",
                 "the script timed out after 1500 ms", "--speed 1048576 --script-timeout-ms 1500"}),
