@@ -291,6 +291,23 @@ bool ScriptRunner::CollectPortReports(std::string& problem) {
 
 void ScriptRunner::Schedule(int delayMs) { stepTimer_.start(delayMs); }
 
+// A device command may run inside what `act` sets off (a click, a key): the next lines
+// must be able to run nested, from the window messages the host lets through meanwhile.
+ScriptRunner::Outcome ScriptRunner::RunNested(const std::function<void()>& act) {
+  const std::size_t at = index_;
+  ++index_;
+  Schedule(0);
+  ++clickDepth_;
+  act();
+  --clickDepth_;
+  std::string problem;
+  if (!finished_ && !aborting_ && !CollectPortReports(problem)) {
+    current_ = at;
+    Fail(problem);
+  }
+  return Outcome::Handled;
+}
+
 std::string ScriptRunner::DescribeCurrent() const {
   if (!window_) return scriptName_ + " (waiting for the plug-in's window)";
   if (current_ >= commands_.size()) return scriptName_ + " (at its end)";
@@ -394,20 +411,9 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
     if (!button && !action) return fail("\"" + c.Word + "\" is neither a button nor a menu action");
     if (button ? !button->isEnabled() : !action->isEnabled())
       return fail("\"" + c.Word + "\" is disabled");
-    // A device command runs inside the click: the next lines must be able to run nested,
-    // from the window messages the host lets through meanwhile.
-    const std::size_t at = index_;
-    ++index_;
-    Schedule(0);
-    ++clickDepth_;
-    if (button) button->click(); else action->trigger();
-    --clickDepth_;
-    std::string problem;
-    if (!finished_ && !aborting_ && !CollectPortReports(problem)) {
-      current_ = at;
-      Fail(problem);
-    }
-    return Outcome::Handled;
+    return RunNested([&] {
+      if (button) button->click(); else action->trigger();
+    });
   }
   if (v == "key") {
     auto* w = qobject_cast<QWidget*>(FindControl(c.Word));
@@ -415,26 +421,18 @@ ScriptRunner::Outcome ScriptRunner::Execute(const Command& c, std::string& error
     if (!w->isEnabled()) return fail("\"" + c.Word + "\" is disabled");
     // As a click: what a key starts (a search that lets the window run) may let the next
     // lines run nested only when a device command waits.
-    const std::size_t at = index_;
-    ++index_;
-    Schedule(0);
-    ++clickDepth_;
     QPointer<QWidget> target(w);
-    for (const QKeyCombination k : ParseKeys(c.Rest)) {
-      if (!target) break;
-      QKeyEvent press(QEvent::KeyPress, k.key(), k.keyboardModifiers());
-      QApplication::sendEvent(target, &press);
-      if (!target) break;
-      QKeyEvent release(QEvent::KeyRelease, k.key(), k.keyboardModifiers());
-      QApplication::sendEvent(target, &release);
-    }
-    --clickDepth_;
-    std::string problem;
-    if (!finished_ && !aborting_ && !CollectPortReports(problem)) {
-      current_ = at;
-      Fail(problem);
-    }
-    return Outcome::Handled;
+    const auto keys = ParseKeys(c.Rest);
+    return RunNested([&] {
+      for (const QKeyCombination k : keys) {
+        if (!target) break;
+        QKeyEvent press(QEvent::KeyPress, k.key(), k.keyboardModifiers());
+        QApplication::sendEvent(target, &press);
+        if (!target) break;
+        QKeyEvent release(QEvent::KeyRelease, k.key(), k.keyboardModifiers());
+        QApplication::sendEvent(target, &release);
+      }
+    });
   }
   if (v == "answer-input") {
     if (!needPort()) return Outcome::Fail;

@@ -107,6 +107,8 @@ class ScriptRunner : public QObject {
   void RunStep();
   Outcome Execute(const Command& c, std::string& error, int& delayMs);
   void Schedule(int delayMs);
+  // Runs `act` (a click, keys) with the next lines scheduled to run nested meanwhile.
+  Outcome RunNested(const std::function<void()>& act);
   void Fail(const std::string& message);
   void Abort();
   void AbortPoll();

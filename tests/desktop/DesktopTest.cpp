@@ -81,21 +81,25 @@ class Host {
                             "XDG_RUNTIME_DIR=" + dir_.File("runtime"), "QT_QPA_PLATFORM=xcb"},
                      dir_.File("host.log")))
       return ::testing::AssertionFailure() << "orvella-host did not start";
-    // Shown, framed and placed: where the toolkit says it is, the X server agrees, twice
-    // over, so a click aimed from the report lands where it was aimed.
-    QRect last;
-    int agreed = 0;
-    const bool placed = WaitUntil([&] {
-      const auto w = x_.FindWindow(kMainTitle);
-      const Control main = Find("ReraradForm");
-      const bool same = w && main.Visible && main.Rect == w->Client;
-      agreed = same && main.Rect == last ? agreed + 1 : 0;
-      last = same ? main.Rect : QRect();
-      return agreed >= 2;
-    });
-    if (!placed)
+    if (!Placed(kMainTitle, "ReraradForm"))
       return ::testing::AssertionFailure() << "the main window did not appear; host log:\n" << Log();
     return ::testing::AssertionSuccess();
+  }
+
+  // Shown, framed and placed: where the toolkit says the window is, the X server agrees,
+  // twice over, so a click aimed from the report lands where it was aimed. A window the
+  // window manager is still framing or moving has not settled yet.
+  bool Placed(const char* title, const std::string& form) const {
+    QRect last;
+    int agreed = 0;
+    return WaitUntil([&] {
+      const auto w = x_.FindWindow(title);
+      const Control c = Find(form);
+      const bool same = w && c.Visible && c.Rect == w->Client;
+      agreed = same && c.Rect == last ? agreed + 1 : 0;
+      last = same ? c.Rect : QRect();
+      return agreed >= 2;
+    });
   }
 
   std::string Report() const { return dir_.File("controls.txt"); }
@@ -219,7 +223,7 @@ struct HexScreen {
 // measured it, and every point the tests aim at comes from it.
 void ShowHexAndMeasure(Host& host, const XServer& x, HexScreen& hex, QImage* before = nullptr) {
   host.Press("ShowHideHexBtn");
-  ASSERT_TRUE(WaitUntil([&] { return x.FindWindow(kHexTitle) && host.Find("HexForm").Visible; }));
+  ASSERT_TRUE(host.Placed(kHexTitle, "HexForm")) << "the hex window did not settle";
   ASSERT_TRUE(WaitUntil([&] { return host.Find("ScrollBar01").Enabled; }));
   hex.paint = host.Find("PaintBox01").Rect;
   const QImage shown = host.Shot("hex-shown").copy(hex.paint);

@@ -144,7 +144,15 @@ struct Failure {
 class HostScriptFailure : public HostScript, public ::testing::WithParamInterface<Failure> {};
 
 TEST_P(HostScriptFailure, EndsWithExitCodeSixNamingTheLine) {
-  const HostRun r = Script(GetParam().script, GetParam().extra);
+  // "%IMAGE%" in the options stands for a copy of the phone's image, for cases that need
+  // partitions loaded.
+  std::string extra = GetParam().extra;
+  if (const auto at = extra.find("%IMAGE%"); at != std::string::npos) {
+    const std::string image = dir_.File("image.bin");
+    std::filesystem::copy_file(phone_, image);
+    extra.replace(at, 7, Quote(image));
+  }
+  const HostRun r = Script(GetParam().script, extra);
   EXPECT_EQ(r.exitCode, 6) << r.output;
   EXPECT_NE(r.output.find(GetParam().message), std::string::npos) << r.output;
   EXPECT_FALSE(std::filesystem::exists(dir_.File("$tGL0Image.$$$")));
@@ -175,6 +183,11 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"BadArgument", "sleep soon\n", "line 1 (sleep soon): sleep needs milliseconds", ""},
         Failure{"NoSuchKey", "key ScrollBox01 Ctrl+Nothing\n",
                 "line 1 (key ScrollBox01 Ctrl+Nothing): key needs a control name and keys", ""},
+        Failure{"CaretElsewhere", "click CreateList\nclick ShowHideHexBtn\nkey ScrollBox01 Right\nexpect-caret main 5\n",
+                "line 4 (expect-caret main 5): the main view's caret is on 1, not 5", "--image %IMAGE%"},
+        Failure{"UnansweredPrompt", "click CreateList\nclick ShowHideHexBtn\nkey ScrollBox01 Ctrl+F\n",
+                "line 3 (key ScrollBox01 Ctrl+F): the prompt \"Find\" opened with no answer given",
+                "--image %IMAGE%"},
         // A slow read running when the time is up is stopped, and the window still closes.
         Failure{"Timeout", "click ReadPartitionBtn\nwait\ncursor 7\nclick ReadSelectedBtn\nwait\n",
                 "the script timed out after 1500 ms", "--speed 1048576 --script-timeout-ms 1500"}),
