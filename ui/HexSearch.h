@@ -14,8 +14,9 @@ namespace orvella {
 
 // Longest pattern a search takes; bounds the buffer together with the block size.
 inline constexpr std::size_t kMaxFindPattern = 4096;
-// Bytes a search reads at a time.
-inline constexpr std::int64_t kFindBlock = 0x100000;
+// Bytes a search reads at a time: small enough that what is read is still in the cache
+// when it is searched.
+inline constexpr std::int64_t kFindBlock = 0x20000;
 
 struct FindResult {
   enum class Kind { Found, NotFound, Stopped, ReadFailed };
