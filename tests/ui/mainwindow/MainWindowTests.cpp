@@ -16,9 +16,13 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -27,6 +31,7 @@
 #include "image/Export.h"
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
+#include "support/EccImage.h"
 #include "contract/MemoLines.h"
 #include "ui/Colors.h"
 #include "ui/CoolListView.h"
@@ -284,10 +289,12 @@ TEST_F(MainWindowTest, HeaderSectionsAndPopupItems) {
       {"SaveAllPartitionsFullItem", "Save all paritions (full - main and spare) into separate files...", 4},
       {"N2", "", -1},
       {"SaveAsImageFileIem", "Save as VESK FullFlash Image File...", 3},
+      {"N3", "", -1},
+      {"CheckEccItem", "Check ECC and Bad Blocks...", 21},
   };
   const QList<QAction*> actions = w->MyPopup->actions();
-  ASSERT_EQ(actions.size(), 9);
-  for (int i = 0; i < 9; ++i) {
+  ASSERT_EQ(actions.size(), 11);
+  for (int i = 0; i < 11; ++i) {
     SCOPED_TRACE(items[i].Name);
     EXPECT_EQ(actions[i]->objectName(), items[i].Name);
     EXPECT_EQ(actions[i]->isSeparator(), items[i].Glyph < 0);
@@ -825,6 +832,140 @@ TEST_F(MainWindowTest, BlankCheckMatchesTheCoreCommand) {
   // The check changes no marks and no button.
   EXPECT_EQ(Marks(), std::vector<bool>(6, false));
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Read Partition1", "Flash Partition1", "Erase Partition1"}));
+}
+
+// ---------------------------------------------------------------------------------------
+// ECC and bad-block check
+
+class CheckEccTest : public MainWindowTest {
+ protected:
+  // The sample image with ECC codes in its spare data, one bit flipped in CSC (block 3),
+  // two in one sector of SBL (block 17), and block 40 in DATA marked bad.
+  void MakeWorn() {
+    test::WriteEccSpare(image, "onenand-h512-normal");
+    test::FlipSectorBit(image, 3 * 512 + 10, 100);
+    test::FlipSectorBit(image, 17 * 512 + 3, 5);
+    test::FlipSectorBit(image, 17 * 512 + 3, 3000);
+    test::MarkBlockBad(image, 40);
+  }
+
+  std::vector<bool> ButtonsEnabled() const {
+    std::vector<bool> on;
+    for (QPushButton* b : {w->CreateList, w->CheckBlanks, w->InvertSelectedBtn, w->ReadPartitionBtn,
+                           w->FlashSelectedBtn, w->EraseSelectedBtn, w->ReadSelectedBtn})
+      on.push_back(b->isEnabled());
+    return on;
+  }
+
+  struct Seen {
+    bool Running = false;
+    std::vector<bool> Enabled;
+    std::int64_t GaugeMax = 0;
+    std::size_t PopupsBefore = 0, PopupsAfter = 0;
+  };
+
+  // Chooses the item from the popup of the CSC row; `during` runs once inside the check,
+  // at its first message pump, after a right click on another row.
+  Seen RunCheck(const std::function<void()>& during = {}) {
+    ClickRow(2, Qt::RightButton);
+    Seen seen;
+    bool once = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, w, [&] {
+      if (!w->CheckRunning()) return;
+      seen.Running = true;
+      seen.GaugeMax = std::max(seen.GaugeMax, w->GaugeMax());
+      if (once) return;
+      once = true;
+      seen.Enabled = ButtonsEnabled();
+      seen.PopupsBefore = popups.size();
+      ClickRow(4, Qt::RightButton);
+      seen.PopupsAfter = popups.size();
+      if (during) during();
+    });
+    watch.start(0);
+    w->CheckEccItem->trigger();
+    return seen;
+  }
+};
+
+TEST_F(CheckEccTest, WornImageReportsLayoutTotalsPartitionsAndBadBlocks) {
+  MakeWorn();
+  Load(image);
+  const std::vector<bool> before = ButtonsEnabled();
+  const Seen seen = RunCheck();
+
+  EXPECT_TRUE(seen.Running);
+  EXPECT_EQ(seen.Enabled, std::vector<bool>(7, false)) << "every command button waits for the check";
+  EXPECT_EQ(seen.PopupsAfter, seen.PopupsBefore) << "no popup while the check runs";
+  EXPECT_GT(seen.GaugeMax, 0);
+  EXPECT_FALSE(w->CheckRunning());
+  EXPECT_EQ(ButtonsEnabled(), before);
+  EXPECT_EQ(w->GaugePos(), 0);
+  EXPECT_TRUE(errorBoxes.isEmpty());
+  EXPECT_EQ(w->StatusPanels[0]->text(), "ECC and bad-block check: done.");
+
+  QStringList log = w->LogLines();
+  const qsizetype at = log.indexOf("Checking ECC and bad blocks of \"" + QString::fromStdString(image) + "\": done.");
+  ASSERT_GE(at, 1) << log.join('\n').toStdString();
+  EXPECT_EQ(log[at - 1], "");
+  log = log.mid(at + 1);
+  ASSERT_EQ(log.size(), 6) << log.join('\n').toStdString();
+  EXPECT_TRUE(log[0].startsWith("ECC layout: onenand-h512-normal (found: ")) << log[0].toStdString();
+  EXPECT_TRUE(log[1].startsWith("Sectors: 32768 sectors (")) << log[1].toStdString();
+  EXPECT_TRUE(log[1].endsWith("1 corrected, 0 code errors, 1 uncorrectable")) << log[1].toStdString();
+  EXPECT_EQ(log.mid(2), (QStringList{"Partition 3 \"CSC\" (blocks 3-8): 1 corrected",
+                                     "Partition 5 \"SBL\" (blocks 17-20): 1 uncorrectable",
+                                     "Partition 6 \"DATA\" (blocks 21-63): 1 bad block",
+                                     "Bad blocks (1): 40"}));
+  // The image is only read.
+  EXPECT_EQ(w->Model().CurrentImageFile, image);
+}
+
+TEST_F(CheckEccTest, ImageWithoutEccSaysNoLayoutMatches) {
+  Load(image);
+  RunCheck();
+  const QStringList log = w->LogLines();
+  const qsizetype at = log.indexOf(QRegularExpression("^Checking ECC.*: done\\.$"));
+  ASSERT_GE(at, 0) << log.join('\n').toStdString();
+  EXPECT_EQ(log[at + 1], "ECC layout: no known ECC layout matches; only written and erased sectors "
+                         "and bad blocks are checked");
+  EXPECT_FALSE(log.join('\n').contains("corrected"));
+}
+
+TEST_F(CheckEccTest, EscStopsAndCloseIsRefusedWhileItRuns) {
+  MakeWorn();
+  Load(image);
+  const std::vector<bool> before = ButtonsEnabled();
+  QString statusAfterClose;
+  bool visibleAfterClose = false;
+  RunCheck([&] {
+    w->close();
+    visibleAfterClose = w->isVisible();
+    statusAfterClose = w->StatusPanels[0]->text();
+    QTest::keyClick(w, Qt::Key_Escape);
+  });
+  EXPECT_TRUE(visibleAfterClose);
+  EXPECT_EQ(statusAfterClose, kCloseWhileRunningText);
+  EXPECT_TRUE(w->isVisible()) << "Esc stops the check, not the window";
+  EXPECT_TRUE(w->LogLines().last().endsWith("\": stopped.")) << w->LogLines().last().toStdString();
+  EXPECT_EQ(w->StatusPanels[0]->text(), "Stopped by User.");
+  EXPECT_TRUE(errorBoxes.isEmpty());
+  EXPECT_EQ(ButtonsEnabled(), before);
+  // The stop is not left raised for the next run.
+  RunCheck();
+  EXPECT_EQ(w->LogLines().last(), "Bad blocks (1): 40");
+}
+
+TEST_F(CheckEccTest, UnreadableImageReachesLogAndErrorBox) {
+  Load(image);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(image)));
+  RunCheck();
+  ASSERT_EQ(errorBoxes.size(), 1);
+  EXPECT_EQ(w->LogLines().last(), "ERROR: " + errorBoxes[0]);
+  EXPECT_TRUE(errorBoxes[0].contains(QString::fromStdString(image))) << errorBoxes[0].toStdString();
+  EXPECT_EQ(w->StatusPanels[0]->text(), "ECC and bad-block check failed.");
+  EXPECT_FALSE(w->CheckRunning());
 }
 
 // ---------------------------------------------------------------------------------------
