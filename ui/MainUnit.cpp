@@ -567,6 +567,8 @@ void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
     caption.insert(5, quoted);
     items[i]->setText(caption);
   }
+  // The check reads the working copy a device command may be writing.
+  CheckEccItem->setEnabled(!fDevice->CommandRunning());
   const QPoint at(X, Y);
   if (Hooks.Popup) Hooks.Popup(at); else MyPopup->popup(at);
 }

@@ -54,7 +54,7 @@ class MainWindowTest : public ::testing::Test {
     image = dir.filePath("sample.bin").toStdString();
     std::string error;
     ASSERT_TRUE(WriteSampleImage(image, error)) << error;
-    app = std::make_unique<PluginStartUp>();
+    app = std::make_unique<PluginStartUp>(HostTable());
     w = app->Main.get();
     w->Hooks.ErrorBox = [this](const QString& text) { errorBoxes << text; };
     w->Hooks.Popup = [this](const QPoint& at) { popups.push_back(at); };
@@ -68,6 +68,9 @@ class MainWindowTest : public ::testing::Test {
     w->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
   }
+
+  // The host's service table the window gets; none by default.
+  virtual const DeviceServiceTable* HostTable() { return nullptr; }
 
   void Load(const std::string& path) {
     w->ImageName->setText(QString::fromStdString(path));
@@ -849,6 +852,11 @@ class CheckEccTest : public MainWindowTest {
     test::MarkBlockBad(image, 40);
   }
 
+  const DeviceServiceTable* HostTable() override {
+    host.stopFlag = &hostStop;
+    return &host;
+  }
+
   std::vector<bool> ButtonsEnabled() const {
     std::vector<bool> on;
     for (QPushButton* b : {w->CreateList, w->CheckBlanks, w->InvertSelectedBtn, w->ReadPartitionBtn,
@@ -856,6 +864,9 @@ class CheckEccTest : public MainWindowTest {
       on.push_back(b->isEnabled());
     return on;
   }
+
+  DeviceServiceTable host;
+  std::uint8_t hostStop = 0;
 
   struct Seen {
     bool Running = false;
@@ -933,7 +944,11 @@ TEST_F(CheckEccTest, ImageWithoutEccSaysNoLayoutMatches) {
   EXPECT_FALSE(log.join('\n').contains("corrected"));
 }
 
-TEST_F(CheckEccTest, EscStopsAndCloseIsRefusedWhileItRuns) {
+// Esc in the window, or the host's stop flag (as a host's stop press raises it).
+class CheckEccStop : public CheckEccTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CheckEccStop, StopsTheCheckAndCloseIsRefusedWhileItRuns) {
+  const bool byEsc = GetParam();
   MakeWorn();
   Load(image);
   const std::vector<bool> before = ButtonsEnabled();
@@ -943,19 +958,22 @@ TEST_F(CheckEccTest, EscStopsAndCloseIsRefusedWhileItRuns) {
     w->close();
     visibleAfterClose = w->isVisible();
     statusAfterClose = w->StatusPanels[0]->text();
-    QTest::keyClick(w, Qt::Key_Escape);
+    if (byEsc) QTest::keyClick(w, Qt::Key_Escape); else hostStop = 1;
   });
   EXPECT_TRUE(visibleAfterClose);
   EXPECT_EQ(statusAfterClose, kCloseWhileRunningText);
-  EXPECT_TRUE(w->isVisible()) << "Esc stops the check, not the window";
+  EXPECT_TRUE(w->isVisible()) << "the stop ends the check, not the window";
   EXPECT_TRUE(w->LogLines().last().endsWith("\": stopped.")) << w->LogLines().last().toStdString();
   EXPECT_EQ(w->StatusPanels[0]->text(), "Stopped by User.");
   EXPECT_TRUE(errorBoxes.isEmpty());
   EXPECT_EQ(ButtonsEnabled(), before);
-  // The stop is not left raised for the next run.
+  EXPECT_EQ(hostStop, 0) << "the stop is not left raised for the next command";
   RunCheck();
   EXPECT_EQ(w->LogLines().last(), "Bad blocks (1): 40");
 }
+
+INSTANTIATE_TEST_SUITE_P(How, CheckEccStop, ::testing::Values(true, false),
+                         [](const auto& p) { return std::string(p.param ? "Esc" : "HostStopFlag"); });
 
 TEST_F(CheckEccTest, UnreadableImageReachesLogAndErrorBox) {
   Load(image);
@@ -977,6 +995,7 @@ struct SeenDuringCommand {
   std::vector<bool> Enabled;
   int ReadImage = -1;
   int Calls = 0;
+  bool CheckEccEnabled = true;
 } gSeen;
 int gEndSessions = 0;
 
@@ -990,6 +1009,9 @@ std::uint32_t ORVELLA_STDCALL ConnectMovingTheCursor(const TPluginDescriptor*) {
   gSeen.Enabled = {gWindow->ReadSelectedBtn->isEnabled(), gWindow->FlashSelectedBtn->isEnabled(),
                    gWindow->EraseSelectedBtn->isEnabled()};
   gSeen.ReadImage = gWindow->ButtonImage(gWindow->ReadSelectedBtn);
+  // A popup opened meanwhile does not offer the ECC check of the image being worked on.
+  gWindow->OnSelectionChange(2, mbRight, 0, 0);
+  gSeen.CheckEccEnabled = gWindow->CheckEccItem->isEnabled();
   return 0;  // the connection fails: the command ends silently
 }
 
@@ -1010,6 +1032,7 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   host.stopFlag = &stopFlag;
   PluginStartUp app(&host);
   TReraradForm* w = app.Main.get();
+  w->Hooks.Popup = [](const QPoint&) {};
   gWindow = w;
   gSeen = {};
   gEndSessions = 0;
@@ -1023,6 +1046,7 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   EXPECT_EQ(gSeen.Captions, (std::vector<std::string>{"&Stop", "Flash Partition1", "Erase Partition1"}));
   EXPECT_EQ(gSeen.Enabled, std::vector<bool>(3, true));
   EXPECT_EQ(gSeen.ReadImage, GlyphStop);
+  EXPECT_FALSE(gSeen.CheckEccEnabled);
   // Afterwards the frame restores the button and the captions name the new cursor row.
   EXPECT_EQ(w->ItemIndex(), 2);
   EXPECT_EQ(w->ReadSelectedBtn->text(), "Read Partition3");
@@ -1031,6 +1055,8 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   EXPECT_EQ(gEndSessions, 2);
   EXPECT_EQ(stopFlag, 0);
   EXPECT_EQ(w->StatusPanels[0]->text(), "");
+  w->OnSelectionChange(2, mbRight, 0, 0);
+  EXPECT_TRUE(w->CheckEccItem->isEnabled());
   gWindow = nullptr;
 }
 
