@@ -19,7 +19,9 @@ struct NandCounts {
   std::uint64_t Corrected = 0;      // written, one data bit repaired
   std::uint64_t CodeErrors = 0;     // written, one code bit wrong
   std::uint64_t Uncorrectable = 0;  // written, beyond repair
+  std::uint64_t Unchecked = 0;      // written, not checked: in a bad block, or no layout
   std::uint64_t Written() const { return Sectors - Erased; }
+  NandCounts& operator+=(const NandCounts& o);
 };
 
 struct SectorCorrection {
@@ -49,6 +51,8 @@ struct NandHealthReport {
   NandCounts Total;
   NandCounts Outside;           // sectors outside every partition
   bool TableFound = false;
+  std::string TableProblem;     // why a table at block 1 was not used; empty otherwise
+  std::uint32_t ChipBlocks = 0; // erase blocks of the whole image the file is taken for
   std::vector<NandPartitionHealth> Partitions;
   std::vector<std::uint32_t> BadBlocks;
   std::vector<SectorCorrection> Corrections;  // complete lists
@@ -59,6 +63,7 @@ struct NandHealthReport {
   std::string NotRead;          // what could not be read, when not complete
   std::string RepairedTo;       // output of a repair; empty without one
   std::uint64_t RepairedSectors = 0;
+  std::string RepairNotDone;    // why no repaired image was written although one was asked
 };
 
 struct NandCheckOptions {

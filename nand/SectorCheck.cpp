@@ -1,0 +1,112 @@
+#include "nand/SectorCheck.h"
+
+#include <cstring>
+
+namespace orvella::nand {
+namespace {
+
+constexpr EccCode kErasedCode{0xFF, 0xFF, 0xFF};
+
+EccCode StoredCode(const CodeSlot& slot, const std::uint8_t* spare) {
+  return {spare[slot.SpareAt[0]], spare[slot.SpareAt[1]], spare[slot.SpareAt[2]]};
+}
+
+}  // namespace
+
+bool AllErased(const std::uint8_t* data, std::size_t n) {
+  std::size_t i = 0;
+  std::uint64_t acc = ~std::uint64_t{0};
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, data + i, sizeof w);
+    acc &= w;
+  }
+  for (; i < n; ++i) acc &= 0xFFFFFFFFFFFFFF00ull | data[i];
+  return acc == ~std::uint64_t{0};
+}
+
+bool IsErasedSector(const SpareLayout& layout, const std::uint8_t* sector,
+                    const std::uint8_t* spare) {
+  for (unsigned c = 0; c < layout.Codes; ++c)
+    if (StoredCode(layout.Slots[c], spare) != kErasedCode) return false;
+  return AllErased(sector, kSectorBytes);
+}
+
+SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::uint8_t* spare,
+                          bool rewriteCodes) {
+  SectorFinding f;
+  if (IsErasedSector(layout, sector, spare)) return f;
+  bool uncorrectable = false;
+  for (unsigned c = 0; c < layout.Codes; ++c) {
+    const CodeSlot& slot = layout.Slots[c];
+    const EccResult r =
+        CheckAndCorrect(sector + slot.DataOffset, StoredCode(slot, spare), layout.Step, layout.Order);
+    switch (r.Outcome) {
+      case EccOutcome::NoError: break;
+      case EccOutcome::DataCorrected:
+        f.Bits[f.Corrections++] = 8u * slot.DataOffset + r.Bit;
+        break;
+      case EccOutcome::CodeError:
+        f.CodeError = true;
+        if (rewriteCodes) {
+          const EccCode good = ComputeEcc(sector + slot.DataOffset, layout.Step, layout.Order);
+          for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = good[i];
+        }
+        break;
+      case EccOutcome::Uncorrectable: uncorrectable = true; break;
+    }
+  }
+  f.State = uncorrectable      ? SectorState::Uncorrectable
+            : f.Corrections    ? SectorState::Corrected
+            : f.CodeError      ? SectorState::CodeError
+                               : SectorState::Clean;
+  return f;
+}
+
+std::array<std::uint32_t, 2> MarkerSectors(BadBlockRule rule) {
+  // Sector 8 starts page 1 of a OneNAND block (4 KiB pages); small pages are sectors.
+  return rule == BadBlockRule::OneNandWord ? std::array<std::uint32_t, 2>{0, 8}
+                                           : std::array<std::uint32_t, 2>{0, 1};
+}
+
+bool IsBadBlock(BadBlockRule rule, const std::uint8_t* firstSpare, const std::uint8_t* secondSpare) {
+  if (rule == BadBlockRule::OneNandWord)
+    return firstSpare[0] != 0xFF || firstSpare[1] != 0xFF || secondSpare[0] != 0xFF ||
+           secondSpare[1] != 0xFF;
+  return firstSpare[5] != 0xFF || secondSpare[5] != 0xFF;
+}
+
+void LayoutDetector::Add(const std::uint8_t* sector, const std::uint8_t* spare, bool badOneNand,
+                         bool badSmallPage) {
+  ++sectors_;
+  const auto layouts = KnownLayouts();
+  for (std::size_t k = 0; k < layouts.size() && k < scores_.size(); ++k) {
+    const SpareLayout& layout = layouts[k];
+    if (layout.BadBlocks == BadBlockRule::OneNandWord ? badOneNand : badSmallPage) continue;
+    bool evidence = false, clean = true;
+    for (unsigned c = 0; c < layout.Codes; ++c) {
+      const CodeSlot& slot = layout.Slots[c];
+      const EccCode stored = StoredCode(slot, spare);
+      const EccCode computed = ComputeEcc(sector + slot.DataOffset, layout.Step, layout.Order);
+      if (stored != kErasedCode || computed != kErasedCode) evidence = true;
+      if (stored != computed) clean = false;
+    }
+    if (!evidence) continue;
+    ++scores_[k].Voters;
+    if (clean) ++scores_[k].Clean;
+  }
+}
+
+const SpareLayout* LayoutDetector::Best(double& share) const {
+  const auto layouts = KnownLayouts();
+  const SpareLayout* best = nullptr;
+  share = 0;
+  for (std::size_t k = 0; k < layouts.size() && k < scores_.size(); ++k) {
+    if (scores_[k].Voters == 0 || scores_[k].Share() <= share) continue;
+    share = scores_[k].Share();
+    best = &layouts[k];
+  }
+  return share >= kMinCleanShare ? best : nullptr;
+}
+
+}  // namespace orvella::nand
