@@ -70,6 +70,8 @@ std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
     total += "; " + std::to_string(t.Clean) + " clean, " + std::to_string(t.Corrected) +
              " corrected, " + Count(t.CodeErrors, "code error", "code errors") + ", " +
              std::to_string(t.Uncorrectable) + " uncorrectable";
+  // Sectors of bad blocks are not checked: their data are not the chip's to vouch for.
+  if (withEcc && t.Unchecked) total += ", " + std::to_string(t.Unchecked) + " not checked (bad blocks)";
   lines.push_back(total);
 
   bool anyFindings = false;
@@ -95,7 +97,10 @@ std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
   else
     lines.push_back("Bad blocks (" + std::to_string(report.BadBlocks.size()) +
                     "): " + BlockList(report.BadBlocks));
-  if (!report.TableFound) lines.push_back("No partition table: the whole image was checked as one.");
+  if (!report.TableProblem.empty())
+    lines.push_back("Partition table: " + report.TableProblem);
+  else if (!report.TableFound)
+    lines.push_back("No partition table at block 1: the image was checked without partitions.");
   if (!report.Complete)
     lines.push_back("Not checked: " + (report.NotRead.empty() ? std::string("part of the image")
                                                               : report.NotRead));
