@@ -62,8 +62,8 @@ void PrintText(const NandHealthReport& r) {
                 r.LayoutNamedByUser ? "named with --layout" : "found in the image",
                 Percent(r.CleanShare).c_str());
   }
-  std::printf("Sectors: %llu: %s, %llu clean\n", static_cast<unsigned long long>(r.Total.Sectors),
-              CountsText(r.Total).c_str(), static_cast<unsigned long long>(r.Total.Clean));
+  std::printf("Sectors: %llu checked, %llu clean: %s\n", static_cast<unsigned long long>(r.Total.Sectors),
+              static_cast<unsigned long long>(r.Total.Clean), CountsText(r.Total).c_str());
   if (!r.Complete) std::printf("Not read: %s\n", r.NotRead.c_str());
   if (!r.TableProblem.empty()) std::printf("Partition table: %s\n", r.TableProblem.c_str());
   else if (!r.TableFound) std::printf("Partition table: none at block 1; no partition lines\n");
