@@ -1,4 +1,6 @@
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -6,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/ThreadLanes.h"
 #include "image/NandHealth.h"
 #include "nand/SpareLayout.h"
 
@@ -161,6 +164,14 @@ int RunCheck(const Args& args) {
       shownPercent = percent;
       std::fprintf(stderr, "\rChecking %s: %3d%%", image.c_str(), percent);
       if (done >= total) std::fputc('\n', stderr);
+    };
+  }
+  // The next chunk is read on a second thread while the present one is checked.
+  std::optional<ThreadLanes> lanes;
+  if (ThreadLanes::Worthwhile()) {
+    lanes.emplace();
+    options.SideBySide = [&](const std::function<void()>& read, const std::function<void()>& check) {
+      lanes->Run(read, check);
     };
   }
   NandHealthReport report;
