@@ -1,4 +1,6 @@
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -6,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/ThreadLanes.h"
 #include "image/NandHealth.h"
 #include "nand/SpareLayout.h"
 
@@ -62,8 +65,8 @@ void PrintText(const NandHealthReport& r) {
                 r.LayoutNamedByUser ? "named with --layout" : "found in the image",
                 Percent(r.CleanShare).c_str());
   }
-  std::printf("Sectors: %llu: %s, %llu clean\n", static_cast<unsigned long long>(r.Total.Sectors),
-              CountsText(r.Total).c_str(), static_cast<unsigned long long>(r.Total.Clean));
+  std::printf("Sectors: %llu checked, %llu clean: %s\n", static_cast<unsigned long long>(r.Total.Sectors),
+              static_cast<unsigned long long>(r.Total.Clean), CountsText(r.Total).c_str());
   if (!r.Complete) std::printf("Not read: %s\n", r.NotRead.c_str());
   if (!r.TableProblem.empty()) std::printf("Partition table: %s\n", r.TableProblem.c_str());
   else if (!r.TableFound) std::printf("Partition table: none at block 1; no partition lines\n");
@@ -161,6 +164,14 @@ int RunCheck(const Args& args) {
       shownPercent = percent;
       std::fprintf(stderr, "\rChecking %s: %3d%%", image.c_str(), percent);
       if (done >= total) std::fputc('\n', stderr);
+    };
+  }
+  // The next chunk is read on a second thread while the present one is checked.
+  std::optional<ThreadLanes> lanes;
+  if (ThreadLanes::Worthwhile()) {
+    lanes.emplace();
+    options.SideBySide = [&](const std::function<void()>& read, const std::function<void()>& check) {
+      lanes->Run(read, check);
     };
   }
   NandHealthReport report;

@@ -44,9 +44,9 @@ constexpr std::uint64_t kMinSampleRuns = 256;
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 // Where the file's areas lie. The image is main data of whole blocks followed by their
-// spare data; a file that is not a whole number of blocks is taken for the smallest
-// power-of-two chip it fits in (chips come in those sizes), unless its block count is a
-// power of two already, so a cut-off dump keeps its spare data where it belongs.
+// spare data; a file that is not a whole number of blocks is taken for a cut-off dump of
+// the smallest power-of-two chip larger than it (chips come in those sizes), so that its
+// spare data are looked for where they belong, not inside the main data.
 struct Geometry {
   std::uint32_t ChipBlocks = 0;
   std::uint64_t SpareStart = 0;
@@ -57,7 +57,7 @@ struct Geometry {
 Geometry GeometryOf(std::uint64_t size) {
   Geometry g;
   std::uint64_t blocks = size / kBlockFileBytes;
-  if (size % kBlockFileBytes != 0 && !std::has_single_bit(blocks)) blocks = std::bit_ceil(blocks);
+  if (size % kBlockFileBytes != 0) blocks = std::bit_ceil(blocks + 1);
   g.ChipBlocks = static_cast<std::uint32_t>(blocks);
   g.SpareStart = blocks * kBlockSize;
   g.FullBytes = blocks * kBlockFileBytes;
@@ -251,9 +251,50 @@ class RepairOutput {
   std::string final_;
 };
 
+// One chunk of the pass: the main and spare data of up to kChunkBlocks blocks.
+struct Chunk {
+  ChunkBuffer Main, Spare;
+  bool Read = false;
+  std::string Error;
+};
+
+bool ReadChunk(File& main, File& spare, std::uint32_t blocks, Chunk& c) {
+  c.Read = main.ReadExact(c.Main.data(), std::size_t{blocks} * kBlockSize, c.Error) &&
+           spare.ReadExact(c.Spare.data(), std::size_t{blocks} * kBlockSpareBytes, c.Error);
+  return c.Read;
+}
+
 std::string BlockRange(std::uint32_t from, std::uint32_t to) {
   return from + 1 == to ? "block " + std::to_string(from)
                         : "blocks " + std::to_string(from) + " to " + std::to_string(to - 1);
+}
+
+// Checks one block of the pass and adds what it found to the report.
+void CheckBlock(const SpareLayout* layout, nand::BadBlockRule rule, std::uint32_t block,
+                std::uint8_t* bm, std::uint8_t* bs, bool repairing, BlockCounts& c,
+                NandHealthReport& report) {
+  const auto at = nand::MarkerSectors(rule);
+  const bool bad = nand::IsBadBlock(rule, bs + at[0] * kSpareBytes, bs + at[1] * kSpareBytes);
+  if (bad) report.BadBlocks.push_back(block);
+  for (std::uint32_t s = 0; s < kSectorsPerBlock; ++s) {
+    std::uint8_t* sm = bm + std::size_t{s} * kSectorBytes;
+    std::uint8_t* ss = bs + std::size_t{s} * kSpareBytes;
+    const std::uint64_t sector = std::uint64_t{block} * kSectorsPerBlock + s;
+    if (bad || !layout) {
+      const bool erased = layout ? nand::IsErasedSector(*layout, sm, ss) : nand::AllErased(sm, kSectorBytes);
+      if (erased) ++c.Erased; else ++c.Unchecked;
+      continue;
+    }
+    const nand::SectorFinding f = nand::CheckSector(*layout, sm, ss, repairing);
+    AddToBlock(c, f.State);
+    for (unsigned k = 0; k < f.Corrections; ++k) report.Corrections.push_back({sector, f.Bits[k]});
+    if (f.CodeError) report.CodeErrors.push_back(sector);
+    if (f.State == nand::SectorState::Uncorrectable) report.Uncorrectable.push_back(sector);
+    if (f.State == nand::SectorState::Corrected || f.State == nand::SectorState::CodeError)
+      ++report.RepairedSectors;
+  }
+  report.Blocks[block] = StateOf(c, bad);
+  report.Total += c.Wide();
 }
 
 }  // namespace
@@ -340,59 +381,55 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
 
   File spareFile;
   if (!spareFile.OpenRead(path, error)) return false;
-  ChunkBuffer main, spare;
-  if (!main.Resize(std::size_t{kChunkBlocks} * kBlockSize) ||
-      !spare.Resize(std::size_t{kChunkBlocks} * kBlockSpareBytes)) {
-    error = "out of memory for the read buffers";
-    return false;
-  }
   std::vector<BlockCounts> blocks(g.Readable);
   report.Blocks.assign(g.Readable, NandBlockState::Erased);
   const std::uint64_t total = std::uint64_t{g.Readable} * kBlockFileBytes;
   if (!image.Seek(0, error) || !spareFile.Seek(g.SpareStart, error)) return false;
-
-  for (std::uint32_t b0 = 0; b0 < g.Readable; b0 += kChunkBlocks) {
+  // Two chunks: the next one is read while the present one is checked.
+  Chunk chunks[2];
+  for (Chunk& c : chunks)
+    if (!c.Main.Resize(std::size_t{kChunkBlocks} * kBlockSize) ||
+        !c.Spare.Resize(std::size_t{kChunkBlocks} * kBlockSpareBytes)) {
+      error = "out of memory for the read buffers";
+      return false;
+    }
+  const auto blocksAt = [&](std::uint32_t b0) { return std::min(kChunkBlocks, g.Readable - b0); };
+  if (g.Readable > 0) ReadChunk(image, spareFile, blocksAt(0), chunks[0]);
+  for (std::uint32_t b0 = 0, k = 0; b0 < g.Readable; b0 += kChunkBlocks, ++k) {
     if (options.Stop && options.Stop()) {
       error = "the check was stopped";
       return false;
     }
-    const std::uint32_t n = std::min(kChunkBlocks, g.Readable - b0);
-    if (!image.ReadExact(main.data(), std::size_t{n} * kBlockSize, error) ||
-        !spareFile.ReadExact(spare.data(), std::size_t{n} * kBlockSpareBytes, error))
+    Chunk& chunk = chunks[k % 2];
+    Chunk& next = chunks[(k + 1) % 2];
+    if (!chunk.Read) {
+      error = chunk.Error;
       return false;
-    for (std::uint32_t i = 0; i < n; ++i) {
-      const std::uint32_t block = b0 + i;
-      std::uint8_t* bm = main.data() + std::size_t{i} * kBlockSize;
-      std::uint8_t* bs = spare.data() + std::size_t{i} * kBlockSpareBytes;
-      const auto at = nand::MarkerSectors(rule);
-      const bool bad = nand::IsBadBlock(rule, bs + at[0] * kSpareBytes, bs + at[1] * kSpareBytes);
-      if (bad) report.BadBlocks.push_back(block);
-      BlockCounts& c = blocks[block];
-      for (std::uint32_t s = 0; s < kSectorsPerBlock; ++s) {
-        std::uint8_t* sm = bm + std::size_t{s} * kSectorBytes;
-        std::uint8_t* ss = bs + std::size_t{s} * kSpareBytes;
-        const std::uint64_t sector = std::uint64_t{block} * kSectorsPerBlock + s;
-        if (bad || !layout) {
-          const bool erased = layout ? nand::IsErasedSector(*layout, sm, ss) : nand::AllErased(sm, kSectorBytes);
-          if (erased) ++c.Erased; else ++c.Unchecked;
-          continue;
-        }
-        const nand::SectorFinding f = nand::CheckSector(*layout, sm, ss, repair.has_value());
-        AddToBlock(c, f.State);
-        for (unsigned k = 0; k < f.Corrections; ++k) report.Corrections.push_back({sector, f.Bits[k]});
-        if (f.CodeError) report.CodeErrors.push_back(sector);
-        if (f.State == nand::SectorState::Uncorrectable) report.Uncorrectable.push_back(sector);
-        if (f.State == nand::SectorState::Corrected || f.State == nand::SectorState::CodeError)
-          ++report.RepairedSectors;
-      }
-      report.Blocks[block] = StateOf(c, bad);
-      report.Total += c.Wide();
     }
-    if (repair && (!repair->Write(std::uint64_t{b0} * kBlockSize, main.data(), std::size_t{n} * kBlockSize, error) ||
-                   !repair->Write(g.SpareStart + std::uint64_t{b0} * kBlockSpareBytes, spare.data(),
-                                  std::size_t{n} * kBlockSpareBytes, error)))
-      return false;
-    if (options.Progress) options.Progress(std::uint64_t{b0 + n} * kBlockFileBytes, total);
+    const std::uint32_t n = blocksAt(b0);
+    const std::uint32_t nextAt = b0 + n;
+    bool written = true;
+    const std::function<void()> readNext = [&] {
+      if (nextAt < g.Readable) ReadChunk(image, spareFile, blocksAt(nextAt), next);
+    };
+    const std::function<void()> checkThis = [&] {
+      for (std::uint32_t i = 0; i < n; ++i)
+        CheckBlock(layout, rule, b0 + i, chunk.Main.data() + std::size_t{i} * kBlockSize,
+                   chunk.Spare.data() + std::size_t{i} * kBlockSpareBytes, repair.has_value(),
+                   blocks[b0 + i], report);
+      written = !repair || (repair->Write(std::uint64_t{b0} * kBlockSize, chunk.Main.data(),
+                                          std::size_t{n} * kBlockSize, error) &&
+                            repair->Write(g.SpareStart + std::uint64_t{b0} * kBlockSpareBytes,
+                                          chunk.Spare.data(), std::size_t{n} * kBlockSpareBytes, error));
+    };
+    if (options.SideBySide) {
+      options.SideBySide(readNext, checkThis);
+    } else {
+      readNext();
+      checkThis();
+    }
+    if (!written) return false;
+    if (options.Progress) options.Progress(std::uint64_t{nextAt} * kBlockFileBytes, total);
   }
 
   // Partitions and what lies outside all of them.
@@ -415,8 +452,13 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
     // What the check could not read is copied as it is, so the output is the whole file.
     const std::uint64_t mainEnd = std::min<std::uint64_t>(g.SpareStart, size);
     const std::uint64_t spareDone = g.SpareStart + std::uint64_t{g.Readable} * kBlockSpareBytes;
-    if (!repair->Copy(image, std::uint64_t{g.Readable} * kBlockSize, mainEnd, main, error) ||
-        !repair->Copy(image, std::max(spareDone, mainEnd), size, main, error) ||
+    ChunkBuffer buffer;
+    if (!buffer.Resize(std::size_t{kChunkBlocks} * kBlockSize)) {
+      error = "out of memory for the copy buffer";
+      return false;
+    }
+    if (!repair->Copy(image, std::uint64_t{g.Readable} * kBlockSize, mainEnd, buffer, error) ||
+        !repair->Copy(image, std::max(spareDone, mainEnd), size, buffer, error) ||
         !repair->Finish(error))
       return false;
     report.RepairedTo = options.RepairTo;

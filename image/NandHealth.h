@@ -73,6 +73,10 @@ struct NandCheckOptions {
   std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
   // Polled between blocks; true stops the check (reported as an error).
   std::function<bool()> Stop;
+  // Runs two jobs and returns once both have ended: reading the next chunk and checking
+  // the present one, which touch different buffers. The tool runs them on two threads;
+  // empty: one after the other.
+  std::function<void(const std::function<void()>& read, const std::function<void()>& check)> SideBySide;
 };
 
 // Checks the image at `path`. False, with `error` naming the cause, when the image cannot

@@ -2,11 +2,16 @@
 
 #include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <utility>
 
 namespace orvella::nand {
 namespace {
 
+#if !defined(__SSE2__)
 // Data are taken 64 bits at a time; byte l of a word is byte 8 * w + l of the step.
 std::uint64_t LoadWord(const std::uint8_t* p) {
   std::uint64_t w;
@@ -18,63 +23,134 @@ std::uint64_t LoadWord(const std::uint8_t* p) {
   }
   return w;
 }
+#endif
 
-unsigned Parity(std::uint64_t v) { return static_cast<unsigned>(std::popcount(v) & 1); }
+constexpr unsigned ByteParity(unsigned b) {
+  b ^= b >> 4;
+  b ^= b >> 2;
+  b ^= b >> 1;
+  return b & 1u;
+}
+
+// The column parities cp5..cp0 in bits 7..2, from the XOR of all bytes.
+constexpr std::array<std::uint8_t, 256> MakeColumnTable() {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned c = 0; c < 256; ++c)
+    t[c] = static_cast<std::uint8_t>((ByteParity(c & 0xF0) << 7) | (ByteParity(c & 0x0F) << 6) |
+                                     (ByteParity(c & 0xCC) << 5) | (ByteParity(c & 0x33) << 4) |
+                                     (ByteParity(c & 0xAA) << 3) | (ByteParity(c & 0x55) << 2));
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kColumn = MakeColumnTable();
 
 // Bytes of a word whose index within the word has bit 0, 1 or 2 set.
-constexpr std::uint64_t kOddBytes[3] = {0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull,
-                                        0xFFFFFFFF00000000ull};
+constexpr std::uint64_t kOddBytes0 = 0xFF00FF00FF00FF00ull;
+constexpr std::uint64_t kOddBytes1 = 0xFFFF0000FFFF0000ull;
+constexpr std::uint64_t kOddBytes2 = 0xFFFFFFFF00000000ull;
 
-// The parities of one step, before inversion. Bit k of `oddRows` is the parity of the
-// bytes whose index has bit k set; `total` the parity of all bits; `column` the XOR of
-// all bytes, from which the column parities follow.
+// The parities of one step, before inversion. Bit k of `OddRows` is the parity of the
+// bytes whose index has bit k set; `Total` the parity of all bits; `Column` the column
+// parities as they stand in the third code byte.
 struct Parities {
   std::uint32_t OddRows = 0;
   unsigned Total = 0;
   std::uint8_t Column = 0;
 };
 
-// One pass over the words of the step. Bits 0-2 of a byte's index are its place in the
-// word, bits 3-5 the word's place in its 64-byte line, bits 6 and up the line's number:
-// one accumulator per word place and one total per line carry everything needed, so
-// each word costs two XORs.
-Parities StepParities(const std::uint8_t* data, unsigned lines) {
-  std::uint64_t place[8] = {};
-  std::uint64_t line[8] = {};
-  for (unsigned b = 0; b < lines; ++b) {
-    const std::uint8_t* p = data + 64 * b;
-    std::uint64_t sum = 0;
-    for (unsigned w = 0; w < 8; ++w) {
-      const std::uint64_t v = LoadWord(p + 8 * w);
-      place[w] ^= v;
-      sum ^= v;
-    }
-    line[b] = sum;
-  }
-  std::uint64_t all = 0;
-  for (const std::uint64_t v : place) all ^= v;
+// XORs of the step's 64-bit words: All of every word; Place[k] of the words whose place
+// in their 64-byte line has bit k set; Line[k] of the words of the lines whose number has
+// bit k set. Bits 0-2 of a byte's index are its place in a word, bits 3-5 the word's
+// place in its line, bits 6 and up the line's number, so these nine words hold every
+// row parity.
+struct Sums {
+  std::uint64_t All = 0;
+  std::uint64_t Place[3] = {};
+  std::uint64_t Line[3] = {};
+};
 
+#if defined(__SSE2__)
+std::uint64_t Lo(__m128i v) { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)); }
+std::uint64_t Hi(__m128i v) { return Lo(_mm_unpackhi_epi64(v, v)); }
+
+template <unsigned kLines>
+Sums Accumulate(const std::uint8_t* data) {
+  // a0..a3 hold the word pairs (0,1) (2,3) (4,5) (6,7) of every line XORed together.
+  __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0, l0 = a0, l1 = a0, l2 = a0;
+  for (unsigned b = 0; b < kLines; ++b) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(data + 64 * b);
+    const __m128i v0 = _mm_loadu_si128(p), v1 = _mm_loadu_si128(p + 1);
+    const __m128i v2 = _mm_loadu_si128(p + 2), v3 = _mm_loadu_si128(p + 3);
+    a0 = _mm_xor_si128(a0, v0);
+    a1 = _mm_xor_si128(a1, v1);
+    a2 = _mm_xor_si128(a2, v2);
+    a3 = _mm_xor_si128(a3, v3);
+    const __m128i line = _mm_xor_si128(_mm_xor_si128(v0, v1), _mm_xor_si128(v2, v3));
+    if (b & 1) l0 = _mm_xor_si128(l0, line);
+    if (b & 2) l1 = _mm_xor_si128(l1, line);
+    if (b & 4) l2 = _mm_xor_si128(l2, line);
+  }
+  const __m128i all = _mm_xor_si128(_mm_xor_si128(a0, a1), _mm_xor_si128(a2, a3));
+  const __m128i high = _mm_xor_si128(a1, a3), upper = _mm_xor_si128(a2, a3);
+  Sums s;
+  s.All = Lo(all) ^ Hi(all);
+  s.Place[0] = Hi(all);
+  s.Place[1] = Lo(high) ^ Hi(high);
+  s.Place[2] = Lo(upper) ^ Hi(upper);
+  s.Line[0] = Lo(l0) ^ Hi(l0);
+  s.Line[1] = Lo(l1) ^ Hi(l1);
+  s.Line[2] = Lo(l2) ^ Hi(l2);
+  return s;
+}
+#else
+template <unsigned kLines>
+Sums Accumulate(const std::uint8_t* data) {
+  Sums s;
+  for (unsigned b = 0; b < kLines; ++b) {
+    std::uint64_t line = 0;
+    for (unsigned w = 0; w < 8; ++w) {
+      const std::uint64_t v = LoadWord(data + 64 * b + 8 * w);
+      line ^= v;
+      for (unsigned k = 0; k < 3; ++k)
+        if (w & (1u << k)) s.Place[k] ^= v;
+    }
+    s.All ^= line;
+    for (unsigned k = 0; k < 3; ++k)
+      if (b & (1u << k)) s.Line[k] ^= line;
+  }
+  return s;
+}
+#endif
+
+// Where the processor has a population count instruction, a copy that uses it for the
+// parities is picked at load time (where the executable format can pick: not in a
+// Windows exe, not under the address sanitizer).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
+#define ORVELLA_PARITY_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define ORVELLA_PARITY_CLONES
+#endif
+
+template <unsigned kLines>
+Parities Finish(const Sums& s) {
+  const auto parity = [](std::uint64_t v) { return static_cast<std::uint32_t>(__builtin_parityll(v)); };
   Parities out;
-  for (unsigned k = 0; k < 3; ++k) out.OddRows |= Parity(all & kOddBytes[k]) << k;
-  for (unsigned k = 0; k < 3; ++k) {
-    std::uint64_t x = 0;
-    for (unsigned w = 0; w < 8; ++w)
-      if (w & (1u << k)) x ^= place[w];
-    out.OddRows |= Parity(x) << (3 + k);
-  }
-  for (unsigned k = 0; (1u << k) < lines; ++k) {
-    std::uint64_t x = 0;
-    for (unsigned b = 0; b < lines; ++b)
-      if (b & (1u << k)) x ^= line[b];
-    out.OddRows |= Parity(x) << (6 + k);
-  }
-  out.Total = Parity(all);
-  std::uint64_t c = all ^ (all >> 32);
+  out.OddRows = parity(s.All & kOddBytes0) | (parity(s.All & kOddBytes1) << 1) |
+                (parity(s.All & kOddBytes2) << 2) | (parity(s.Place[0]) << 3) |
+                (parity(s.Place[1]) << 4) | (parity(s.Place[2]) << 5) | (parity(s.Line[0]) << 6) |
+                (parity(s.Line[1]) << 7);
+  if constexpr (kLines == 8) out.OddRows |= parity(s.Line[2]) << 8;
+  out.Total = parity(s.All);
+  std::uint64_t c = s.All ^ (s.All >> 32);
   c ^= c >> 16;
   c ^= c >> 8;
-  out.Column = static_cast<std::uint8_t>(c);
+  out.Column = kColumn[c & 0xFF];
   return out;
 }
+
+ORVELLA_PARITY_CLONES
+Parities StepParities512(const std::uint8_t* data) { return Finish<8>(Accumulate<8>(data)); }
+ORVELLA_PARITY_CLONES
+Parities StepParities256(const std::uint8_t* data) { return Finish<4>(Accumulate<4>(data)); }
 
 // Byte k of the SmartMedia arrangement holds the pairs (rp(2k+1), rp(2k)) of four address
 // bits; spreading the odd parities to the odd bit places and completing each pair with
@@ -84,10 +160,6 @@ std::uint8_t RowByte(std::uint32_t oddRows, unsigned total) {
   for (unsigned k = 0; k < 4; ++k) odd |= static_cast<std::uint8_t>(((oddRows >> k) & 1u) << (2 * k + 1));
   const std::uint8_t even = static_cast<std::uint8_t>((odd >> 1) ^ (total ? 0x55 : 0x00));
   return static_cast<std::uint8_t>(odd | even);
-}
-
-std::uint8_t ColumnParity(std::uint8_t column, std::uint8_t mask) {
-  return static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(column & mask)) & 1);
 }
 
 // The odd bits 1, 3, 5, 7 of a byte, packed into bits 0-3.
@@ -103,14 +175,10 @@ bool PairsDiffer(std::uint8_t s, std::uint8_t pairs) {
 
 EccCode ComputeEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
   const bool wide = step == EccStep::Bytes512;
-  const Parities p = StepParities(data, wide ? 8 : 4);
+  const Parities p = wide ? StepParities512(data) : StepParities256(data);
   std::uint8_t b0 = RowByte(p.OddRows, p.Total);
   std::uint8_t b1 = RowByte(p.OddRows >> 4, p.Total);
-  const std::uint8_t c = p.Column;
-  std::uint8_t b2 = static_cast<std::uint8_t>(
-      (ColumnParity(c, 0xF0) << 7) | (ColumnParity(c, 0x0F) << 6) |
-      (ColumnParity(c, 0xCC) << 5) | (ColumnParity(c, 0x33) << 4) |
-      (ColumnParity(c, 0xAA) << 3) | (ColumnParity(c, 0x55) << 2));
+  std::uint8_t b2 = p.Column;
   if (wide) {
     const unsigned rp17 = (p.OddRows >> 8) & 1u;
     b2 = static_cast<std::uint8_t>(b2 | (rp17 << 1) | ((rp17 ^ p.Total) & 1u));

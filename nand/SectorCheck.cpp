@@ -7,6 +7,15 @@ namespace {
 
 constexpr EccCode kErasedCode{0xFF, 0xFF, 0xFF};
 
+// True when all n bytes are 0xFF or all are 0x00.
+bool Uniform(const std::uint8_t* data, std::size_t n) {
+  const std::uint8_t first = data[0];
+  if (first != 0x00 && first != 0xFF) return false;
+  for (std::size_t i = 1; i < n; ++i)
+    if (data[i] != first) return false;
+  return true;
+}
+
 EccCode StoredCode(const CodeSlot& slot, const std::uint8_t* spare) {
   return {spare[slot.SpareAt[0]], spare[slot.SpareAt[1]], spare[slot.SpareAt[2]]};
 }
@@ -39,8 +48,18 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
   bool uncorrectable = false;
   for (unsigned c = 0; c < layout.Codes; ++c) {
     const CodeSlot& slot = layout.Slots[c];
-    const EccResult r =
-        CheckAndCorrect(sector + slot.DataOffset, StoredCode(slot, spare), layout.Step, layout.Order);
+    std::uint8_t* data = sector + slot.DataOffset;
+    const EccCode stored = StoredCode(slot, spare);
+    EccResult r = CheckAndCorrect(data, stored, layout.Step, layout.Order);
+    // A code that was never written reads FF FF FF, and over data of odd parity that
+    // looks exactly like one flipped bit: believed, it would "repair" sound data. Such a
+    // repair is kept only where it leaves erased or zeroed flash, the data an unwritten
+    // code truly belongs to (a bit flip in an erased page).
+    if (r.Outcome == EccOutcome::DataCorrected && stored == kErasedCode &&
+        !Uniform(data, static_cast<std::size_t>(layout.Step))) {
+      data[r.Bit / 8] = static_cast<std::uint8_t>(data[r.Bit / 8] ^ (1u << (r.Bit % 8)));
+      r = {EccOutcome::Uncorrectable, 0};
+    }
     switch (r.Outcome) {
       case EccOutcome::NoError: break;
       case EccOutcome::DataCorrected:

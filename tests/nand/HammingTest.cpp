@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "nand/Hamming.h"
+#include "nand/SectorCheck.h"
 #include "nand/SpareLayout.h"
 
 namespace orvella::nand {
@@ -185,6 +186,55 @@ TEST(SpareLayouts, CodesStandWhereTheChipsKeepThem) {
     }
     EXPECT_EQ(layout->Codes * static_cast<unsigned>(layout->Step), kSectorBytes);
   }
+}
+
+
+// A sector's state from all its codes, and unwritten codes, which the decoder alone would
+// take for one flipped bit over any data of odd parity.
+TEST(SectorCheck, StatesOfSectorsAndUnwrittenCodes) {
+  const SpareLayout& h256 = *FindLayout("onenand-h256-smc");
+  const auto sectorOf = [](std::uint8_t fill) { return std::vector<std::uint8_t>(kSectorBytes, fill); };
+  std::vector<std::uint8_t> erasedSpare(kSpareBytes, 0xFF);
+
+  std::vector<std::uint8_t> s = sectorOf(0xFF), spare = erasedSpare;
+  EXPECT_EQ(CheckSector(h256, s.data(), spare.data(), false).State, SectorState::Erased);
+  FlipDataBit(s, 4000);  // a bit flip in an erased page is repaired
+  SectorFinding f = CheckSector(h256, s.data(), spare.data(), false);
+  EXPECT_EQ(f.State, SectorState::Corrected);
+  EXPECT_EQ(f.Bits[0], 4000u);
+  EXPECT_EQ(s, sectorOf(0xFF));
+  s = sectorOf(0x00);
+  EXPECT_EQ(CheckSector(h256, s.data(), spare.data(), false).State, SectorState::Clean);
+  FlipDataBit(s, 17);
+  EXPECT_EQ(CheckSector(h256, s.data(), spare.data(), false).State, SectorState::Corrected);
+
+  int oddParity = 0;
+  for (std::uint32_t seed = 1; seed <= 64; ++seed) {
+    s = SeedBytes(seed, kSectorBytes);
+    const std::vector<std::uint8_t> data = s;
+    EccCode code = ComputeEcc(s.data(), EccStep::Bytes256, EccOrder::SmartMedia);
+    oddParity += (code[0] ^ (code[0] >> 1)) & 1;
+    f = CheckSector(h256, s.data(), spare.data(), true);
+    ASSERT_EQ(f.State, SectorState::Uncorrectable) << "seed " << seed;
+    ASSERT_EQ(s, data);
+  }
+  EXPECT_GT(oddParity, 16);  // the case the rule exists for did occur
+
+  // One half corrected, the other's code repaired: corrected, with the code error noted
+  // and the spare rewritten when asked.
+  s = SeedBytes(99, kSectorBytes);
+  const std::vector<std::uint8_t> good = s;
+  spare = erasedSpare;
+  WriteSectorCodes(h256, s.data(), spare.data());
+  const std::vector<std::uint8_t> goodSpare = spare;
+  FlipDataBit(s, 100);
+  spare[12] ^= 0x10;
+  f = CheckSector(h256, s.data(), spare.data(), true);
+  EXPECT_EQ(f.State, SectorState::Corrected);
+  EXPECT_TRUE(f.CodeError);
+  EXPECT_EQ(f.Corrections, 1u);
+  EXPECT_EQ(s, good);
+  EXPECT_EQ(spare, goodSpare);
 }
 
 }  // namespace
