@@ -110,13 +110,11 @@ TEST(ReportCommand, ATableLessImageIsStillReported) {
 // corrected sector, with an uncorrectable one and marked bad take their states' colours.
 TEST(ReportCommand, NandHealthColoursTheBlocksOfItsFindings) {
   TempDir dir;
-  const std::string image =
-      MakeImage(dir, "ecc.bin", 4, {{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}}, ImageFill::Pattern);
-  WriteEccSpare(image, "onenand-h512-normal");
+  const std::string image = dir.File("ecc.bin");
+  MakeEccImage(image, 4, {{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}}, "onenand-h512-normal", {7});
   FlipSectorBit(image, 3 * 512 + 7, 1000);
   FlipSectorBit(image, 5 * 512, 1);
   FlipSectorBit(image, 5 * 512, 2000);
-  MarkBlockBad(image, 7);
   FlipSectorBit(image, 9 * 512 + 1, 9);  // block 9: corrected and uncorrectable
   FlipSectorBit(image, 9 * 512 + 2, 9);
   FlipSectorBit(image, 9 * 512 + 2, 19);
@@ -127,10 +125,11 @@ TEST(ReportCommand, NandHealthColoursTheBlocksOfItsFindings) {
   EXPECT_TRUE(Has(html, "<th>Bad blocks</th><td>1</td>")) << html;
   EXPECT_TRUE(Has(html, "<th>Corrected sectors</th><td>2 in 2 blocks</td>"));
   EXPECT_TRUE(Has(html, "<th>Uncorrectable sectors</th><td>2 in 2 blocks</td>"));
-  const std::pair<std::uint32_t, S> cells[] = {{2, S::Written}, {3, S::Corrected},
-                                               {4, S::Written}, {5, S::Uncorrectable},
-                                               {6, S::Written}, {7, S::Bad},
-                                               {8, S::Written}, {9, S::Uncorrectable}};
+  // Each of these blocks starts a run of its state, so its own rectangle.
+  const std::pair<std::uint32_t, S> cells[] = {{3, S::Corrected},     {4, S::Written},
+                                               {5, S::Uncorrectable}, {6, S::Written},
+                                               {7, S::Bad},           {8, S::Written},
+                                               {9, S::Uncorrectable}, {10, S::Written}};
   for (const auto& [block, state] : cells) {
     const std::string key = StyleOf(state).Key;
     EXPECT_TRUE(Has(html, "." + key + "{fill:")) << key;
@@ -141,7 +140,7 @@ TEST(ReportCommand, NandHealthColoursTheBlocksOfItsFindings) {
 
   // Without codes in the spare data the map shows what it showed before.
   const std::string plain =
-      MakeImage(dir, "plain.bin", 4, {{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}}, ImageFill::Pattern);
+      MakeImage(dir, "plain.bin", 4, {{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}}, ImageFill::Noise);
   const ToolResult p = RunTool(dir, {"report", plain, "-o", dir.File("plain.html")});
   ASSERT_EQ(p.exitCode, 0) << p.err;
   EXPECT_TRUE(Has(p.err, "no known ECC layout matches")) << p.err;

@@ -387,11 +387,12 @@ struct FlipCase {
 
 class PhoneHealth : public VirtualPhoneTest, public ::testing::WithParamInterface<FlipCase> {
  protected:
-  // The source: pattern main data, spare bytes erased, so no block carries a bad mark.
+  // The source: noise in the main data (the pattern's codes would all be FF FF FF), no
+  // codes and no bad-block marks in the spare data: every byte 0xFF.
   void SetUp() override {
     VirtualPhoneTest::SetUp();
     source_ = dir_.Path() + "ecc-source.bin";
-    MakeImage(source_, kChipMiB, ImageFill::Pattern);
+    MakeImage(source_, kChipMiB, ImageFill::Noise);
     std::fstream f(source_, std::ios::binary | std::ios::in | std::ios::out);
     const std::vector<char> erased(kMain / 32, '\xFF');
     f.seekp(static_cast<std::streamoff>(kMain));
@@ -420,6 +421,7 @@ class PhoneHealth : public VirtualPhoneTest, public ::testing::WithParamInterfac
     EXPECT_EQ(report.Layout, kPhoneEccLayout);
     EXPECT_TRUE(report.BadBlocks.empty());
     EXPECT_EQ(report.Total.CodeErrors, 0u);
+    EXPECT_EQ(report.RepairNotDone, "");
     return report;
   }
 
@@ -438,7 +440,7 @@ TEST_P(PhoneHealth, FlashWithEccReadCheckRepair) {
   if (!GetParam().flips) {
     EXPECT_EQ(first.Total.Corrected + first.Total.Uncorrectable, 0u);
     EXPECT_EQ(first.Total.Clean, first.Total.Written());
-    EXPECT_EQ(first.Total.Written(), kMain / 512);  // the pattern has no erased sector
+    EXPECT_EQ(first.Total.Written(), kMain / 512);  // noise has no erased sector
     return;
   }
   // Every single flip is found where the phone put it, the double one as uncorrectable.

@@ -842,14 +842,13 @@ TEST_F(MainWindowTest, BlankCheckMatchesTheCoreCommand) {
 
 class CheckEccTest : public MainWindowTest {
  protected:
-  // The sample image with ECC codes in its spare data, one bit flipped in CSC (block 3),
-  // two in one sector of SBL (block 17), and block 40 in DATA marked bad.
+  // The sample table over data with ECC codes in the spare data, block 40 (in DATA)
+  // marked bad, one bit flipped in CSC (block 3), two in one sector of SBL (block 17).
   void MakeWorn() {
-    test::WriteEccSpare(image, "onenand-h512-normal");
+    test::MakeEccImage(image, kSampleChipMiB, SampleTable(), "onenand-h512-normal", {40});
     test::FlipSectorBit(image, 3 * 512 + 10, 100);
     test::FlipSectorBit(image, 17 * 512 + 3, 5);
     test::FlipSectorBit(image, 17 * 512 + 3, 3000);
-    test::MarkBlockBad(image, 40);
   }
 
   const DeviceServiceTable* HostTable() override {
@@ -923,8 +922,8 @@ TEST_F(CheckEccTest, WornImageReportsLayoutTotalsPartitionsAndBadBlocks) {
   log = log.mid(at + 1);
   ASSERT_EQ(log.size(), 6) << log.join('\n').toStdString();
   EXPECT_TRUE(log[0].startsWith("ECC layout: onenand-h512-normal (found: ")) << log[0].toStdString();
-  EXPECT_TRUE(log[1].startsWith("Sectors: 32768 sectors (")) << log[1].toStdString();
-  EXPECT_TRUE(log[1].endsWith("1 corrected, 0 code errors, 1 uncorrectable")) << log[1].toStdString();
+  EXPECT_EQ(log[1], "Sectors: 32768 sectors (32768 written, 0 erased); 32254 clean, 1 corrected, "
+                    "0 code errors, 1 uncorrectable, 512 not checked (bad blocks)");
   EXPECT_EQ(log.mid(2), (QStringList{"Partition 3 \"CSC\" (blocks 3-8): 1 corrected",
                                      "Partition 5 \"SBL\" (blocks 17-20): 1 uncorrectable",
                                      "Partition 6 \"DATA\" (blocks 21-63): 1 bad block",
