@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -225,6 +226,17 @@ bool AddNandHealth(const std::string& path, ReportInput& input) {
     port.GaugeSetPos(static_cast<std::int64_t>(done));
     port.ProcessMessages();
   };
+  // Reading the next chunk beside checking this one, where a second thread is to be had.
+  std::unique_ptr<ThreadLanes> lanes;
+  if (ThreadLanes::Worthwhile()) {
+    try {
+      lanes = std::make_unique<ThreadLanes>();
+      options.SideBySide = [&lanes](const std::function<void()>& read,
+                                    const std::function<void()>& check) { lanes->Run(read, check); };
+    } catch (const std::system_error&) {
+      // One after the other, then.
+    }
+  }
   NandHealthReport check;
   std::string error;
   const bool ok = CheckNandHealth(path, options, check, error);

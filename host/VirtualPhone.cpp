@@ -227,10 +227,12 @@ std::vector<BitFlip> VirtualPhone::FlipPlaces(std::uint32_t singles) const {
     const std::uint64_t sector = k * sectors / parts;
     add(sector, bitOf(k));
     // The last place is the double-bit error: a second bit half a sector away.
-    if (k == std::uint64_t{singles} + 1) add(sector, (bitOf(k) + kPhoneSector * 4 + 3) % (kPhoneSector * 8));
+    if (k == std::uint64_t{singles} + 1)
+      add(sector, (bitOf(k) + kPhoneSector * 4 + 3) % (kPhoneSector * 8));
   }
-  std::sort(places.begin(), places.end(),
-            [](const BitFlip& a, const BitFlip& b) { return a.Offset < b.Offset || (a.Offset == b.Offset && a.Bit < b.Bit); });
+  std::sort(places.begin(), places.end(), [](const BitFlip& a, const BitFlip& b) {
+    return a.Offset < b.Offset || (a.Offset == b.Offset && a.Bit < b.Bit);
+  });
   return places;
 }
 

@@ -8,8 +8,8 @@ namespace orvella {
 
 namespace {
 
-// Bad blocks listed by number in the log; more are counted.
-constexpr std::size_t kListedBadBlocks = 32;
+// Bad blocks and uncorrectable sectors listed by number in the log; more are counted.
+constexpr std::size_t kListed = 32;
 
 std::string Percent(double share) {
   char buf[32];
@@ -21,12 +21,12 @@ std::string Count(std::uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string BlockList(const std::vector<std::uint32_t>& blocks) {
+template <typename T>
+std::string Listed(const std::vector<T>& numbers) {
   std::string text;
-  for (std::size_t i = 0; i < blocks.size() && i < kListedBadBlocks; ++i)
-    text += (i ? ", " : "") + std::to_string(blocks[i]);
-  if (blocks.size() > kListedBadBlocks)
-    text += " and " + std::to_string(blocks.size() - kListedBadBlocks) + " more";
+  for (std::size_t i = 0; i < numbers.size() && i < kListed; ++i)
+    text += (i ? ", " : "") + std::to_string(numbers[i]);
+  if (numbers.size() > kListed) text += " and " + std::to_string(numbers.size() - kListed) + " more";
   return text;
 }
 
@@ -96,7 +96,11 @@ std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
     lines.push_back("Bad blocks: none");
   else
     lines.push_back("Bad blocks (" + std::to_string(report.BadBlocks.size()) +
-                    "): " + BlockList(report.BadBlocks));
+                    "): " + Listed(report.BadBlocks));
+  // The sectors a repair cannot restore, by number (main offset / 512).
+  if (!report.Uncorrectable.empty())
+    lines.push_back("Uncorrectable sectors (" + std::to_string(report.Uncorrectable.size()) +
+                    "): " + Listed(report.Uncorrectable));
   if (!report.TableProblem.empty())
     lines.push_back("Partition table: " + report.TableProblem);
   else if (!report.TableFound)

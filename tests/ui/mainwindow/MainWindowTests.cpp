@@ -920,14 +920,14 @@ TEST_F(CheckEccTest, WornImageReportsLayoutTotalsPartitionsAndBadBlocks) {
   ASSERT_GE(at, 1) << log.join('\n').toStdString();
   EXPECT_EQ(log[at - 1], "");
   log = log.mid(at + 1);
-  ASSERT_EQ(log.size(), 6) << log.join('\n').toStdString();
+  ASSERT_EQ(log.size(), 7) << log.join('\n').toStdString();
   EXPECT_TRUE(log[0].startsWith("ECC layout: onenand-h512-normal (found: ")) << log[0].toStdString();
   EXPECT_EQ(log[1], "Sectors: 32768 sectors (32768 written, 0 erased); 32254 clean, 1 corrected, "
                     "0 code errors, 1 uncorrectable, 512 not checked (bad blocks)");
   EXPECT_EQ(log.mid(2), (QStringList{"Partition 3 \"CSC\" (blocks 3-8): 1 corrected",
                                      "Partition 5 \"SBL\" (blocks 17-20): 1 uncorrectable",
                                      "Partition 6 \"DATA\" (blocks 21-63): 1 bad block",
-                                     "Bad blocks (1): 40"}));
+                                     "Bad blocks (1): 40", "Uncorrectable sectors (1): 8707"}));
   // The image is only read.
   EXPECT_EQ(w->Model().CurrentImageFile, image);
 }
@@ -968,7 +968,7 @@ TEST_P(CheckEccStop, StopsTheCheckAndCloseIsRefusedWhileItRuns) {
   EXPECT_EQ(ButtonsEnabled(), before);
   EXPECT_EQ(hostStop, 0) << "the stop is not left raised for the next command";
   RunCheck();
-  EXPECT_EQ(w->LogLines().last(), "Bad blocks (1): 40");
+  EXPECT_EQ(w->LogLines().last(), "Uncorrectable sectors (1): 8707");
 }
 
 INSTANTIATE_TEST_SUITE_P(How, CheckEccStop, ::testing::Values(true, false),
