@@ -68,12 +68,19 @@ struct Sums {
   std::uint64_t Line[3] = {};
 };
 
+// Inlined into each copy of the step functions below, so each copy's instructions apply.
+#if defined(__GNUC__)
+#define ORVELLA_INLINE [[gnu::always_inline]] inline
+#else
+#define ORVELLA_INLINE inline
+#endif
+
 #if defined(__SSE2__)
 std::uint64_t Lo(__m128i v) { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)); }
 std::uint64_t Hi(__m128i v) { return Lo(_mm_unpackhi_epi64(v, v)); }
 
 template <unsigned kLines>
-Sums Accumulate(const std::uint8_t* data) {
+ORVELLA_INLINE Sums Accumulate(const std::uint8_t* data) {
   // a0..a3 hold the word pairs (0,1) (2,3) (4,5) (6,7) of every line XORed together.
   __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0, l0 = a0, l1 = a0, l2 = a0;
   for (unsigned b = 0; b < kLines; ++b) {
@@ -103,7 +110,7 @@ Sums Accumulate(const std::uint8_t* data) {
 }
 #else
 template <unsigned kLines>
-Sums Accumulate(const std::uint8_t* data) {
+ORVELLA_INLINE Sums Accumulate(const std::uint8_t* data) {
   Sums s;
   for (unsigned b = 0; b < kLines; ++b) {
     std::uint64_t line = 0;
@@ -131,7 +138,7 @@ Sums Accumulate(const std::uint8_t* data) {
 #endif
 
 template <unsigned kLines>
-Parities Finish(const Sums& s) {
+ORVELLA_INLINE Parities Finish(const Sums& s) {
   const auto parity = [](std::uint64_t v) { return static_cast<std::uint32_t>(__builtin_parityll(v)); };
   Parities out;
   out.OddRows = parity(s.All & kOddBytes0) | (parity(s.All & kOddBytes1) << 1) |

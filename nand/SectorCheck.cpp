@@ -62,13 +62,22 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
     }
     switch (r.Outcome) {
       case EccOutcome::NoError: break;
-      case EccOutcome::DataCorrected:
+      case EccOutcome::DataCorrected: {
         f.Bits[f.Corrections++] = 8u * slot.DataOffset + r.Bit;
+        // The 256-byte code's two constant bits are not looked at by the correction;
+        // a wrong one is still a code error, repaired with the code.
+        const EccCode good = ComputeEcc(data, layout.Step, layout.Order);
+        if (good != stored) {
+          f.CodeError = true;
+          if (rewriteCodes)
+            for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = good[i];
+        }
         break;
+      }
       case EccOutcome::CodeError:
         f.CodeError = true;
         if (rewriteCodes) {
-          const EccCode good = ComputeEcc(sector + slot.DataOffset, layout.Step, layout.Order);
+          const EccCode good = ComputeEcc(data, layout.Step, layout.Order);
           for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = good[i];
         }
         break;

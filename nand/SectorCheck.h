@@ -19,7 +19,7 @@ enum class SectorState : std::uint8_t { Erased, Clean, Corrected, CodeError, Unc
 struct SectorFinding {
   SectorState State = SectorState::Erased;
   std::uint8_t Corrections = 0;           // data bits repaired (one per code at most)
-  bool CodeError = false;                 // a code held one wrong bit
+  bool CodeError = false;                 // a stored code was wrong where its data were not
   std::array<std::uint32_t, 2> Bits{};    // their numbers in the sector, 8 * byte + bit
 };
 

@@ -235,6 +235,16 @@ TEST(SectorCheck, StatesOfSectorsAndUnwrittenCodes) {
   EXPECT_EQ(f.Corrections, 1u);
   EXPECT_EQ(s, good);
   EXPECT_EQ(spare, goodSpare);
+
+  // A 256-byte code's constant low bits are not looked at by the correction; one wrong
+  // beside a flipped data bit is still repaired with the code.
+  FlipDataBit(s, 1000);  // in the first half, whose code's third byte is spare byte 10
+  spare[10] ^= 0x01;
+  f = CheckSector(h256, s.data(), spare.data(), true);
+  EXPECT_EQ(f.State, SectorState::Corrected);
+  EXPECT_TRUE(f.CodeError);
+  EXPECT_EQ(s, good);
+  EXPECT_EQ(spare, goodSpare);
 }
 
 }  // namespace

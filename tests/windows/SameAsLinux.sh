@@ -46,7 +46,16 @@ commands=(
   "frobnicate"
 )
 if "$linux" --help 2>&1 | grep -q '^  orvella check'; then
-  commands+=("check ../../images/dump.bin" "check ../../images/erased.bin --json")
+  # A dump with codes, a bad block, and one fault of each kind.
+  "$linux" mkimage ecc.bin --chip-mib 8 --table BOOT:2,DATA:rest --fill noise --ecc onenand-h256-smc \
+    --erased-percent 20 --bad-blocks 5 >/dev/null
+  for at in $((1000 * 512 + 3)) $((2000 * 512 + 9)) $((2000 * 512 + 10)) $(((8 << 20) + 3000 * 16 + 12)); do
+    printf '\x5a' | dd of=ecc.bin bs=1 seek="$at" conv=notrunc status=none
+  done
+  commands+=("check ../../images/dump.bin" "check ../../images/erased.bin --json"
+             "check ../../images/ecc.bin" "check ../../images/ecc.bin --json --repair fixed.bin"
+             "check ../../images/ecc.bin --layout smallpage-normal" "check ../../images/junk.bin"
+             "check ../../images/ecc.bin --repair ../../images/ecc.bin" "check --layout")
 fi
 
 run() {  # run SIDE N COMMAND...: the output of command N of that side in its own folder
