@@ -160,14 +160,19 @@ ORVELLA_PARITY_CLONES
 Parities StepParities256(const std::uint8_t* data) { return Finish<4>(Accumulate<4>(data)); }
 
 // Byte k of the SmartMedia arrangement holds the pairs (rp(2k+1), rp(2k)) of four address
-// bits; spreading the odd parities to the odd bit places and completing each pair with
-// the total parity gives the byte.
-std::uint8_t RowByte(std::uint32_t oddRows, unsigned total) {
-  std::uint8_t odd = 0;
-  for (unsigned k = 0; k < 4; ++k) odd |= static_cast<std::uint8_t>(((oddRows >> k) & 1u) << (2 * k + 1));
-  const std::uint8_t even = static_cast<std::uint8_t>((odd >> 1) ^ (total ? 0x55 : 0x00));
-  return static_cast<std::uint8_t>(odd | even);
+// bits: the odd parities at the odd bit places, each completed by the total parity. The
+// table gives the stored (inverted) byte for four odd parities and the total in bit 4.
+constexpr std::array<std::uint8_t, 32> MakeRowTable() {
+  std::array<std::uint8_t, 32> t{};
+  for (unsigned i = 0; i < 32; ++i) {
+    unsigned odd = 0;
+    for (unsigned k = 0; k < 4; ++k) odd |= ((i >> k) & 1u) << (2 * k + 1);
+    const unsigned even = (odd >> 1) ^ ((i & 16u) ? 0x55u : 0x00u);
+    t[i] = static_cast<std::uint8_t>(~(odd | even));
+  }
+  return t;
 }
+constexpr std::array<std::uint8_t, 32> kRow = MakeRowTable();
 
 // The odd bits 1, 3, 5, 7 of a byte, packed into bits 0-3.
 unsigned OddBits(std::uint8_t s) {
@@ -180,33 +185,42 @@ bool PairsDiffer(std::uint8_t s, std::uint8_t pairs) {
 
 }  // namespace
 
-EccCode ComputeEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
+std::uint32_t PackedEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
   const bool wide = step == EccStep::Bytes512;
   const Parities p = wide ? StepParities512(data) : StepParities256(data);
-  std::uint8_t b0 = RowByte(p.OddRows, p.Total);
-  std::uint8_t b1 = RowByte(p.OddRows >> 4, p.Total);
-  std::uint8_t b2 = p.Column;
+  const unsigned total = p.Total << 4;
+  const std::uint32_t low = kRow[(p.OddRows & 15u) | total];
+  const std::uint32_t high = kRow[((p.OddRows >> 4) & 15u) | total];
+  std::uint32_t third = p.Column;
   if (wide) {
     const unsigned rp17 = (p.OddRows >> 8) & 1u;
-    b2 = static_cast<std::uint8_t>(b2 | (rp17 << 1) | ((rp17 ^ p.Total) & 1u));
+    third |= (rp17 << 1) | ((rp17 ^ p.Total) & 1u);
   }
   // Stored inverted, so that erased flash reads as a valid code.
-  b0 = static_cast<std::uint8_t>(~b0);
-  b1 = static_cast<std::uint8_t>(~b1);
-  b2 = static_cast<std::uint8_t>(~b2);
-  if (!wide) b2 |= 0x03;
-  if (order == EccOrder::Normal) return {b1, b0, b2};
-  return {b0, b1, b2};
+  third = (~third & 0xFFu) | (wide ? 0u : 0x03u);
+  return order == EccOrder::Normal ? high | (low << 8) | (third << 16)
+                                   : low | (high << 8) | (third << 16);
+}
+
+EccCode ComputeEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
+  const std::uint32_t c = PackedEcc(data, step, order);
+  return {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+          static_cast<std::uint8_t>(c >> 16)};
 }
 
 EccResult CheckAndCorrect(std::uint8_t* data, const EccCode& stored, EccStep step,
                           EccOrder order) {
-  const EccCode computed = ComputeEcc(data, step, order);
-  std::uint8_t s0 = static_cast<std::uint8_t>(stored[0] ^ computed[0]);
-  std::uint8_t s1 = static_cast<std::uint8_t>(stored[1] ^ computed[1]);
-  const std::uint8_t s2 = static_cast<std::uint8_t>(stored[2] ^ computed[2]);
+  return CheckAndCorrect(data, PackEcc(stored), step, order);
+}
+
+EccResult CheckAndCorrect(std::uint8_t* data, std::uint32_t stored, EccStep step, EccOrder order) {
+  const std::uint32_t syndrome = stored ^ PackedEcc(data, step, order);
+  if (syndrome == 0) return {};
+  // In SmartMedia order: s0 = rp7..rp0, s1 = rp15..rp8, s2 = the column byte.
+  std::uint8_t s0 = static_cast<std::uint8_t>(syndrome);
+  std::uint8_t s1 = static_cast<std::uint8_t>(syndrome >> 8);
+  const std::uint8_t s2 = static_cast<std::uint8_t>(syndrome >> 16);
   if (order == EccOrder::Normal) std::swap(s0, s1);
-  if ((s0 | s1 | s2) == 0) return {};
 
   const bool wide = step == EccStep::Bytes512;
   if (PairsDiffer(s0, 0x55) && PairsDiffer(s1, 0x55) && PairsDiffer(s2, wide ? 0x55 : 0x54)) {
@@ -216,10 +230,7 @@ EccResult CheckAndCorrect(std::uint8_t* data, const EccCode& stored, EccStep ste
     data[byte] = static_cast<std::uint8_t>(data[byte] ^ (1u << bit));
     return {EccOutcome::DataCorrected, 8 * byte + bit};
   }
-  const int set = std::popcount(static_cast<unsigned>(s0)) +
-                  std::popcount(static_cast<unsigned>(s1)) +
-                  std::popcount(static_cast<unsigned>(s2));
-  if (set == 1) return {EccOutcome::CodeError, 0};
+  if (std::has_single_bit(syndrome)) return {EccOutcome::CodeError, 0};
   return {EccOutcome::Uncorrectable, 0};
 }
 
