@@ -65,7 +65,7 @@ void PrintText(const NandHealthReport& r) {
                 r.LayoutNamedByUser ? "named with --layout" : "found in the image",
                 Percent(r.CleanShare).c_str());
   }
-  std::printf("Sectors: %llu checked, %llu clean: %s\n", static_cast<unsigned long long>(r.Total.Sectors),
+  std::printf("Sectors: %llu in all, %llu clean: %s\n", static_cast<unsigned long long>(r.Total.Sectors),
               static_cast<unsigned long long>(r.Total.Clean), CountsText(r.Total).c_str());
   if (!r.Complete) std::printf("Not read: %s\n", r.NotRead.c_str());
   if (!r.TableProblem.empty()) std::printf("Partition table: %s\n", r.TableProblem.c_str());

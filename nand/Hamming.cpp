@@ -2,16 +2,17 @@
 
 #include <bit>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <utility>
+
+// The vector code reads little-endian words: byte l of a word is bits 8l..8l+7.
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define ORVELLA_VECTOR_WORDS 1
+#endif
 
 namespace orvella::nand {
 namespace {
 
-#if !defined(__SSE2__)
+#if !defined(ORVELLA_VECTOR_WORDS)
 // Data are taken 64 bits at a time; byte l of a word is byte 8 * w + l of the step.
 std::uint64_t LoadWord(const std::uint8_t* p) {
   std::uint64_t w;
@@ -75,42 +76,40 @@ struct Sums {
 #define ORVELLA_INLINE inline
 #endif
 
-#if defined(__SSE2__)
-std::uint64_t Lo(__m128i v) { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)); }
-std::uint64_t Hi(__m128i v) { return Lo(_mm_unpackhi_epi64(v, v)); }
+#if defined(ORVELLA_VECTOR_WORDS)
+// Four words at a time in the compiler's vector type: two SSE2 operations in the
+// baseline copy, one in the AVX2 copy picked at load time.
+using Words4 = std::uint64_t __attribute__((vector_size(32)));
 
 template <unsigned kLines>
 ORVELLA_INLINE Sums Accumulate(const std::uint8_t* data) {
-  // a0..a3 hold the word pairs (0,1) (2,3) (4,5) (6,7) of every line XORed together.
-  __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0, l0 = a0, l1 = a0, l2 = a0;
+  // a0 holds words 0-3 of every line XORed together, a1 words 4-7.
+  Words4 a0 = {}, a1 = {}, l0 = {}, l1 = {}, l2 = {};
   for (unsigned b = 0; b < kLines; ++b) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(data + 64 * b);
-    const __m128i v0 = _mm_loadu_si128(p), v1 = _mm_loadu_si128(p + 1);
-    const __m128i v2 = _mm_loadu_si128(p + 2), v3 = _mm_loadu_si128(p + 3);
-    a0 = _mm_xor_si128(a0, v0);
-    a1 = _mm_xor_si128(a1, v1);
-    a2 = _mm_xor_si128(a2, v2);
-    a3 = _mm_xor_si128(a3, v3);
-    const __m128i line = _mm_xor_si128(_mm_xor_si128(v0, v1), _mm_xor_si128(v2, v3));
-    if (b & 1) l0 = _mm_xor_si128(l0, line);
-    if (b & 2) l1 = _mm_xor_si128(l1, line);
-    if (b & 4) l2 = _mm_xor_si128(l2, line);
+    Words4 v0, v1;  // no function takes or returns one: that would depend on the copy's ISA
+    std::memcpy(&v0, data + 64 * b, sizeof v0);
+    std::memcpy(&v1, data + 64 * b + 32, sizeof v1);
+    a0 ^= v0;
+    a1 ^= v1;
+    const Words4 line = v0 ^ v1;
+    if (b & 1) l0 ^= line;
+    if (b & 2) l1 ^= line;
+    if (b & 4) l2 ^= line;
   }
-  const __m128i all = _mm_xor_si128(_mm_xor_si128(a0, a1), _mm_xor_si128(a2, a3));
-  const __m128i high = _mm_xor_si128(a1, a3), upper = _mm_xor_si128(a2, a3);
+  const Words4 all = a0 ^ a1;
   Sums s;
-  s.All = Lo(all) ^ Hi(all);
-  s.Place[0] = Hi(all);
-  s.Place[1] = Lo(high) ^ Hi(high);
-  s.Place[2] = Lo(upper) ^ Hi(upper);
-  s.Line[0] = Lo(l0) ^ Hi(l0);
-  s.Line[1] = Lo(l1) ^ Hi(l1);
-  s.Line[2] = Lo(l2) ^ Hi(l2);
+  s.All = all[0] ^ all[1] ^ all[2] ^ all[3];
+  s.Place[0] = all[1] ^ all[3];
+  s.Place[1] = all[2] ^ all[3];
+  s.Place[2] = a1[0] ^ a1[1] ^ a1[2] ^ a1[3];
+  s.Line[0] = l0[0] ^ l0[1] ^ l0[2] ^ l0[3];
+  s.Line[1] = l1[0] ^ l1[1] ^ l1[2] ^ l1[3];
+  s.Line[2] = l2[0] ^ l2[1] ^ l2[2] ^ l2[3];
   return s;
 }
 #else
 template <unsigned kLines>
-ORVELLA_INLINE Sums Accumulate(const std::uint8_t* data) {
+Sums Accumulate(const std::uint8_t* data) {
   Sums s;
   for (unsigned b = 0; b < kLines; ++b) {
     std::uint64_t line = 0;
@@ -128,18 +127,24 @@ ORVELLA_INLINE Sums Accumulate(const std::uint8_t* data) {
 }
 #endif
 
-// Where the processor has a population count instruction, a copy that uses it for the
-// parities is picked at load time (where the executable format can pick: not in a
+// Where the processor has AVX2 or a population count instruction, a copy that uses them
+// is picked at load time (where the executable format can pick: not in a
 // Windows exe, not under the address sanitizer).
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
-#define ORVELLA_PARITY_CLONES __attribute__((target_clones("popcnt", "default")))
+#define ORVELLA_PARITY_CLONES __attribute__((target_clones("avx2", "popcnt", "default")))
 #else
 #define ORVELLA_PARITY_CLONES
 #endif
 
 template <unsigned kLines>
 ORVELLA_INLINE Parities Finish(const Sums& s) {
-  const auto parity = [](std::uint64_t v) { return static_cast<std::uint32_t>(__builtin_parityll(v)); };
+  const auto parity = [](std::uint64_t v) {
+#if defined(__GNUC__)
+    return static_cast<std::uint32_t>(__builtin_parityll(v));
+#else
+    return static_cast<std::uint32_t>(std::popcount(v) & 1);
+#endif
+  };
   Parities out;
   out.OddRows = parity(s.All & kOddBytes0) | (parity(s.All & kOddBytes1) << 1) |
                 (parity(s.All & kOddBytes2) << 2) | (parity(s.Place[0]) << 3) |
@@ -160,14 +165,19 @@ ORVELLA_PARITY_CLONES
 Parities StepParities256(const std::uint8_t* data) { return Finish<4>(Accumulate<4>(data)); }
 
 // Byte k of the SmartMedia arrangement holds the pairs (rp(2k+1), rp(2k)) of four address
-// bits; spreading the odd parities to the odd bit places and completing each pair with
-// the total parity gives the byte.
-std::uint8_t RowByte(std::uint32_t oddRows, unsigned total) {
-  std::uint8_t odd = 0;
-  for (unsigned k = 0; k < 4; ++k) odd |= static_cast<std::uint8_t>(((oddRows >> k) & 1u) << (2 * k + 1));
-  const std::uint8_t even = static_cast<std::uint8_t>((odd >> 1) ^ (total ? 0x55 : 0x00));
-  return static_cast<std::uint8_t>(odd | even);
+// bits: the odd parities at the odd bit places, each completed by the total parity. The
+// table gives the stored (inverted) byte for four odd parities and the total in bit 4.
+constexpr std::array<std::uint8_t, 32> MakeRowTable() {
+  std::array<std::uint8_t, 32> t{};
+  for (unsigned i = 0; i < 32; ++i) {
+    unsigned odd = 0;
+    for (unsigned k = 0; k < 4; ++k) odd |= ((i >> k) & 1u) << (2 * k + 1);
+    const unsigned even = (odd >> 1) ^ ((i & 16u) ? 0x55u : 0x00u);
+    t[i] = static_cast<std::uint8_t>(~(odd | even));
+  }
+  return t;
 }
+constexpr std::array<std::uint8_t, 32> kRow = MakeRowTable();
 
 // The odd bits 1, 3, 5, 7 of a byte, packed into bits 0-3.
 unsigned OddBits(std::uint8_t s) {
@@ -180,33 +190,42 @@ bool PairsDiffer(std::uint8_t s, std::uint8_t pairs) {
 
 }  // namespace
 
-EccCode ComputeEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
+std::uint32_t PackedEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
   const bool wide = step == EccStep::Bytes512;
   const Parities p = wide ? StepParities512(data) : StepParities256(data);
-  std::uint8_t b0 = RowByte(p.OddRows, p.Total);
-  std::uint8_t b1 = RowByte(p.OddRows >> 4, p.Total);
-  std::uint8_t b2 = p.Column;
+  const unsigned total = p.Total << 4;
+  const std::uint32_t low = kRow[(p.OddRows & 15u) | total];
+  const std::uint32_t high = kRow[((p.OddRows >> 4) & 15u) | total];
+  std::uint32_t third = p.Column;
   if (wide) {
     const unsigned rp17 = (p.OddRows >> 8) & 1u;
-    b2 = static_cast<std::uint8_t>(b2 | (rp17 << 1) | ((rp17 ^ p.Total) & 1u));
+    third |= (rp17 << 1) | ((rp17 ^ p.Total) & 1u);
   }
   // Stored inverted, so that erased flash reads as a valid code.
-  b0 = static_cast<std::uint8_t>(~b0);
-  b1 = static_cast<std::uint8_t>(~b1);
-  b2 = static_cast<std::uint8_t>(~b2);
-  if (!wide) b2 |= 0x03;
-  if (order == EccOrder::Normal) return {b1, b0, b2};
-  return {b0, b1, b2};
+  third = (~third & 0xFFu) | (wide ? 0u : 0x03u);
+  return order == EccOrder::Normal ? high | (low << 8) | (third << 16)
+                                   : low | (high << 8) | (third << 16);
+}
+
+EccCode ComputeEcc(const std::uint8_t* data, EccStep step, EccOrder order) {
+  const std::uint32_t c = PackedEcc(data, step, order);
+  return {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+          static_cast<std::uint8_t>(c >> 16)};
 }
 
 EccResult CheckAndCorrect(std::uint8_t* data, const EccCode& stored, EccStep step,
                           EccOrder order) {
-  const EccCode computed = ComputeEcc(data, step, order);
-  std::uint8_t s0 = static_cast<std::uint8_t>(stored[0] ^ computed[0]);
-  std::uint8_t s1 = static_cast<std::uint8_t>(stored[1] ^ computed[1]);
-  const std::uint8_t s2 = static_cast<std::uint8_t>(stored[2] ^ computed[2]);
+  return CheckAndCorrect(data, PackEcc(stored), step, order);
+}
+
+EccResult CheckAndCorrect(std::uint8_t* data, std::uint32_t stored, EccStep step, EccOrder order) {
+  const std::uint32_t syndrome = stored ^ PackedEcc(data, step, order);
+  if (syndrome == 0) return {};
+  // In SmartMedia order: s0 = rp7..rp0, s1 = rp15..rp8, s2 = the column byte.
+  std::uint8_t s0 = static_cast<std::uint8_t>(syndrome);
+  std::uint8_t s1 = static_cast<std::uint8_t>(syndrome >> 8);
+  const std::uint8_t s2 = static_cast<std::uint8_t>(syndrome >> 16);
   if (order == EccOrder::Normal) std::swap(s0, s1);
-  if ((s0 | s1 | s2) == 0) return {};
 
   const bool wide = step == EccStep::Bytes512;
   if (PairsDiffer(s0, 0x55) && PairsDiffer(s1, 0x55) && PairsDiffer(s2, wide ? 0x55 : 0x54)) {
@@ -216,10 +235,7 @@ EccResult CheckAndCorrect(std::uint8_t* data, const EccCode& stored, EccStep ste
     data[byte] = static_cast<std::uint8_t>(data[byte] ^ (1u << bit));
     return {EccOutcome::DataCorrected, 8 * byte + bit};
   }
-  const int set = std::popcount(static_cast<unsigned>(s0)) +
-                  std::popcount(static_cast<unsigned>(s1)) +
-                  std::popcount(static_cast<unsigned>(s2));
-  if (set == 1) return {EccOutcome::CodeError, 0};
+  if (std::has_single_bit(syndrome)) return {EccOutcome::CodeError, 0};
   return {EccOutcome::Uncorrectable, 0};
 }
 

@@ -34,4 +34,12 @@ struct EccResult {
 EccResult CheckAndCorrect(std::uint8_t* data, const EccCode& stored, EccStep step,
                           EccOrder order);
 
+// The same code and check with the three bytes in one number (byte i in bits 8i..8i+7),
+// for the loops that run them over every sector: no byte array to assemble.
+std::uint32_t PackedEcc(const std::uint8_t* data, EccStep step, EccOrder order);
+EccResult CheckAndCorrect(std::uint8_t* data, std::uint32_t stored, EccStep step, EccOrder order);
+inline std::uint32_t PackEcc(const EccCode& c) {
+  return std::uint32_t{c[0]} | (std::uint32_t{c[1]} << 8) | (std::uint32_t{c[2]} << 16);
+}
+
 }  // namespace orvella::nand

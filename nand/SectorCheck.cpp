@@ -5,7 +5,7 @@
 namespace orvella::nand {
 namespace {
 
-constexpr EccCode kErasedCode{0xFF, 0xFF, 0xFF};
+constexpr std::uint32_t kErasedCode = 0xFFFFFF;
 
 // True when all n bytes are 0xFF or all are 0x00.
 bool Uniform(const std::uint8_t* data, std::size_t n) {
@@ -16,8 +16,13 @@ bool Uniform(const std::uint8_t* data, std::size_t n) {
   return true;
 }
 
-EccCode StoredCode(const CodeSlot& slot, const std::uint8_t* spare) {
-  return {spare[slot.SpareAt[0]], spare[slot.SpareAt[1]], spare[slot.SpareAt[2]]};
+std::uint32_t StoredCode(const CodeSlot& slot, const std::uint8_t* spare) {
+  return std::uint32_t{spare[slot.SpareAt[0]]} | (std::uint32_t{spare[slot.SpareAt[1]]} << 8) |
+         (std::uint32_t{spare[slot.SpareAt[2]]} << 16);
+}
+
+void PutCode(const CodeSlot& slot, std::uint32_t code, std::uint8_t* spare) {
+  for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = static_cast<std::uint8_t>(code >> (8 * i));
 }
 
 }  // namespace
@@ -49,7 +54,7 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
   for (unsigned c = 0; c < layout.Codes; ++c) {
     const CodeSlot& slot = layout.Slots[c];
     std::uint8_t* data = sector + slot.DataOffset;
-    const EccCode stored = StoredCode(slot, spare);
+    const std::uint32_t stored = StoredCode(slot, spare);
     EccResult r = CheckAndCorrect(data, stored, layout.Step, layout.Order);
     // A code that was never written reads FF FF FF, and over data of odd parity that
     // looks exactly like one flipped bit: believed, it would "repair" sound data. Such a
@@ -66,20 +71,16 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
         f.Bits[f.Corrections++] = 8u * slot.DataOffset + r.Bit;
         // The 256-byte code's two constant bits are not looked at by the correction;
         // a wrong one is still a code error, repaired with the code.
-        const EccCode good = ComputeEcc(data, layout.Step, layout.Order);
+        const std::uint32_t good = PackedEcc(data, layout.Step, layout.Order);
         if (good != stored) {
           f.CodeError = true;
-          if (rewriteCodes)
-            for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = good[i];
+          if (rewriteCodes) PutCode(slot, good, spare);
         }
         break;
       }
       case EccOutcome::CodeError:
         f.CodeError = true;
-        if (rewriteCodes) {
-          const EccCode good = ComputeEcc(data, layout.Step, layout.Order);
-          for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = good[i];
-        }
+        if (rewriteCodes) PutCode(slot, PackedEcc(data, layout.Step, layout.Order), spare);
         break;
       case EccOutcome::Uncorrectable: uncorrectable = true; break;
     }
@@ -114,8 +115,8 @@ void LayoutDetector::Add(const std::uint8_t* sector, const std::uint8_t* spare, 
     bool evidence = false, clean = true;
     for (unsigned c = 0; c < layout.Codes; ++c) {
       const CodeSlot& slot = layout.Slots[c];
-      const EccCode stored = StoredCode(slot, spare);
-      const EccCode computed = ComputeEcc(sector + slot.DataOffset, layout.Step, layout.Order);
+      const std::uint32_t stored = StoredCode(slot, spare);
+      const std::uint32_t computed = PackedEcc(sector + slot.DataOffset, layout.Step, layout.Order);
       if (stored != kErasedCode || computed != kErasedCode) evidence = true;
       if (stored != computed) clean = false;
     }
