@@ -157,21 +157,24 @@ bool VirtualPhone::DefaultHoldsData(const std::string& partition) {
 }
 
 bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
+  // A sound chip as a write with ECC leaves it: data with their codes, no block marked
+  // bad; then the partitions that hold no data are erased, spare data included.
   ImageSpec spec;
   spec.ChipMiB = kDefaultPhoneMiB;
   spec.Table = DefaultTable();
-  spec.Fill = ImageFill::Erased;
-  if (!WriteFullImage(path, spec, error)) return false;
+  spec.Fill = ImageFill::Noise;
+  NandSpec nand;
+  nand.EccLayout = kPhoneEccLayout;
+  if (!WriteFullImage(path, spec, nand, error)) return false;
 
   File file;
   if (!file.OpenReadWrite(path, error)) return false;
   const std::uint64_t mainSize = std::uint64_t{spec.ChipMiB} << 20;
-  std::vector<std::uint8_t> buf(1u << 20);
-  const auto fill = [&](std::uint64_t from, std::uint64_t to) {
+  const std::vector<std::uint8_t> blank(1u << 20, 0xFF);
+  const auto erase = [&](std::uint64_t from, std::uint64_t to) {
     for (std::uint64_t at = from; at < to;) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), to - at));
-      for (std::size_t i = 0; i < n; ++i) buf[i] = PatternByte(at + i);
-      if (!file.Seek(at, error) || !file.WriteAll(buf.data(), n, error)) return false;
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blank.size(), to - at));
+      if (!file.Seek(at, error) || !file.WriteAll(blank.data(), n, error)) return false;
       at += n;
     }
     return true;
@@ -181,11 +184,11 @@ bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
   for (const PartitionSpec& p : spec.Table) {
     const std::uint64_t blocks =
         (p.SizeInBlocks == 0 || p.SizeInBlocks == 0xFFFFFFFFu) ? totalBlocks - block : p.SizeInBlocks;
-    if (DefaultHoldsData(p.Name)) {
+    // The table's own block keeps the table.
+    if (!DefaultHoldsData(p.Name) && p.Name != "PIT") {
       const std::uint64_t from = block * kPhoneEraseBlock;
       const std::uint64_t to = (block + blocks) * kPhoneEraseBlock;
-      if (!fill(from, to) ||
-          !fill(mainSize + from / kSpareDivisor, mainSize + to / kSpareDivisor))
+      if (!erase(from, to) || !erase(mainSize + from / kSpareDivisor, mainSize + to / kSpareDivisor))
         return false;
     }
     block += blocks;

@@ -69,7 +69,8 @@ class VirtualPhone {
   // The table of the default phone and the partitions that hold data (the rest are blank).
   static std::vector<PartitionSpec> DefaultTable();
   static bool DefaultHoldsData(const std::string& partition);
-  // Writes a 256 MiB default phone: blank chip, table at block 1, data in some partitions.
+  // Writes a 256 MiB default phone: table at block 1, data with their ECC codes (as a
+  // write with ECC puts them) in some partitions, the others erased.
   static bool CreateDefault(const std::string& path, std::string& error);
 
   // Takes a phone image: its size must be M + M/32 bytes with M a whole number of MiB.
