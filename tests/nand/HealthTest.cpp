@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "image/FileIO.h"
 #include "image/ImageBuilder.h"
 #include "image/NandHealth.h"
 #include "nand/Hamming.h"
@@ -242,6 +243,36 @@ TEST_F(Health, RefusesWhatItCannotCheck) {
   EXPECT_NE(error.find("stopped"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(stopped.RepairTo));
   EXPECT_FALSE(std::filesystem::exists(stopped.RepairTo + ".part"));
+}
+
+// A read or a write failing at any point of a check with repair ends it with the
+// system's message; neither the output nor its part file is left, the image unchanged.
+TEST_F(Health, EveryReadAndWriteFailureEndsTheRepairCleanly) {
+  const std::string path = Make("dump.bin", ImageFill::Noise, {"smallpage-normal", 10, {4}});
+  const std::string before = Bytes(path);
+  NandCheckOptions options;
+  options.RepairTo = dir.File("fixed.bin");
+  FileFaults::Disarm();
+  Check(path, options);
+  const long reads = FileFaults::Reads(), writes = FileFaults::Writes();
+  ASSERT_GT(reads, 8);
+  ASSERT_GT(writes, 8);
+  std::filesystem::remove(options.RepairTo);
+  for (const bool reading : {true, false}) {
+    for (long nth = 1; nth <= (reading ? reads : writes); ++nth) {
+      SCOPED_TRACE((reading ? "read " : "write ") + std::to_string(nth));
+      FileFaults::Disarm();
+      if (reading) FileFaults::ArmRead(nth); else FileFaults::ArmWrite(nth);
+      NandHealthReport report;
+      std::string error;
+      EXPECT_FALSE(CheckNandHealth(path, options, report, error));
+      EXPECT_NE(error.find("I/O error"), std::string::npos) << error;
+      EXPECT_FALSE(std::filesystem::exists(options.RepairTo));
+      EXPECT_FALSE(std::filesystem::exists(options.RepairTo + ".part"));
+    }
+  }
+  FileFaults::Disarm();
+  EXPECT_TRUE(Bytes(path) == before);
 }
 
 // A cut-off dump is checked as far as main and spare data both reach, and the report
