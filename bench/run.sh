@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times Orvella's whole-image save, export of all partitions, blank check, load, digests,
-# comparison, the hex view's search and report on a sample image of 1 GiB of main data against cp, dd, cat,
+# comparison, the hex view's search, the NAND check and report on a sample image of 1 GiB of main data against cp, dd, cat,
 # sha256sum and cmp measured in the same run, the report of a 3.9 GiB image in headless
 # Chromium against an empty page, and peak memory against the tool at rest. Prints one
 # table; exits 1 when a target is missed. ORVELLA_BENCH_RUNS sets the runs per timing
@@ -54,6 +54,13 @@ make_sample blank.bin 1024 ff
 make_sample small.bin 64 zero
 make_sample big.bin 3904 zero
 made_by=$(cat sample.bin.made-by)
+# A dump with codes in its spare data and 1 GiB of written main data, for the check.
+if [ ! -f ecc.bin ] || [ ! -f ecc.bin.made-by ]; then
+  echo "Making ecc.bin (1 GiB of noise with onenand-h512-normal codes) ..." >&2
+  "$orv" mkimage ecc.bin.part --chip-mib 1024 --table "$table" --fill noise --ecc onenand-h512-normal >/dev/null
+  echo "orvella mkimage --fill noise --ecc onenand-h512-normal" > ecc.bin.made-by
+  mv ecc.bin.part ecc.bin
+fi
 # A copy of the big image that differs in every other block, so that the report's map
 # of 16384 blocks alternates between two states: the most cells the map can draw.
 if [ ! -f big-b.bin ] || [ ! -f big-b.bin.made-by ]; then
@@ -146,6 +153,14 @@ for ((r = 0; r < runs; r++)); do
   record blank_o "$orv" blank blank.bin
   record blank_b cat blank.bin
 done
+# The check reads on a second thread while it checks, so its wall time is what counts.
+"$orv" check ecc.bin --json | grep -q '"name":"onenand-h512-normal"' ||
+  { echo "the check does not find the layout of ecc.bin" >&2; exit 1; }
+cat ecc.bin > /dev/null
+for ((r = 0; r < runs; r++)); do
+  record check_o "$orv" check ecc.bin
+  record check_b cat ecc.bin
+done
 for ((r = 0; r < 3 * runs; r++)); do
   record load_big "${loader[@]}" big.bin
   record load_small "${loader[@]}" small.bin
@@ -213,6 +228,7 @@ clean; save_kib=$(peak_kib "$orv" save-image sample.bin copy.bin)
 blank_kib=$(peak_kib "$orv" blank blank.bin)
 diff_kib=$(peak_kib "$orv" diff sample.bin sample-copy.bin)
 hash_kib=$(peak_kib "$orv" hash sample.bin --algo md5,sha1,sha256)
+check_kib=$(peak_kib "$orv" check ecc.bin)
 rm -f sample-copy.bin
 clean
 
@@ -256,6 +272,7 @@ row_time "save whole image / cp" save_o save_cp 1.05
 row_time "save whole image / dd bs=256K" save_o save_b 0.9
 row_time "export all partitions, full / dd of same bytes" exp_o exp_b 1.15
 row_time "blank check, all-0xFF image / cat IMAGE >/dev/null" blank_o blank_b 1.3
+row_time "check ECC and bad blocks, 1 GiB written / cat" check_o check_b 1.5 wall
 row_time "load 3.9 GiB sparse image / load 64 MiB image" load_big load_small -
 row_time "hash md5,sha1,sha256 (2 threads) / sha256sum" hash_o hash_b 1.2 wall
 row_time "diff of two equal images / cmp of them" diff_o diff_b -
@@ -269,4 +286,5 @@ row_memory "peak RSS: blank check / orvella at rest" "$blank_kib"
 row_memory "peak RSS: diff of two images / orvella at rest" "$diff_kib"
 # The digest library sets up its providers once, about 3 MiB whatever the image size.
 row_memory "peak RSS: hash md5,sha1,sha256 / orvella at rest" "$hash_kib" 4096
+row_memory "peak RSS: check ECC and bad blocks / orvella at rest" "$check_kib" 4096
 exit $failed

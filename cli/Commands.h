@@ -17,6 +17,9 @@ int RunBlank(const Args& args);      // blank IMAGE
 int RunHash(const Args& args);       // hash IMAGE [--algo LIST] [--json]
 int RunDiff(const Args& args);       // diff A B [--json] [--main-only]; 0 same, 1 differ, 2 trouble
 int RunReport(const Args& args);     // report IMAGE -o REPORT.html [--compare B] [--algo LIST]
+// check IMAGE [--layout auto|NAME] [--json] [--repair OUT]; exit bits 4 uncorrectable
+// sectors, 8 cannot read, 16 wrong usage.
+int RunCheck(const Args& args);
 
 // Prints the usage text to standard error and returns 2.
 int Usage(const std::string& problem);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -19,6 +20,7 @@
 #include "evidence/ImageHash.h"
 #include "evidence/Report.h"
 #include "image/FileIO.h"
+#include "image/NandHealth.h"
 
 namespace orvella::cli {
 
@@ -214,6 +216,42 @@ bool WriteReport(const std::string& path, const std::string& html, std::string& 
   return true;
 }
 
+// Runs the NAND health check over the image for the report. False only when the image
+// cannot be checked at all; a check that found no ECC layout adds nothing to the report.
+bool AddNandHealth(const std::string& path, ReportInput& input) {
+  ConsolePort port("report: ECC check");
+  NandCheckOptions options;
+  options.Progress = [&port](std::uint64_t done, std::uint64_t total) {
+    port.GaugeSetMax(static_cast<std::int64_t>(total));
+    port.GaugeSetPos(static_cast<std::int64_t>(done));
+    port.ProcessMessages();
+  };
+  // Reading the next chunk beside checking this one, where a second thread is to be had.
+  std::unique_ptr<ThreadLanes> lanes;
+  if (ThreadLanes::Worthwhile()) {
+    try {
+      lanes = std::make_unique<ThreadLanes>();
+      options.SideBySide = [&lanes](const std::function<void()>& read,
+                                    const std::function<void()>& check) { lanes->Run(read, check); };
+    } catch (const std::system_error&) {
+      // One after the other, then.
+    }
+  }
+  NandHealthReport check;
+  std::string error;
+  const bool ok = CheckNandHealth(path, options, check, error);
+  port.EndProgress();
+  if (!ok) {
+    std::fprintf(stderr, "orvella: report: %s\n", error.c_str());
+    return false;
+  }
+  if (!check.Complete)
+    std::fprintf(stderr, "orvella: report: the ECC check is partial: %s\n", check.NotRead.c_str());
+  if (!AddHealth(check, input))
+    std::fprintf(stderr, "orvella: report: no known ECC layout matches; the map shows no NAND health\n");
+  return true;
+}
+
 }  // namespace
 
 int RunHash(const Args& args) {
@@ -364,6 +402,7 @@ int RunReport(const Args& args) {
     input.Comparison = &comparison;
   }
   input.Map = MapInputOf(a, erased.Erased(), comparing ? &comparison : nullptr);
+  if (!AddNandHealth(image, input)) return 1;
   input.Footer = std::string("Made by orvella ") + ORVELLA_VERSION + " on " + UtcNow() + ".";
   if (!WriteReport(out, ReportHtml(input), error)) {
     std::fprintf(stderr, "orvella: report: %s\n", error.c_str());

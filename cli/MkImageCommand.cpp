@@ -1,11 +1,13 @@
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "image/FileIO.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
+#include "nand/SpareLayout.h"
 
 namespace orvella::cli {
 
@@ -32,19 +34,42 @@ bool ParseFill(const std::string& text, ImageFill& fill) {
   if (text == "ff") fill = ImageFill::Erased;
   else if (text == "zero") fill = ImageFill::Zero;
   else if (text == "pattern") fill = ImageFill::Pattern;
+  else if (text == "noise") fill = ImageFill::Noise;
   else return false;
   return true;
+}
+
+bool ParseNumber(const std::string& text, std::uint32_t& v) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  v = static_cast<std::uint32_t>(std::stoul(text));
+  return true;
+}
+
+bool ParseBlockList(const std::string& text, std::vector<std::uint32_t>& blocks) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    std::uint32_t b = 0;
+    if (!ParseNumber(text.substr(start, comma == std::string::npos ? comma : comma - start), b))
+      return false;
+    blocks.push_back(b);
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
 }
 
 }  // namespace
 
 int RunMkImage(const Args& args) {
   ImageSpec spec;
+  NandSpec dump;
   std::string out;
   bool haveOut = false, haveChip = false, haveTable = false, force = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takesValue = arg == "--chip-mib" || arg == "--table" || arg == "--fill";
+    const bool takesValue = arg == "--chip-mib" || arg == "--table" || arg == "--fill" ||
+                            arg == "--ecc" || arg == "--erased-percent" || arg == "--bad-blocks";
     if (takesValue && i + 1 >= args.size()) return Usage("mkimage: " + arg + " needs a value");
     if (arg == "--chip-mib") {
       if (!ParseChipMiB(args[++i], spec.ChipMiB))
@@ -57,7 +82,22 @@ int RunMkImage(const Args& args) {
       haveTable = true;
     } else if (arg == "--fill") {
       if (!ParseFill(args[++i], spec.Fill))
-        return Usage("mkimage: --fill takes ff, zero or pattern, not \"" + args[i] + "\"");
+        return Usage("mkimage: --fill takes ff, zero, pattern or noise, not \"" + args[i] + "\"");
+    } else if (arg == "--ecc") {
+      dump.EccLayout = args[++i];
+      if (!nand::FindLayout(dump.EccLayout)) {
+        std::string known;
+        for (const auto& l : nand::KnownLayouts()) known += " " + std::string(l.Name);
+        return Usage("mkimage: --ecc takes a layout name (" + known.substr(1) + "), not \"" +
+                     dump.EccLayout + "\"");
+      }
+    } else if (arg == "--erased-percent") {
+      if (!ParseNumber(args[++i], dump.ErasedPercent) || dump.ErasedPercent > 100)
+        return Usage("mkimage: --erased-percent takes a number from 0 to 100, not \"" + args[i] + "\"");
+    } else if (arg == "--bad-blocks") {
+      if (!ParseBlockList(args[++i], dump.BadBlocks))
+        return Usage("mkimage: --bad-blocks takes block numbers separated by commas, not \"" +
+                     args[i] + "\"");
     } else if (arg == "--force") {
       force = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -99,7 +139,7 @@ int RunMkImage(const Args& args) {
   };
 
   std::string error;
-  if (!WriteFullImage(out, spec, error, progress)) {
+  if (!WriteFullImage(out, spec, dump, error, progress)) {
     if (shownPercent >= 0 && shownPercent < 100) std::fputc('\n', stderr);
     std::fprintf(stderr, "orvella: mkimage: %s\n", error.c_str());
     // Only what this command wrote is removed: OUT was absent or --force gave it up.

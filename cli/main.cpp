@@ -18,19 +18,22 @@ struct Command {
 constexpr Command kCommands[] = {
     {"list", RunList},       {"mkimage", RunMkImage}, {"export", RunExport},
     {"save-image", RunSaveImage}, {"blank", RunBlank},  {"hash", RunHash},
-    {"diff", RunDiff},       {"report", RunReport},
+    {"diff", RunDiff},       {"report", RunReport}, {"check", RunCheck},
 };
 
 constexpr const char* kUsage =
     "usage:\n"
     "  orvella list IMAGE [--json]\n"
-    "  orvella mkimage OUT --chip-mib N --table NAME:BLOCKS[,NAME:BLOCKS...] [--fill ff|zero|pattern] [--force]\n"
+    "  orvella mkimage OUT --chip-mib N --table NAME:BLOCKS[,NAME:BLOCKS...] [--fill ff|zero|pattern|noise]\n"
+    "                  [--ecc LAYOUT] [--erased-percent P] [--bad-blocks B[,B...]] [--force]\n"
     "  orvella export IMAGE --mode main|spare|full (--row N | --all) --prefix PREFIX\n"
     "  orvella save-image IMAGE OUT\n"
     "  orvella blank IMAGE\n"
     "  orvella hash IMAGE [--algo md5,sha1,sha256] [--json]\n"
     "  orvella diff A B [--json] [--main-only]      (exit 0 identical, 1 different, 2 trouble)\n"
     "  orvella report IMAGE -o REPORT.html [--compare B] [--algo md5,sha1,sha256]\n"
+    "  orvella check IMAGE [--layout auto|NAME] [--json] [--repair OUT]\n"
+    "                (exit 0 sound, 4 uncorrectable sectors, 8 not readable, 16 wrong usage)\n"
     "  orvella --version\n";
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "evidence/Report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "image/RowText.h"
@@ -168,6 +169,13 @@ std::string Health(const HealthFacts& h) {
   return html + "</table></section>\n";
 }
 
+// The number of erase blocks the sectors (index of 512 main bytes) lie in.
+std::uint32_t DistinctBlocks(std::vector<std::uint64_t> sectors) {
+  for (std::uint64_t& s : sectors) s /= kBlockSize / 512;
+  std::sort(sectors.begin(), sectors.end());
+  return static_cast<std::uint32_t>(std::unique(sectors.begin(), sectors.end()) - sectors.begin());
+}
+
 std::string Verdict(bool identical) {
   return identical ? "<span class=\"same\">identical</span>"
                    : "<span class=\"differs\">different</span>";
@@ -212,6 +220,34 @@ BlockMapInput MapInputOf(const EvidenceImage& image, const std::vector<bool>& er
   for (const EvidencePartition& p : image.Partitions)
     map.Partitions.push_back({p.Position, p.Name, p.FirstBlock, p.Blocks});
   return map;
+}
+
+bool AddHealth(const NandHealthReport& check, ReportInput& input) {
+  if (check.Layout.empty()) return false;
+  HealthFacts facts;
+  std::vector<BlockHealth>& map = input.Map.Health;
+  map.assign(input.Map.Blocks, BlockHealth::Good);
+  // Blocks the check did not reach (a short image) stay good, as the map cannot say more.
+  for (std::size_t b = 0; b < check.Blocks.size() && b < map.size(); ++b) {
+    switch (check.Blocks[b]) {
+      case NandBlockState::Bad: map[b] = BlockHealth::Bad; break;
+      case NandBlockState::Uncorrectable: map[b] = BlockHealth::Uncorrectable; break;
+      case NandBlockState::Corrected: map[b] = BlockHealth::Corrected; break;
+      case NandBlockState::Erased:
+      case NandBlockState::Written: break;
+    }
+  }
+  // A block counts once however many of its sectors were repaired; a code error counts
+  // as repaired, as the map shows it.
+  std::vector<std::uint64_t> repaired = check.CodeErrors;
+  for (const SectorCorrection& c : check.Corrections) repaired.push_back(c.Sector);
+  facts.BadBlocks = static_cast<std::uint32_t>(check.BadBlocks.size());
+  facts.SectorsCorrected = check.Total.Corrected + check.Total.CodeErrors;
+  facts.BlocksCorrected = DistinctBlocks(std::move(repaired));
+  facts.SectorsUncorrectable = check.Total.Uncorrectable;
+  facts.BlocksUncorrectable = DistinctBlocks(check.Uncorrectable);
+  input.Health = facts;
+  return true;
 }
 
 std::string ReportHtml(const ReportInput& in) {

@@ -12,6 +12,7 @@
 #include "evidence/EvidenceImage.h"
 #include "evidence/ImageDiff.h"
 #include "evidence/ImageHash.h"
+#include "image/NandHealth.h"
 
 namespace orvella {
 
@@ -39,6 +40,11 @@ struct ReportInput {
 // Per-block health states, when a health check supplies them, go into Health.
 BlockMapInput MapInputOf(const EvidenceImage& image, const std::vector<bool>& erased,
                          const ImageComparison* comparison);
+
+// Puts what a NAND health check found into the summary and the map's block states. A
+// check that found no ECC layout says nothing about sectors: then nothing is added and
+// the result is false.
+bool AddHealth(const NandHealthReport& check, ReportInput& input);
 
 std::string ReportHtml(const ReportInput& input);
 

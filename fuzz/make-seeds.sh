@@ -176,6 +176,38 @@ tseed block-far 4 $((0x40000)) $((0x1000)) $((0xFFFFFFFF)) 1 4096
 { le32 4; le32 $((0x40000)); le32 $((0x1000)); le32 1; printf '\x01'; le32 $((0x12349876)); le32 $((0x7FFFFFFF)); } \
   >"$seeds/count-huge.bin"
 
+# ---- fuzz_nand_check: layout, repair flag, size delta, records of main + spare --------
+seeds=fuzz/seeds/fuzz_nand_check
+rm -rf "$seeds"
+mkdir -p "$seeds"
+# records FILE N: the first N sectors of a dump as records of 512 + 16 bytes.
+records() {
+  local i
+  for ((i = 0; i < $2; i++)); do
+    cut_bytes "$1" $((i * 512)) 512
+    cut_bytes "$1" $(((8 << 20) + i * 16)) 16
+  done
+}
+# nseed NAME LAYOUT-INDEX FLAGS DELTA LAYOUT [FLIP-OFFSET]: records of a dump in LAYOUT,
+# with one bit flipped at that offset of the records when one is given.
+nseed() {
+  "$orvella" mkimage "$work/n.bin" --chip-mib 8 --table A:rest --fill noise --ecc "$5" \
+    --erased-percent 25 --force >/dev/null
+  { printf "\\x$(printf %02x "$2")\\x$(printf %02x "$3")"; printf "\\x$(printf %02x $(($4 & 255)))\\x$(printf %02x $(($4 >> 8)))"; records "$work/n.bin" 6; } \
+    >"$seeds/$1.bin"
+  if [ -n "${6:-}" ]; then
+    local b
+    b=$(od -An -tu1 -j $(($6 + 4)) -N1 "$seeds/$1.bin" | tr -d ' ')
+    printf "\\x$(printf %02x $((b ^ 0x10)))" | dd of="$seeds/$1.bin" bs=1 seek=$(($6 + 4)) conv=notrunc status=none
+  fi
+}
+nseed h512-clean 0 0 32768 onenand-h512-normal
+nseed h512-flip-repair 0 1 32768 onenand-h512-normal 100
+nseed h256-smc-auto 255 1 32768 onenand-h256-smc 7
+nseed smallpage-code-flip 5 1 32768 smallpage-smc 513
+nseed cut-short 2 1 1000 onenand-h256-normal
+nseed longer 4 0 40000 smallpage-normal
+
 echo "Seeds written:"
 for d in fuzz/seeds/*/; do
   printf '  %-40s %3d files, %s\n' "$d" "$(find "$d" -type f | wc -l)" "$(du -sh "$d" | cut -f1)"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "image/FileIO.h"
-#include "host/NandEcc.h"
+#include "nand/SpareLayout.h"
 
 namespace orvella {
 
@@ -157,21 +157,24 @@ bool VirtualPhone::DefaultHoldsData(const std::string& partition) {
 }
 
 bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
+  // A sound chip as a write with ECC leaves it: data with their codes, no block marked
+  // bad; then the partitions that hold no data are erased, spare data included.
   ImageSpec spec;
   spec.ChipMiB = kDefaultPhoneMiB;
   spec.Table = DefaultTable();
-  spec.Fill = ImageFill::Erased;
-  if (!WriteFullImage(path, spec, error)) return false;
+  spec.Fill = ImageFill::Noise;
+  NandSpec nand;
+  nand.EccLayout = kPhoneEccLayout;
+  if (!WriteFullImage(path, spec, nand, error)) return false;
 
   File file;
   if (!file.OpenReadWrite(path, error)) return false;
   const std::uint64_t mainSize = std::uint64_t{spec.ChipMiB} << 20;
-  std::vector<std::uint8_t> buf(1u << 20);
-  const auto fill = [&](std::uint64_t from, std::uint64_t to) {
+  const std::vector<std::uint8_t> blank(1u << 20, 0xFF);
+  const auto erase = [&](std::uint64_t from, std::uint64_t to) {
     for (std::uint64_t at = from; at < to;) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), to - at));
-      for (std::size_t i = 0; i < n; ++i) buf[i] = PatternByte(at + i);
-      if (!file.Seek(at, error) || !file.WriteAll(buf.data(), n, error)) return false;
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blank.size(), to - at));
+      if (!file.Seek(at, error) || !file.WriteAll(blank.data(), n, error)) return false;
       at += n;
     }
     return true;
@@ -181,11 +184,11 @@ bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
   for (const PartitionSpec& p : spec.Table) {
     const std::uint64_t blocks =
         (p.SizeInBlocks == 0 || p.SizeInBlocks == 0xFFFFFFFFu) ? totalBlocks - block : p.SizeInBlocks;
-    if (DefaultHoldsData(p.Name)) {
+    // The table's own block keeps the table.
+    if (!DefaultHoldsData(p.Name) && p.Name != "PIT") {
       const std::uint64_t from = block * kPhoneEraseBlock;
       const std::uint64_t to = (block + blocks) * kPhoneEraseBlock;
-      if (!fill(from, to) ||
-          !fill(mainSize + from / kSpareDivisor, mainSize + to / kSpareDivisor))
+      if (!erase(from, to) || !erase(mainSize + from / kSpareDivisor, mainSize + to / kSpareDivisor))
         return false;
     }
     block += blocks;
@@ -208,6 +211,39 @@ bool VirtualPhone::Open(const std::string& path, std::string& error) {
   chipMiB_ = static_cast<std::uint32_t>(size / unit);
   session_ = false;
   return true;
+}
+
+std::vector<BitFlip> VirtualPhone::FlipPlaces(std::uint32_t singles) const {
+  std::vector<BitFlip> places;
+  const std::uint64_t sectors = MainSize() / kPhoneSector;
+  if (sectors < std::uint64_t{singles} + 2) return places;
+  const std::uint64_t parts = std::uint64_t{singles} + 2;
+  // A bit inside the sector that moves from place to place, so that the repaired bits
+  // are not all at one position.
+  const auto bitOf = [](std::uint64_t k) {
+    return static_cast<std::uint32_t>((k * 2654435761u + 977u) % (kPhoneSector * 8));
+  };
+  const auto add = [&](std::uint64_t sector, std::uint32_t bit) {
+    places.push_back({sector * kPhoneSector + bit / 8, static_cast<std::uint8_t>(bit % 8)});
+  };
+  for (std::uint64_t k = 1; k <= std::uint64_t{singles} + 1; ++k) {
+    const std::uint64_t sector = k * sectors / parts;
+    add(sector, bitOf(k));
+    // The last place is the double-bit error: a second bit half a sector away.
+    if (k == std::uint64_t{singles} + 1)
+      add(sector, (bitOf(k) + kPhoneSector * 4 + 3) % (kPhoneSector * 8));
+  }
+  std::sort(places.begin(), places.end(), [](const BitFlip& a, const BitFlip& b) {
+    return a.Offset < b.Offset || (a.Offset == b.Offset && a.Bit < b.Bit);
+  });
+  return places;
+}
+
+void VirtualPhone::ApplyFlips(std::uint64_t at, std::uint8_t* main, std::uint32_t n) const {
+  if (!Faults.FlipBits) return;
+  for (const BitFlip& f : FlipPlaces(*Faults.FlipBits))
+    if (f.Offset >= at && f.Offset < at + n)
+      main[f.Offset - at] ^= static_cast<std::uint8_t>(1u << f.Bit);
 }
 
 void VirtualPhone::Record(PhoneRequest request) {
@@ -288,8 +324,9 @@ bool VirtualPhone::ReadToFiles(std::uint32_t address, std::uint32_t length,
   const bool ok = t.Run(
       [&](std::uint32_t done, std::uint32_t n, std::string& err) {
         const std::uint64_t at = std::uint64_t{address} + done;
-        return phone.Seek(at, err) && phone.ReadExact(main.data(), n, err) &&
-               phone.Seek(MainSize() + at / kSpareDivisor, err) &&
+        if (!phone.Seek(at, err) || !phone.ReadExact(main.data(), n, err)) return false;
+        ApplyFlips(at, main.data(), n);
+        return phone.Seek(MainSize() + at / kSpareDivisor, err) &&
                phone.ReadExact(spare.data(), n / kSpareDivisor, err) &&
                mainOut.WriteAll(main.data(), n, err) &&
                spareOut.WriteAll(spare.data(), n / kSpareDivisor, err);
@@ -331,8 +368,9 @@ bool VirtualPhone::ReadToMemory(std::uint32_t address, std::uint32_t length,
   return t.Run(
       [&](std::uint32_t done, std::uint32_t n, std::string& err) {
         const std::uint64_t at = std::uint64_t{address} + done;
-        return phone.Seek(at, err) && phone.ReadExact(buffer + done, n, err) &&
-               phone.Seek(MainSize() + at / kSpareDivisor, err) &&
+        if (!phone.Seek(at, err) || !phone.ReadExact(buffer + done, n, err)) return false;
+        ApplyFlips(at, buffer + done, n);
+        return phone.Seek(MainSize() + at / kSpareDivisor, err) &&
                phone.ReadExact(buffer + length + done / kSpareDivisor, n / kSpareDivisor, err);
       },
       reads_ == Faults.FailNthRead);
@@ -370,6 +408,11 @@ bool VirtualPhone::WriteFromImage(std::uint32_t address, std::uint32_t length,
                 Hex8(length) + " bytes at " + Hex8(address) + ".");
     return false;
   }
+  const nand::SpareLayout* layout = nand::FindLayout(kPhoneEccLayout);
+  if (ecc && !layout) {
+    port.LogAdd(std::string("ERROR: Write failed. The ECC layout ") + kPhoneEccLayout + " is unknown.");
+    return false;
+  }
   std::vector<std::uint8_t> main(kPhoneChunk), spare(kPhoneChunk / kSpareDivisor);
   Transfer t(ecc ? "Writing with ECC" : "Writing", address, length, port, stop,
              Faults.BytesPerSecond);
@@ -382,11 +425,9 @@ bool VirtualPhone::WriteFromImage(std::uint32_t address, std::uint32_t length,
             !source.ReadExact(spare.data(), spareN, err))
           return false;
         if (ecc) {
-          for (std::uint32_t s = 0; s < n / kEccSectorBytes; ++s) {
-            const EccCode code = ComputeSectorEcc(main.data() + s * kEccSectorBytes);
-            std::copy(code.begin(), code.end(),
-                      spare.begin() + s * kEccSpareBytes + kEccOffsetInSpare);
-          }
+          for (std::uint32_t s = 0; s < n / nand::kSectorBytes; ++s)
+            nand::WriteSectorCodes(*layout, main.data() + s * nand::kSectorBytes,
+                                   spare.data() + s * nand::kSpareBytes);
         }
         return phone.Seek(at, err) && phone.WriteAll(main.data(), n, err) &&
                phone.Seek(MainSize() + at / kSpareDivisor, err) &&

@@ -5,6 +5,7 @@
 // pump) and watches a stop flag between chunks. No toolkit and no plug-in code here.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ inline constexpr std::uint32_t kPhoneChunk = 0x10000;  // main bytes moved per s
 inline constexpr std::uint32_t kPhoneSector = 512;      // transfers go by whole sectors
 inline constexpr std::uint32_t kDefaultPhoneMiB = 256;
 inline constexpr const char* kDefaultPhoneName = "orvella-phone.nand";
+// The spare layout a write with ECC fills in (a name of nand/SpareLayout.h): the code of
+// each 512-byte sector at spare bytes 8-10, the other spare bytes as the image has them.
+inline constexpr const char* kPhoneEccLayout = "onenand-h512-normal";
+// Most single-bit read errors --flip-bits may ask for.
+inline constexpr std::uint32_t kMaxFlipBits = 1000;
 
 // After a successful read to files, one of the data files is taken away or cut short,
 // as a broken host might leave it.
@@ -47,6 +53,15 @@ struct PhoneFaults {
   long FailNthErase = 0;
   DataFileFault ReadFiles = DataFileFault::None;
   std::uint64_t BytesPerSecond = 0;  // transfer speed limit (main + spare); 0 = none
+  // Reads return this many single-bit errors and one double-bit error in the main data,
+  // at the places FlipPlaces names; the chip itself keeps its bytes. None when empty.
+  std::optional<std::uint32_t> FlipBits;
+};
+
+// One wrong bit in what a read returns: main-data offset on the chip and the bit (0-7).
+struct BitFlip {
+  std::uint64_t Offset = 0;
+  std::uint8_t Bit = 0;
 };
 
 class VirtualPhone {
@@ -54,7 +69,8 @@ class VirtualPhone {
   // The table of the default phone and the partitions that hold data (the rest are blank).
   static std::vector<PartitionSpec> DefaultTable();
   static bool DefaultHoldsData(const std::string& partition);
-  // Writes a 256 MiB default phone: blank chip, table at block 1, data in some partitions.
+  // Writes a 256 MiB default phone: table at block 1, data with their ECC codes (as a
+  // write with ECC puts them) in some partitions, the others erased.
   static bool CreateDefault(const std::string& path, std::string& error);
 
   // Takes a phone image: its size must be M + M/32 bytes with M a whole number of MiB.
@@ -63,6 +79,11 @@ class VirtualPhone {
   const std::string& Path() const { return path_; }
   std::uint32_t ChipMiB() const { return chipMiB_; }
   std::uint64_t MainSize() const { return std::uint64_t{chipMiB_} << 20; }
+
+  // The bits reads flip with `singles` single-bit errors: one bit in each of the sectors
+  // k * S / (singles + 2), k = 1 .. singles, of the S sectors of the chip, then two bits in
+  // sector (singles + 1) * S / (singles + 2). Sorted by offset.
+  std::vector<BitFlip> FlipPlaces(std::uint32_t singles) const;
 
   // Folder (with trailing '/') where reads to files leave their data files.
   void SetWorkFolder(std::string folder) { workFolder_ = std::move(folder); }
@@ -83,7 +104,7 @@ class VirtualPhone {
                     WindowPort& port, const std::uint8_t* stop);
   // Writes the range from the full image file at imagePath (read only): main data from
   // the same offset, spare data from that file's spare area. With ecc, every sector's
-  // code (host/NandEcc.h) replaces bytes 8-10 of its spare bytes. Opens a session when
+  // code goes into its spare bytes as kPhoneEccLayout places it. Opens a session when
   // none is open or when alreadyConnected is false.
   bool WriteFromImage(std::uint32_t address, std::uint32_t length, const std::string& imagePath,
                       bool ecc, bool alreadyConnected, WindowPort& port,
@@ -110,6 +131,8 @@ class VirtualPhone {
                   const char* unit, WindowPort& port) const;
   bool OpenSession();
   void Record(PhoneRequest request);
+  // Flips the bits of Faults.FlipBits that fall into main data [at, at + n) read into `main`.
+  void ApplyFlips(std::uint64_t at, std::uint8_t* main, std::uint32_t n) const;
 
   std::string path_;
   std::string workFolder_;

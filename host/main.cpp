@@ -48,7 +48,8 @@ constexpr const char* kUsageText =
     "  --plugin PATH          plug-in library (default: liborvella.so beside orvella-host,\n"
     "                         else the installed one)\n"
     "  --phone FILE           virtual phone image (default: orvella-phone.nand in the work\n"
-    "                         folder, made on first use: 256 MiB with a partition table)\n"
+    "                         folder, made on first use: 256 MiB with a partition table and\n"
+    "                         data with their ECC codes in some partitions)\n"
     "  --image PATH           full image file to work on (put into the plug-in's\n"
     "                         \"Source Image File Name\" edit)\n"
     "  --close-after-ms N     close the plug-in's window after N milliseconds\n"
@@ -63,7 +64,14 @@ constexpr const char* kUsageText =
     "  --fail-read N          the N-th read fails (likewise --fail-write N, --fail-erase N)\n"
     "  --read-file-fault F    after a read to files: main-missing, main-short,\n"
     "                         spare-missing or spare-short\n"
-    "  --speed BYTES          transfer speed limit in bytes per second\n";
+    "  --speed BYTES          transfer speed limit in bytes per second\n"
+    "  --flip-bits N          reads return N single-bit errors (0 to 1000) and one double-bit\n"
+    "                         error in the main data, spread evenly over the chip: with S\n"
+    "                         sectors, one bit in sector k*S/(N+2) for k = 1..N, two bits in\n"
+    "                         sector (N+1)*S/(N+2); the phone's own data stay as they are\n"
+    "flashing with ECC writes each 512-byte sector's Hamming code into spare bytes 8-10 in\n"
+    "the onenand-h512-normal layout (orvella check finds it); the other spare bytes are\n"
+    "written as the image holds them\n";
 
 struct Options {
   std::string Plugin;
@@ -139,6 +147,9 @@ int ParseOptions(int argc, char** argv, Options& o) {
       else if (text == "spare-missing") o.Faults.ReadFiles = DataFileFault::SpareMissing;
       else if (text == "spare-short") o.Faults.ReadFiles = DataFileFault::SpareShort;
       else return Usage("unknown read file fault \"" + text + "\"");
+    } else if (a == "--flip-bits") {
+      if (!number(n) || n > kMaxFlipBits) return Usage("--flip-bits needs a count from 0 to 1000");
+      o.Faults.FlipBits = static_cast<std::uint32_t>(n);
     } else if (a == "--speed") {
       if (!number(n) || n == 0) return Usage("--speed needs bytes per second from 1");
       o.Faults.BytesPerSecond = static_cast<std::uint64_t>(n);

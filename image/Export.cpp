@@ -63,17 +63,6 @@ bool CopyRange(CopyContext& c, std::uint64_t from, std::uint64_t length,
   return true;
 }
 
-// Refuses an output that is the loaded image itself: creating it would truncate the
-// image before a byte of it is read.
-bool CheckNotTheImage(const std::string& output, const std::string& image,
-                      std::string& error) {
-  if (!SameFile(output, image)) return true;
-  error = "I/O error: cannot create " + Quoted(output) +
-          ": it is the image file in use " + Quoted(image) +
-          " and would be destroyed by saving onto it";
-  return false;
-}
-
 // Opens the image, creates the output and runs `copy`; closes the output, then the
 // image. On failure both are closed and `error` names the failure.
 template <typename Copy>
@@ -130,6 +119,15 @@ bool SaveOnePartition(const ImageModel& model, WindowPort& port, std::size_t k,
 }
 
 }  // namespace
+
+bool CheckNotTheImage(const std::string& output, const std::string& image,
+                      std::string& error) {
+  if (!SameFile(output, image)) return true;
+  error = "I/O error: cannot create " + Quoted(output) +
+          ": it is the image file in use " + Quoted(image) +
+          " and would be destroyed by saving onto it";
+  return false;
+}
 
 WideRange WideRangeOf(const ImageModel& model, std::size_t k) {
   WideRange r;

@@ -34,6 +34,10 @@ WideRange WideRangeOf(const ImageModel& model, std::size_t k);
 // The error text for a partition whose data would be read past the end of its area.
 std::string BeyondImageError(const ImageModel& model, std::size_t k);
 
+// Refuses an output that is the image itself, however spelled: creating it would
+// truncate the image before a byte of it is read.
+bool CheckNotTheImage(const std::string& output, const std::string& image, std::string& error);
+
 // prefix + H12(main offset) + "_" + name + ".bin"
 std::string PartitionFileName(const std::string& prefix, std::uint32_t mainOffset,
                               const std::string& partitionName);

@@ -7,6 +7,8 @@
 #include "image/FileIO.h"
 #include "image/FullImage.h"
 #include "image/Utf8Text.h"
+#include "nand/SectorCheck.h"
+#include "nand/SpareLayout.h"
 
 namespace orvella {
 
@@ -90,7 +92,29 @@ bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
   return true;
 }
 
+namespace {
+
+// A fixed pseudo-random stream, eight bytes per step (splitmix64 of the word's index).
+std::uint64_t NoiseWord(std::uint64_t index) {
+  std::uint64_t z = index * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+bool SectorLeftErased(std::uint64_t sector, std::uint32_t percent) {
+  return percent > 0 && NoiseWord(sector ^ 0xE5E5E5E5ull) % 100 < percent;
+}
+
+}  // namespace
+
 bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string& error,
+                    const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
+  return WriteFullImage(path, spec, NandSpec{}, error, progress);
+}
+
+bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSpec& nandSpec,
+                    std::string& error,
                     const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
   const std::uint64_t mainBytes = std::uint64_t{spec.ChipMiB} << 20;
   const std::uint64_t total = mainBytes + mainBytes / kSpareDivisor;
@@ -104,27 +128,79 @@ bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string&
             " bytes) does not fit in block 1";
     return false;
   }
+  const nand::SpareLayout* layout = nullptr;
+  if (!nandSpec.EccLayout.empty() && !(layout = nand::FindLayout(nandSpec.EccLayout))) {
+    error = "unknown spare layout \"" + nandSpec.EccLayout + "\"";
+    return false;
+  }
+  const std::uint64_t blocks = mainBytes / kBlockSize;
+  for (const std::uint32_t b : nandSpec.BadBlocks)
+    if (b >= blocks) {
+      error = "bad block " + std::to_string(b) + " is not on a chip of " + std::to_string(blocks) +
+              " blocks";
+      return false;
+    }
 
   File out;
   if (!out.Create(path, error)) return false;
-  constexpr std::size_t kChunk = 1u << 20;
-  if (spec.Fill == ImageFill::Zero) {
+  if (spec.Fill == ImageFill::Zero && !layout && nandSpec.BadBlocks.empty() && nandSpec.ErasedPercent == 0) {
     // Holes read as zero, so a zero image costs no disk space.
     if (!out.Resize(total, error)) return false;
+    if (!out.Seek(kPitBlock * kBlockSize, error) || !out.WriteAll(pit.data(), pit.size(), error))
+      return false;
     if (progress) progress(total, total);
-  } else {
-    std::vector<std::uint8_t> buf(kChunk, 0xFF);
-    for (std::uint64_t done = 0; done < total;) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
-      if (spec.Fill == ImageFill::Pattern)
-        for (std::size_t i = 0; i < n; ++i) buf[i] = PatternByte(done + i);
-      if (!out.WriteAll(buf.data(), n, error)) return false;
-      done += n;
-      if (progress) progress(done, total);
-    }
+    return out.Close(error);
   }
-  if (!out.Seek(kPitBlock * kBlockSize, error) || !out.WriteAll(pit.data(), pit.size(), error))
-    return false;
+
+  // Main data a chunk at a time, each followed by its spare data, so the codes can be
+  // taken from the finished main data (table included).
+  constexpr std::size_t kChunk = 1u << 20;
+  constexpr std::size_t kSpareChunk = kChunk / kSpareDivisor;
+  std::vector<std::uint8_t> main(kChunk), spare(kSpareChunk);
+  const nand::BadBlockRule rule = layout ? layout->BadBlocks : nand::BadBlockRule::OneNandWord;
+  for (std::uint64_t at = 0; at < mainBytes; at += kChunk) {
+    for (std::size_t i = 0; i < kChunk; i += 8) {
+      std::uint64_t w = ~std::uint64_t{0};
+      if (spec.Fill == ImageFill::Zero) w = 0;
+      if (spec.Fill == ImageFill::Noise) w = NoiseWord((at + i) / 8);
+      std::memcpy(main.data() + i, &w, 8);
+    }
+    if (spec.Fill == ImageFill::Pattern)
+      for (std::size_t i = 0; i < kChunk; ++i) main[i] = PatternByte(at + i);
+    for (std::size_t s = 0; s < kChunk; s += nand::kSectorBytes)
+      if (SectorLeftErased((at + s) / nand::kSectorBytes, nandSpec.ErasedPercent))
+        std::memset(main.data() + s, 0xFF, nand::kSectorBytes);
+    const std::uint64_t pitAt = std::uint64_t{kPitBlock} * kBlockSize;
+    if (pitAt >= at && pitAt < at + kChunk) std::memcpy(main.data() + (pitAt - at), pit.data(), pit.size());
+
+    const std::uint64_t spareAt = mainBytes + at / kSpareDivisor;
+    for (std::size_t i = 0; i < kSpareChunk; ++i) {
+      std::uint8_t v = 0xFF;
+      if (!layout && spec.Fill == ImageFill::Zero) v = 0;
+      if (!layout && spec.Fill == ImageFill::Pattern) v = PatternByte(spareAt + i);
+      if (!layout && spec.Fill == ImageFill::Noise)
+        v = static_cast<std::uint8_t>(NoiseWord((spareAt + i) / 8) >> (8 * ((spareAt + i) % 8)));
+      spare[i] = v;
+    }
+    if (layout)
+      for (std::size_t s = 0; s < kChunk / nand::kSectorBytes; ++s)
+        nand::WriteSectorCodes(*layout, main.data() + s * nand::kSectorBytes,
+                               spare.data() + s * nand::kSpareBytes);
+    for (const std::uint32_t b : nandSpec.BadBlocks) {
+      const std::uint64_t blockAt = std::uint64_t{b} * kBlockSize;
+      if (blockAt < at || blockAt >= at + kChunk) continue;
+      std::uint8_t* blockSpare = spare.data() + (blockAt - at) / kSpareDivisor;
+      for (const std::uint32_t s : nand::MarkerSectors(rule)) {
+        std::uint8_t* marker = blockSpare + s * nand::kSpareBytes;
+        if (rule == nand::BadBlockRule::OneNandWord) marker[0] = marker[1] = 0x00;
+        else marker[5] = 0x00;
+      }
+    }
+    if (!out.Seek(at, error) || !out.WriteAll(main.data(), kChunk, error) ||
+        !out.Seek(spareAt, error) || !out.WriteAll(spare.data(), kSpareChunk, error))
+      return false;
+    if (progress) progress((at + kChunk) / kChunk * (kChunk + kSpareChunk), total);
+  }
   return out.Close(error);
 }
 

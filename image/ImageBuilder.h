@@ -14,12 +14,22 @@ struct PartitionSpec {
   std::uint32_t SizeInBlocks;  // stored as given: 0 and 0xFFFFFFFF mean "to the end"
 };
 
-enum class ImageFill { Erased, Zero, Pattern };
+// Noise: main data from a fixed pseudo-random sequence, like a dump of real data.
+enum class ImageFill { Erased, Zero, Pattern, Noise };
 
 struct ImageSpec {
   std::uint32_t ChipMiB = 64;  // main data bytes = ChipMiB * 2^20
   std::vector<PartitionSpec> Table;
   ImageFill Fill = ImageFill::Erased;
+};
+
+// What a NAND dump holds beside the fill: ECC codes, erased sectors, bad blocks.
+struct NandSpec {
+  // A spare layout's name: every sector's codes are written into its spare data, whose
+  // other bytes are 0xFF. Empty: the spare data hold the fill as the main data do.
+  std::string EccLayout;
+  std::uint32_t ErasedPercent = 0;       // this share of sectors left erased (0xFF)
+  std::vector<std::uint32_t> BadBlocks;  // marked bad as the layout's chip marks them
 };
 
 // The byte that a Pattern image holds at a file offset (main and spare alike).
@@ -34,8 +44,12 @@ bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
                     std::string& error);
 
 // Writes the image; progress(done, total) is called per chunk. The table must fit in
-// block 1 and the chip must have at least two blocks. Zero images are written sparse.
+// block 1, the chip must have at least two blocks, the layout must be known and the bad
+// blocks on the chip. Zero images without codes or bad blocks are written sparse.
 bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string& error,
+                    const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
+bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSpec& nand,
+                    std::string& error,
                     const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
 
 }  // namespace orvella

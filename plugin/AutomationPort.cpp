@@ -94,7 +94,9 @@ bool AutomationPort::toggleRowMark(int row) {
 
 int AutomationPort::rowCount() const { return form_.Model().PartitionItems.Count; }
 
-bool AutomationPort::commandRunning() const { return form_.Device().CommandRunning(); }
+bool AutomationPort::commandRunning() const {
+  return form_.Device().CommandRunning() || form_.CheckRunning();
+}
 
 QString AutomationPort::statusText(int panel) const {
   if (panel < 0 || panel >= static_cast<int>(form_.StatusPanels.size())) return {};

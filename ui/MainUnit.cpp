@@ -28,10 +28,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <limits>
+#include <new>
 
 #include "image/BlankCheck.h"
 #include "image/Export.h"
 #include "image/FileIO.h"
+#include "image/NandHealth.h"
 #include "contract/MemoLines.h"
 #include "contract/WorkFolder.h"
 #include "settings/SettsMng.h"
@@ -374,6 +376,9 @@ void TReraradForm::BuildPopup() {
   N2->setObjectName(QStringLiteral("N2"));
   SaveAsImageFileIem = add("SaveAsImageFileIem", "Save as VESK FullFlash Image File...", GlyphReadMain,
                            &TReraradForm::SaveAsImageFileIemClick);
+  N3 = MyPopup->addSeparator();
+  N3->setObjectName(QStringLiteral("N3"));
+  CheckEccItem = add("CheckEccItem", kCheckEccCaption, GlyphBlankCheck, &TReraradForm::CheckEccItemClick);
   fDesignPopupCaptions = {QString::fromLatin1(kSavePartitionMainCaption),
                           QString::fromLatin1(kSavePartitionSpareCaption),
                           QString::fromLatin1(kSavePartitionFullCaption)};
@@ -454,8 +459,9 @@ void TReraradForm::FormResize() {
 }
 
 bool TReraradForm::FormClose() {
-  // The command writes into the working copy that closing deletes: stop it first.
-  if (fDevice->CommandRunning()) {
+  // The command writes into the working copy that closing deletes: stop it first. The
+  // check reads it and runs on this window's stack.
+  if (fDevice->CommandRunning() || fChecking) {
     SetStatusText(0, kCloseWhileRunningText);
     return false;
   }
@@ -550,7 +556,8 @@ void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
     fHexForm->SpareView()->InitializeViewData(image, static_cast<std::int64_t>(r.SpareOffset),
                                               static_cast<std::int64_t>(r.SpareLength));
   }
-  if (Button != mbRight) return;
+  // One check at a time; its popup would also offer exports of the image it reads.
+  if (Button != mbRight || fChecking) return;
 
   fPopupRowIndex = ItemIndex;
   const QString quoted = QStringLiteral("\"%1\" ").arg(QString::fromStdString(fModel.PartitionRows[k].PartitionName));
@@ -560,6 +567,8 @@ void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
     caption.insert(5, quoted);
     items[i]->setText(caption);
   }
+  // The check reads the working copy a device command may be writing.
+  CheckEccItem->setEnabled(!fDevice->CommandRunning());
   const QPoint at(X, Y);
   if (Hooks.Popup) Hooks.Popup(at); else MyPopup->popup(at);
 }
@@ -594,6 +603,8 @@ void TReraradForm::ShowHideHexBtnClick() {
 }
 
 void TReraradForm::UpdateEnabledButtons() {
+  // The check keeps the buttons disabled; it calls this when it ends.
+  if (fChecking) return;
   const int cursor = ItemIndex();
   if (cursor == -1) {
     FlashSelectedBtn->setEnabled(false);
@@ -640,6 +651,74 @@ void TReraradForm::SaveAllPartitionsMainItemClick() { SaveAllPartitions(true, fa
 void TReraradForm::SaveAllPartitionsSpareItemClick() { SaveAllPartitions(false, true); }
 void TReraradForm::SaveAllPartitionsFullItemClick() { SaveAllPartitions(true, true); }
 void TReraradForm::SaveAsImageFileIemClick() { SaveWholeImage(); }
+
+std::uint8_t& TReraradForm::StopByte() { return fHost->stopFlag ? *fHost->stopFlag : fOwnStop; }
+
+void TReraradForm::CheckEccItemClick() {
+  if (fChecking || fDevice->CommandRunning() || fModel.CurrentImageFile.empty()) return;
+  const std::string path = fModel.CurrentImageFile;
+  const std::array<QPushButton*, 7> buttons = {CreateList, CheckBlanks, InvertSelectedBtn,
+                                               ReadPartitionBtn, FlashSelectedBtn,
+                                               EraseSelectedBtn, ReadSelectedBtn};
+  std::array<bool, 7> wasEnabled{};
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    wasEnabled[i] = buttons[i]->isEnabled();
+    buttons[i]->setEnabled(false);
+  }
+  fChecking = true;
+  StopByte() = 0;
+
+  const std::string line = "Checking ECC and bad blocks of \"" + path + "\"";
+  LogAdd("");
+  LogAdd(line + "...");
+  SetStatusText(0, "Checking ECC and bad blocks (Esc stops)");
+  GaugeSetPos(0);
+  GaugeSetMax(0);
+  NandCheckOptions options;
+  std::uint64_t shownPercent = 101;
+  options.Progress = [&](std::uint64_t done, std::uint64_t total) {
+    if (GaugeMax() != static_cast<std::int64_t>(total)) GaugeSetMax(static_cast<std::int64_t>(total));
+    GaugeSetPos(static_cast<std::int64_t>(done));
+    const std::uint64_t percent = total ? done * 100 / total : 100;
+    if (percent != shownPercent) {
+      shownPercent = percent;
+      LogReplaceLast(line + ": " + std::to_string(percent) + "%");
+      SetStatusText(0, "Checking ECC and bad blocks: " + std::to_string(percent) + "% (Esc stops)");
+    }
+    ProcessMessages();
+  };
+  options.Stop = [this] {
+    ProcessMessages();
+    return StopByte() != 0;
+  };
+
+  NandHealthReport report;
+  std::string error;
+  bool ok = false;
+  try {
+    ok = CheckNandHealth(path, options, report, error);
+  } catch (const std::bad_alloc&) {
+    error = "Out of memory while checking ECC and bad blocks.";
+  }
+  if (ok) {
+    LogReplaceLast(line + ": done.");
+    for (const std::string& text : NandHealthLogLines(report)) LogAdd(text);
+    SetStatusText(0, "ECC and bad-block check: done.");
+  } else if (StopByte() != 0) {
+    LogReplaceLast(line + ": stopped.");
+    SetStatusText(0, "Stopped by User.");
+  } else {
+    LogReplaceLast(line + ": failed.");
+    LogAdd("ERROR: " + error);
+    SetStatusText(0, "ECC and bad-block check failed.");
+    ErrorBox(error);
+  }
+  GaugeSetPos(0);
+  StopByte() = 0;
+  fChecking = false;
+  for (std::size_t i = 0; i < buttons.size(); ++i) buttons[i]->setEnabled(wasEnabled[i]);
+  UpdateEnabledButtons();
+}
 
 // ---------------------------------------------------------------------------------------
 // Device window
@@ -713,6 +792,7 @@ void TReraradForm::resizeEvent(QResizeEvent* event) {
 void TReraradForm::keyPressEvent(QKeyEvent* event) {
   // The window closes only by its close box; Enter presses the focused button.
   if (event->key() == Qt::Key_Escape) {
+    if (fChecking) StopByte() = 1;
     event->accept();
     return;
   }

@@ -60,6 +60,7 @@ struct TWindowHooks {
 
 // Status text of a close refused while a device command runs.
 inline constexpr const char* kCloseWhileRunningText = "Stop the running command before closing the window.";
+inline constexpr const char* kCheckEccCaption = "Check ECC and Bad Blocks...";
 
 // Design values the settings fall back to.
 inline constexpr std::array<int, 5> kDesignColumnWidths = {80, 90, 120, 420, 2000};
@@ -140,6 +141,10 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void SaveAllPartitionsSpareItemClick();
   void SaveAllPartitionsFullItemClick();
   void SaveAsImageFileIemClick();
+  // Checks the ECC and the bad-block markers of the whole image into the log. While it
+  // runs the command buttons are disabled and Esc or the host's stop flag stops it.
+  void CheckEccItemClick();
+  bool CheckRunning() const { return fChecking; }
 
   // Window settings in the per-user store.
   void ReadSettings();
@@ -207,6 +212,8 @@ class TReraradForm : public QDialog, public DeviceWindow {
   QAction* SaveAllPartitionsFullItem = nullptr;
   QAction* N2 = nullptr;
   QAction* SaveAsImageFileIem = nullptr;
+  QAction* N3 = nullptr;
+  QAction* CheckEccItem = nullptr;
 
  public slots:
   void done(int result) override;
@@ -229,6 +236,8 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void SetMarkedFlag(std::size_t row, bool marked);
   void SavePartition(bool saveMain, bool saveRedu);
   void SaveAllPartitions(bool saveMain, bool saveRedu);
+  // The host's stop byte, or the window's own when the host gave none.
+  std::uint8_t& StopByte();
 
   ImageModel fModel;
   TGlyphList fGlyphs;
@@ -249,6 +258,8 @@ class TReraradForm : public QDialog, public DeviceWindow {
   std::int64_t fGaugePos = 0;
   int fGaugeShift = 0;  // MaxValue >> fGaugeShift is the bar's maximum
   bool fClosing = false;
+  bool fChecking = false;
+  std::uint8_t fOwnStop = 0;
 };
 
 }  // namespace orvella

@@ -118,6 +118,10 @@ TEST_F(MkImageCommandTest, WrongUsageExitsWithTwoAndWritesNothing) {
       {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--fill"},
       {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--sparse"},
       {"mkimage", out, out, "--chip-mib", "1", "--table", "A:1"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--ecc", "onenand"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--erased-percent", "101"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--bad-blocks", "1,,2"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--bad-blocks", "-1"},
   };
   for (const auto& args : cases) {
     const auto r = RunTool(dir, args);
@@ -165,6 +169,14 @@ TEST_F(MkImageCommandTest, NamesAreStoredAsLatin1AndNamesOutsideItAreRefused) {
         << refused.err;
     EXPECT_FALSE(std::filesystem::exists(out)) << bad;
   }
+}
+
+// A bad block must be on the chip; what was begun is removed.
+TEST_F(MkImageCommandTest, BadBlockBeyondTheChipFailsAndLeavesNoFile) {
+  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--bad-blocks", "2,4"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("bad block 4 is not on a chip of 4 blocks"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST_F(MkImageCommandTest, LeavesAnExistingFileAloneUnlessForced) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "PluginOnPhone.h"
-#include "host/NandEcc.h"
 #include "host/HostServicesImpl.h"
+#include "nand/SpareLayout.h"
 
 namespace orvella::e2e {
 namespace {
@@ -156,11 +156,12 @@ TEST_P(FlashMarkedRows, WritesTheRowsFromTheImageFile) {
     std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(spare), r.Length / 32,
                 expected.begin() + static_cast<std::ptrdiff_t>(spare));
     if (!GetParam().ecc) continue;
-    for (std::uint64_t s = 0; s < r.Length / kEccSectorBytes; ++s) {
-      const EccCode code = ComputeSectorEcc(source.data() + r.Address + s * kEccSectorBytes);
+    // The phone's layout: the sector's 512-byte code at spare bytes 8-10.
+    for (std::uint64_t s = 0; s < r.Length / nand::kSectorBytes; ++s) {
+      const nand::EccCode code = nand::ComputeEcc(source.data() + r.Address + s * nand::kSectorBytes,
+                                                  nand::EccStep::Bytes512, nand::EccOrder::Normal);
       std::copy(code.begin(), code.end(),
-                expected.begin() +
-                    static_cast<std::ptrdiff_t>(spare + s * kEccSpareBytes + kEccOffsetInSpare));
+                expected.begin() + static_cast<std::ptrdiff_t>(spare + s * nand::kSpareBytes + 8));
     }
   }
   const std::vector<std::uint8_t> after = FileBytes(phonePath_);
@@ -171,7 +172,7 @@ TEST_P(FlashMarkedRows, WritesTheRowsFromTheImageFile) {
   if (GetParam().ecc) {
     // The pattern's own spare bytes differ from the codes, so the codes really went in.
     const std::uint64_t spare = kPhoneMain + PhoneRow(3).Address / 32;
-    EXPECT_NE(after[spare + kEccOffsetInSpare], source[spare + kEccOffsetInSpare]);
+    EXPECT_NE(after[spare + 8], source[spare + 8]);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "evidence/BlockMap.h"
 #include "evidence/EvidenceFixture.h"
 #include "evidence/Report.h"
+#include "support/EccImage.h"
 #include "support/Processes.h"
 
 namespace orvella::test {
@@ -103,6 +104,39 @@ TEST(ReportCommand, ATableLessImageIsStillReported) {
   EXPECT_TRUE(Has(html, "B has a partition table, A has none")) << html;
   EXPECT_TRUE(Has(html, "<td>1 BOOT</td><td>main data differs in 1 block (1 sector)")) << html;
   EXPECT_TRUE(Has(html, "id=\"digests\""));
+}
+
+// With ECC codes in the spare data the report runs the NAND check: blocks with a
+// corrected sector, with an uncorrectable one and marked bad take their states' colours.
+TEST(ReportCommand, NandHealthColoursTheBlocksOfItsFindings) {
+  TempDir dir;
+  const std::string image = dir.File("ecc.bin");
+  MakeEccImage(image, 4, {{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}}, "onenand-h512-normal", {7});
+  FlipSectorBit(image, 3 * 512 + 7, 1000);
+  FlipSectorBit(image, 5 * 512, 1);
+  FlipSectorBit(image, 5 * 512, 2000);
+  FlipSectorBit(image, 9 * 512 + 1, 9);  // block 9: corrected and uncorrectable
+  FlipSectorBit(image, 9 * 512 + 2, 9);
+  FlipSectorBit(image, 9 * 512 + 2, 19);
+  const std::string report = dir.File("ecc.html");
+  const ToolResult r = RunTool(dir, {"report", image, "-o", report});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string html = ReadWholeFile(report);
+  EXPECT_TRUE(Has(html, "<th>Bad blocks</th><td>1</td>")) << html;
+  EXPECT_TRUE(Has(html, "<th>Corrected sectors</th><td>2 in 2 blocks</td>"));
+  EXPECT_TRUE(Has(html, "<th>Uncorrectable sectors</th><td>2 in 2 blocks</td>"));
+  // Each of these blocks starts a run of its state, so its own rectangle.
+  const std::pair<std::uint32_t, S> cells[] = {{3, S::Corrected},     {4, S::Written},
+                                               {5, S::Uncorrectable}, {6, S::Written},
+                                               {7, S::Bad},           {8, S::Written},
+                                               {9, S::Uncorrectable}, {10, S::Written}};
+  for (const auto& [block, state] : cells) {
+    const std::string key = StyleOf(state).Key;
+    EXPECT_TRUE(Has(html, "." + key + "{fill:")) << key;
+    EXPECT_TRUE(Has(html, "<rect class=\"" + key + "\" x=\"" + std::to_string(G::CellX(block)) +
+                              "\" y=\"" + std::to_string(G::CellY(block)) + "\""))
+        << "block " << block << " is drawn " << key;
+  }
 }
 
 // Renders the page with headless Chromium: the PNG's path, or empty with Chromium's

@@ -100,6 +100,11 @@ TEST_F(HostEndToEnd, PhoneAndOptionProblems) {
   EXPECT_EQ(r.exitCode, 2) << r.output;
   r = RunHost("--read-file-fault sideways");
   EXPECT_EQ(r.exitCode, 2) << r.output;
+  for (const char* flips : {"--flip-bits 1001", "--flip-bits -1", "--flip-bits"}) {
+    r = RunHost(flips);
+    EXPECT_EQ(r.exitCode, 2) << flips << r.output;
+    EXPECT_NE(r.output.find("--flip-bits needs a count from 0 to 1000"), std::string::npos) << r.output;
+  }
   r = RunHost("--bogus");
   EXPECT_EQ(r.exitCode, 2) << r.output;
   EXPECT_NE(r.output.find("unknown option \"--bogus\""), std::string::npos);

@@ -5,7 +5,6 @@
 #include <chrono>
 
 #include "host/HostServicesImpl.h"
-#include "host/NandEcc.h"
 #include "tests/host/PhoneFixture.h"
 
 namespace {

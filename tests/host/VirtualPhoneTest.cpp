@@ -1,8 +1,10 @@
 #include <chrono>
+#include <optional>
 #include <random>
 
-#include "host/NandEcc.h"
+#include "image/NandHealth.h"
 #include "image/RecordingPort.h"
+#include "nand/Hamming.h"
 #include "tests/host/PhoneFixture.h"
 
 namespace {
@@ -189,8 +191,10 @@ TEST_F(WriteTest, WithEccEverySectorGetsItsCode) {
   EXPECT_EQ(main, ReadBytes(source_, addr, len));
   for (std::size_t s = 0; s < len / 512; ++s) {
     const std::uint8_t* sp = spare.data() + s * 16;
-    const EccCode stored{sp[8], sp[9], sp[10]};
-    ASSERT_EQ(stored, ComputeSectorEcc(main.data() + s * 512)) << s;
+    const nand::EccCode stored{sp[8], sp[9], sp[10]};
+    ASSERT_EQ(stored, nand::ComputeEcc(main.data() + s * 512, nand::EccStep::Bytes512,
+                                       nand::EccOrder::Normal))
+        << s;
     for (std::size_t i = 0; i < 16; ++i)
       if (i < 8 || i > 10) {
         ASSERT_EQ(sp[i], sourceSpare[s * 16 + i]) << s << ":" << i;
@@ -373,7 +377,105 @@ TEST_F(WriteTest, StopFlagAlreadySetWritesNothing) {
   EXPECT_EQ(port_.Status[0], "Writing with ECC failed.");
 }
 
-TEST(DefaultPhone, TableWithDataAndBlankPartitions) {
+// Flash with ECC, read back the whole chip as a full image, check it: clean; with read
+// errors the check finds exactly the phone's flipped bits, and its repair leaves only
+// the double-bit error.
+struct FlipCase {
+  const char* name;
+  std::optional<std::uint32_t> flips;
+};
+
+class PhoneHealth : public VirtualPhoneTest, public ::testing::WithParamInterface<FlipCase> {
+ protected:
+  // The source: noise in the main data (the pattern's codes would all be FF FF FF), no
+  // codes and no bad-block marks in the spare data: every byte 0xFF.
+  void SetUp() override {
+    VirtualPhoneTest::SetUp();
+    source_ = dir_.Path() + "ecc-source.bin";
+    MakeImage(source_, kChipMiB, ImageFill::Noise);
+    std::fstream f(source_, std::ios::binary | std::ios::in | std::ios::out);
+    const std::vector<char> erased(kMain / 32, '\xFF');
+    f.seekp(static_cast<std::streamoff>(kMain));
+    f.write(erased.data(), static_cast<std::streamsize>(erased.size()));
+    ASSERT_TRUE(f.good());
+  }
+
+  // Reads the whole chip into a full image file.
+  std::string ReadChip(const std::string& name) {
+    std::vector<std::uint8_t> all(kMain + kMain / 32);
+    EXPECT_TRUE(phone_.Connect());
+    EXPECT_TRUE(phone_.ReadToMemory(0, static_cast<std::uint32_t>(kMain), all.data(), port_, &stop_));
+    const std::string path = dir_.Path() + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
+    return path;
+  }
+
+  NandHealthReport Check(const std::string& path, const std::string& repairTo = {}) {
+    NandCheckOptions options;
+    options.RepairTo = repairTo;
+    NandHealthReport report;
+    std::string error;
+    EXPECT_TRUE(CheckNandHealth(path, options, report, error)) << error;
+    EXPECT_TRUE(report.Complete) << report.NotRead;
+    EXPECT_EQ(report.Layout, kPhoneEccLayout);
+    EXPECT_TRUE(report.BadBlocks.empty());
+    EXPECT_EQ(report.Total.CodeErrors, 0u);
+    EXPECT_EQ(report.RepairNotDone, "");
+    return report;
+  }
+
+  std::string source_;
+};
+
+TEST_P(PhoneHealth, FlashWithEccReadCheckRepair) {
+  ASSERT_TRUE(phone_.WriteFromImage(0, static_cast<std::uint32_t>(kMain), source_, true, false,
+                                    port_, &stop_));
+  const auto phoneBefore = AllBytes(phonePath_);
+  phone_.Faults.FlipBits = GetParam().flips;
+  const std::string read = ReadChip("read.bin");
+  EXPECT_EQ(AllBytes(phonePath_), phoneBefore) << "reads never change the chip";
+
+  const NandHealthReport first = Check(read, dir_.Path() + "repaired.bin");
+  if (!GetParam().flips) {
+    EXPECT_EQ(first.Total.Corrected + first.Total.Uncorrectable, 0u);
+    EXPECT_EQ(first.Total.Clean, first.Total.Written());
+    EXPECT_EQ(first.Total.Written(), kMain / 512);  // noise has no erased sector
+    return;
+  }
+  // Every single flip is found where the phone put it, the double one as uncorrectable.
+  const std::vector<BitFlip> places = phone_.FlipPlaces(*GetParam().flips);
+  ASSERT_EQ(places.size(), *GetParam().flips + 2u);
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> expected, found;
+  for (std::size_t i = 0; i + 2 < places.size(); ++i)
+    expected.emplace_back(places[i].Offset / 512, places[i].Offset % 512 * 8 + places[i].Bit);
+  for (const SectorCorrection& c : first.Corrections) found.emplace_back(c.Sector, c.Bit);
+  const std::uint64_t doubleSector = places.back().Offset / 512;
+  EXPECT_EQ(places[places.size() - 2].Offset / 512, doubleSector);
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(first.Uncorrectable, std::vector<std::uint64_t>{doubleSector});
+  EXPECT_EQ(first.Total.Corrected, *GetParam().flips);
+
+  const NandHealthReport second = Check(dir_.Path() + "repaired.bin");
+  EXPECT_EQ(second.Total.Corrected, 0u);
+  EXPECT_EQ(second.Uncorrectable, std::vector<std::uint64_t>{doubleSector});
+  // The repaired image is the chip again, but for the sector beyond repair.
+  auto repaired = AllBytes(dir_.Path() + "repaired.bin");
+  auto chip = phoneBefore;
+  ASSERT_EQ(repaired.size(), chip.size());
+  for (auto* bytes : {&repaired, &chip})
+    std::fill_n(bytes->begin() + static_cast<std::ptrdiff_t>(doubleSector * 512), 512, 0);
+  EXPECT_TRUE(repaired == chip);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flips, PhoneHealth,
+                         ::testing::Values(FlipCase{"None", std::nullopt}, FlipCase{"OnlyTheDouble", 0u},
+                                           FlipCase{"Three", 3u}, FlipCase{"Hundred", 100u}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// The default phone reads and checks as a sound chip: its data partitions written and
+// clean in the phone's layout, the others erased, no block marked bad.
+TEST(DefaultPhone, TableWithSoundDataAndBlankPartitions) {
   TempFolder dir;
   const std::string path = dir.Path() + "default.nand";
   std::string error;
@@ -382,25 +484,21 @@ TEST(DefaultPhone, TableWithDataAndBlankPartitions) {
   ASSERT_TRUE(phone.Open(path, error)) << error;
   EXPECT_EQ(phone.ChipMiB(), 256u);
   const auto table = VirtualPhone::DefaultTable();
-  EXPECT_GE(table.size(), 10u);
-  // The table sits at block 1, and every partition's first bytes are pattern or blank.
   const auto pit = BuildPitTable(table);
   EXPECT_EQ(ReadBytes(path, 0x40000, pit.size()), pit);
-  std::uint64_t block = 0;
+
+  NandHealthReport report;
+  ASSERT_TRUE(CheckNandHealth(path, {}, report, error)) << error;
+  EXPECT_EQ(report.Layout, kPhoneEccLayout);
+  EXPECT_TRUE(report.BadBlocks.empty());
+  EXPECT_EQ(report.Total.Clean, report.Total.Written());
+  ASSERT_EQ(report.Partitions.size(), table.size());
   int withData = 0, blank = 0;
-  for (const auto& p : table) {
-    const std::uint64_t at = block * 0x40000;
-    if (p.Name != "PIT") {
-      if (VirtualPhone::DefaultHoldsData(p.Name)) {
-        ++withData;
-        EXPECT_EQ(ReadBytes(path, at, 32), PatternBytes(at, 32)) << p.Name;
-        EXPECT_EQ(ReadBytes(path, (256u << 20) + at / 32, 32), PatternBytes((256u << 20) + at / 32, 32));
-      } else {
-        ++blank;
-        EXPECT_EQ(ReadBytes(path, at, 32), std::vector<std::uint8_t>(32, 0xFF)) << p.Name;
-      }
-    }
-    block += p.SizeInBlocks == 0xFFFFFFFFu ? 0 : p.SizeInBlocks;
+  for (const NandPartitionHealth& p : report.Partitions) {
+    if (p.Name == "PIT") continue;
+    const bool data = VirtualPhone::DefaultHoldsData(p.Name);
+    (data ? withData : blank) += 1;
+    EXPECT_EQ(p.Counts.Erased, data ? 0 : p.Counts.Sectors) << p.Name;
   }
   EXPECT_GE(withData, 4);
   EXPECT_GE(blank, 3);

@@ -1,12 +1,13 @@
 # Fails when a folder includes a layer above it or beside it: nothing below plugin/
-# includes plugin/, contract/ and digest/ include no project folder but themselves, every
+# includes plugin/, contract/, digest/ and nand/ include no project folder but themselves, every
 # other folder only what the dependency line allows (image may use ui/CoolListItems.h,
 # the plain row records), only the tool uses the evidence work and its digests, no
 # include climbs out with "../", and the std-only layers include no Qt. The std-only
 # layers reach the operating system through their platform files only (one per back end:
 # *Posix.cpp, *Win32.cpp, WideText.cpp, the digest back ends).
 set(_rules
-  "device|host|image|settings|ui|cli|contract|digest|evidence=\"plugin/"
+  "nand|device|host|image|settings|ui|cli|contract|digest|evidence=\"plugin/"
+  "nand=\"(image|ui|device|settings|host|cli|contract|digest|evidence)/"
   "contract=\"(image|ui|device|settings|host|cli)/"
   "image=\"(device|settings|host|cli)/"
   "device=\"(ui|settings|host|cli)/"
@@ -16,9 +17,9 @@ set(_rules
   "ui|plugin=\"(host|cli)/"
   "digest=\"(image|ui|device|settings|host|cli|contract|evidence)/"
   "image|device|ui|settings=\"(digest|evidence)/"
-  "device|host|image|settings|ui|cli|contract|plugin|digest|evidence=\"\\.\\./"
+  "nand|device|host|image|settings|ui|cli|contract|plugin|digest|evidence=\"\\.\\./"
   "image|device|cli|digest|evidence=\"contract/MemoLines"
-  "image|device|cli|digest|evidence=#include <Q")
+  "nand|image|device|cli|digest|evidence=#include <Q")
 set(_failures "")
 foreach(rule IN LISTS _rules)
   string(REPLACE "=" ";" _parts "${rule}")
@@ -40,7 +41,7 @@ foreach(rule IN LISTS _rules)
     endforeach()
   endforeach()
 endforeach()
-foreach(folder image cli digest evidence)
+foreach(folder nand image cli digest evidence)
   file(GLOB_RECURSE _files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
   foreach(f IN LISTS _files)
     if(f MATCHES "(Posix|Win32|Bcrypt|OpenSsl)\\.cpp$" OR f MATCHES "/WideText\\.cpp$")

@@ -46,7 +46,23 @@ commands=(
   "frobnicate"
 )
 if "$linux" --help 2>&1 | grep -q '^  orvella check'; then
-  commands+=("check ../../images/dump.bin" "check ../../images/erased.bin --json")
+  # A dump with codes, a bad block, and one fault of each kind: one data bit (sector
+  # 1000), two in one half (sector 2000), one code bit (sector 4000).
+  "$linux" mkimage ecc.bin --chip-mib 8 --table BOOT:2,DATA:rest --fill noise --ecc onenand-h256-smc \
+    --erased-percent 20 --bad-blocks 5 >/dev/null
+  flip() {  # OFFSET MASK
+    local b
+    b=$(od -An -tu1 -j "$1" -N1 ecc.bin | tr -d ' ')
+    printf "\\x$(printf %02x $((b ^ $2)))" | dd of=ecc.bin bs=1 seek="$1" conv=notrunc status=none
+  }
+  flip $((1000 * 512 + 3)) 16
+  flip $((2000 * 512 + 9)) 1
+  flip $((2000 * 512 + 10)) 1
+  flip $(((8 << 20) + 4000 * 16 + 12)) 8
+  commands+=("check ../../images/dump.bin" "check ../../images/erased.bin --json"
+             "check ../../images/ecc.bin" "check ../../images/ecc.bin --json --repair fixed.bin"
+             "check ../../images/ecc.bin --layout smallpage-normal" "check ../../images/junk.bin"
+             "check ../../images/ecc.bin --repair ../../images/ecc.bin" "check --layout")
 fi
 
 run() {  # run SIDE N COMMAND...: the output of command N of that side in its own folder

@@ -18,7 +18,10 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -27,6 +30,7 @@
 #include "image/Export.h"
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
+#include "support/EccImage.h"
 #include "contract/MemoLines.h"
 #include "ui/Colors.h"
 #include "ui/CoolListView.h"
@@ -49,7 +53,7 @@ class MainWindowTest : public ::testing::Test {
     image = dir.filePath("sample.bin").toStdString();
     std::string error;
     ASSERT_TRUE(WriteSampleImage(image, error)) << error;
-    app = std::make_unique<PluginStartUp>();
+    app = std::make_unique<PluginStartUp>(HostTable());
     w = app->Main.get();
     w->Hooks.ErrorBox = [this](const QString& text) { errorBoxes << text; };
     w->Hooks.Popup = [this](const QPoint& at) { popups.push_back(at); };
@@ -63,6 +67,9 @@ class MainWindowTest : public ::testing::Test {
     w->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
   }
+
+  // The host's service table the window gets; none by default.
+  virtual const DeviceServiceTable* HostTable() { return nullptr; }
 
   void Load(const std::string& path) {
     w->ImageName->setText(QString::fromStdString(path));
@@ -284,10 +291,12 @@ TEST_F(MainWindowTest, HeaderSectionsAndPopupItems) {
       {"SaveAllPartitionsFullItem", "Save all paritions (full - main and spare) into separate files...", 4},
       {"N2", "", -1},
       {"SaveAsImageFileIem", "Save as VESK FullFlash Image File...", 3},
+      {"N3", "", -1},
+      {"CheckEccItem", "Check ECC and Bad Blocks...", 21},
   };
   const QList<QAction*> actions = w->MyPopup->actions();
-  ASSERT_EQ(actions.size(), 9);
-  for (int i = 0; i < 9; ++i) {
+  ASSERT_EQ(actions.size(), 11);
+  for (int i = 0; i < 11; ++i) {
     SCOPED_TRACE(items[i].Name);
     EXPECT_EQ(actions[i]->objectName(), items[i].Name);
     EXPECT_EQ(actions[i]->isSeparator(), items[i].Glyph < 0);
@@ -828,6 +837,137 @@ TEST_F(MainWindowTest, BlankCheckMatchesTheCoreCommand) {
 }
 
 // ---------------------------------------------------------------------------------------
+// ECC and bad-block check
+
+class CheckEccTest : public MainWindowTest {
+ protected:
+  // The sample table over data with ECC codes in the spare data, block 40 (in DATA)
+  // marked bad, one bit flipped in CSC (block 3), two in one sector of SBL (block 17).
+  void MakeWorn() {
+    test::MakeEccImage(image, kSampleChipMiB, SampleTable(), "onenand-h512-normal", {40});
+    test::FlipSectorBit(image, 3 * 512 + 10, 100);
+    test::FlipSectorBit(image, 17 * 512 + 3, 5);
+    test::FlipSectorBit(image, 17 * 512 + 3, 3000);
+  }
+
+  const DeviceServiceTable* HostTable() override {
+    host.stopFlag = &hostStop;
+    return &host;
+  }
+
+  std::vector<bool> ButtonsEnabled() const {
+    std::vector<bool> on;
+    for (QPushButton* b : {w->CreateList, w->CheckBlanks, w->InvertSelectedBtn, w->ReadPartitionBtn,
+                           w->FlashSelectedBtn, w->EraseSelectedBtn, w->ReadSelectedBtn})
+      on.push_back(b->isEnabled());
+    return on;
+  }
+
+  DeviceServiceTable host;
+  std::uint8_t hostStop = 0;
+
+  struct Seen {
+    std::vector<bool> Enabled;  // empty: the check never let messages run
+    std::int64_t GaugeMax = 0;
+    bool Popup = false;
+  };
+
+  // Chooses the item from the popup of the CSC row; `during` runs once inside the check,
+  // at its first message pump, after a right click on another row.
+  Seen RunCheck(const std::function<void()>& during = {}) {
+    ClickRow(2, Qt::RightButton);
+    Seen seen;
+    bool once = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, w, [&] {
+      if (!w->CheckRunning()) return;
+      seen.GaugeMax = std::max(seen.GaugeMax, w->GaugeMax());
+      if (once) return;
+      once = true;
+      seen.Enabled = ButtonsEnabled();
+      const std::size_t opened = popups.size();
+      ClickRow(4, Qt::RightButton);
+      seen.Popup = popups.size() != opened;
+      if (during) during();
+    });
+    watch.start(0);
+    w->CheckEccItem->trigger();
+    return seen;
+  }
+};
+
+TEST_F(CheckEccTest, WornImageReportsLayoutTotalsPartitionsAndBadBlocks) {
+  MakeWorn();
+  Load(image);
+  const std::vector<bool> before = ButtonsEnabled();
+  const Seen seen = RunCheck();
+
+  EXPECT_EQ(seen.Enabled, std::vector<bool>(7, false)) << "every command button waits for the check";
+  EXPECT_FALSE(seen.Popup) << "no popup while the check runs";
+  EXPECT_GT(seen.GaugeMax, 0);
+  EXPECT_EQ(ButtonsEnabled(), before);
+  EXPECT_EQ(w->GaugePos(), 0);
+  EXPECT_TRUE(errorBoxes.isEmpty());
+  EXPECT_EQ(w->StatusPanels[0]->text(), "ECC and bad-block check: done.");
+
+  QStringList log = w->LogLines();
+  const qsizetype at = log.indexOf("Checking ECC and bad blocks of \"" + QString::fromStdString(image) + "\": done.");
+  ASSERT_GE(at, 1) << log.join('\n').toStdString();
+  EXPECT_EQ(log[at - 1], "");
+  log = log.mid(at + 1);
+  ASSERT_EQ(log.size(), 7) << log.join('\n').toStdString();
+  EXPECT_TRUE(log[0].startsWith("ECC layout: onenand-h512-normal (found: ")) << log[0].toStdString();
+  EXPECT_EQ(log[1], "Sectors: 32768 sectors (32768 written, 0 erased); 32254 clean, 1 corrected, "
+                    "0 code errors, 1 uncorrectable, 512 not checked (bad blocks)");
+  EXPECT_EQ(log.mid(2), (QStringList{"Partition 3 \"CSC\" (blocks 3-8): 1 corrected",
+                                     "Partition 5 \"SBL\" (blocks 17-20): 1 uncorrectable",
+                                     "Partition 6 \"DATA\" (blocks 21-63): 1 bad block",
+                                     "Bad blocks (1): 40", "Uncorrectable sectors (1): 8707"}));
+}
+
+// Esc in the window, or the host's stop flag (as a host's stop press raises it).
+class CheckEccStop : public CheckEccTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CheckEccStop, StopsTheCheckAndCloseIsRefusedWhileItRuns) {
+  const bool byEsc = GetParam();
+  MakeWorn();
+  Load(image);
+  const std::vector<bool> before = ButtonsEnabled();
+  QString statusAfterClose;
+  bool visibleAfterClose = false;
+  RunCheck([&] {
+    w->close();
+    visibleAfterClose = w->isVisible();
+    statusAfterClose = w->StatusPanels[0]->text();
+    if (byEsc) QTest::keyClick(w, Qt::Key_Escape); else hostStop = 1;
+  });
+  EXPECT_TRUE(visibleAfterClose);
+  EXPECT_EQ(statusAfterClose, kCloseWhileRunningText);
+  EXPECT_TRUE(w->isVisible()) << "the stop ends the check, not the window";
+  EXPECT_TRUE(w->LogLines().last().endsWith("\": stopped.")) << w->LogLines().last().toStdString();
+  EXPECT_EQ(w->StatusPanels[0]->text(), "Stopped by User.");
+  EXPECT_TRUE(errorBoxes.isEmpty());
+  EXPECT_EQ(ButtonsEnabled(), before);
+  EXPECT_EQ(hostStop, 0) << "the stop is not left raised for the next command";
+  RunCheck();
+  EXPECT_EQ(w->LogLines().last(), "Uncorrectable sectors (1): 8707");
+}
+
+INSTANTIATE_TEST_SUITE_P(How, CheckEccStop, ::testing::Values(true, false),
+                         [](const auto& p) { return std::string(p.param ? "Esc" : "HostStopFlag"); });
+
+TEST_F(CheckEccTest, UnreadableImageReachesLogAndErrorBox) {
+  Load(image);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(image)));
+  RunCheck();
+  ASSERT_EQ(errorBoxes.size(), 1);
+  EXPECT_EQ(w->LogLines().last(), "ERROR: " + errorBoxes[0]);
+  EXPECT_TRUE(errorBoxes[0].contains(QString::fromStdString(image))) << errorBoxes[0].toStdString();
+  EXPECT_EQ(w->StatusPanels[0]->text(), "ECC and bad-block check failed.");
+  EXPECT_FALSE(w->CheckRunning());
+}
+
+// ---------------------------------------------------------------------------------------
 // Device buttons
 
 TReraradForm* gWindow = nullptr;
@@ -836,6 +976,7 @@ struct SeenDuringCommand {
   std::vector<bool> Enabled;
   int ReadImage = -1;
   int Calls = 0;
+  bool CheckEccEnabled = true;
 } gSeen;
 int gEndSessions = 0;
 
@@ -849,6 +990,9 @@ std::uint32_t ORVELLA_STDCALL ConnectMovingTheCursor(const TPluginDescriptor*) {
   gSeen.Enabled = {gWindow->ReadSelectedBtn->isEnabled(), gWindow->FlashSelectedBtn->isEnabled(),
                    gWindow->EraseSelectedBtn->isEnabled()};
   gSeen.ReadImage = gWindow->ButtonImage(gWindow->ReadSelectedBtn);
+  // A popup opened meanwhile does not offer the ECC check of the image being worked on.
+  gWindow->OnSelectionChange(2, mbRight, 0, 0);
+  gSeen.CheckEccEnabled = gWindow->CheckEccItem->isEnabled();
   return 0;  // the connection fails: the command ends silently
 }
 
@@ -869,6 +1013,7 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   host.stopFlag = &stopFlag;
   PluginStartUp app(&host);
   TReraradForm* w = app.Main.get();
+  w->Hooks.Popup = [](const QPoint&) {};
   gWindow = w;
   gSeen = {};
   gEndSessions = 0;
@@ -882,6 +1027,7 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   EXPECT_EQ(gSeen.Captions, (std::vector<std::string>{"&Stop", "Flash Partition1", "Erase Partition1"}));
   EXPECT_EQ(gSeen.Enabled, std::vector<bool>(3, true));
   EXPECT_EQ(gSeen.ReadImage, GlyphStop);
+  EXPECT_FALSE(gSeen.CheckEccEnabled);
   // Afterwards the frame restores the button and the captions name the new cursor row.
   EXPECT_EQ(w->ItemIndex(), 2);
   EXPECT_EQ(w->ReadSelectedBtn->text(), "Read Partition3");
@@ -890,6 +1036,8 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   EXPECT_EQ(gEndSessions, 2);
   EXPECT_EQ(stopFlag, 0);
   EXPECT_EQ(w->StatusPanels[0]->text(), "");
+  w->OnSelectionChange(2, mbRight, 0, 0);
+  EXPECT_TRUE(w->CheckEccItem->isEnabled());
   gWindow = nullptr;
 }
 

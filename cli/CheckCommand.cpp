@@ -1,0 +1,204 @@
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/ThreadLanes.h"
+#include "image/NandHealth.h"
+#include "nand/SpareLayout.h"
+
+namespace orvella::cli {
+
+namespace {
+
+// Exit status bits, as a file system check gives them.
+constexpr int kUncorrectableLeft = 4;
+constexpr int kCannotRead = 8;
+constexpr int kWrongUsage = 16;
+
+// The text report lists this many bad blocks and uncorrectable sectors, then a count.
+constexpr std::size_t kListedFindings = 100;
+
+int CheckUsage(const std::string& problem) {
+  Usage("check: " + problem);
+  return kWrongUsage;
+}
+
+std::string Percent(double share) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f%%", share * 100.0);
+  return buf;
+}
+
+template <typename T>
+std::string Listed(const std::vector<T>& items) {
+  std::string line;
+  for (std::size_t i = 0; i < items.size() && i < kListedFindings; ++i)
+    line += (i ? ", " : "") + std::to_string(items[i]);
+  if (items.size() > kListedFindings)
+    line += ", and " + std::to_string(items.size() - kListedFindings) + " more";
+  return line;
+}
+
+std::string CountsText(const NandCounts& c) {
+  std::string t = std::to_string(c.Written()) + " written, " + std::to_string(c.Erased) +
+                  " erased, " + std::to_string(c.Corrected) + " corrected, " +
+                  std::to_string(c.CodeErrors) + " code errors, " +
+                  std::to_string(c.Uncorrectable) + " uncorrectable";
+  if (c.Unchecked) t += ", " + std::to_string(c.Unchecked) + " not checked";
+  return t;
+}
+
+void PrintText(const NandHealthReport& r) {
+  std::printf("Image: %s\n", r.Image.c_str());
+  if (r.Layout.empty()) {
+    std::printf("Layout: no known ECC layout matches (best: %s of %llu sampled sectors' codes "
+                "agree); only erased and written sectors and bad blocks were checked\n",
+                Percent(r.CleanShare).c_str(), static_cast<unsigned long long>(r.SampledSectors));
+  } else {
+    std::printf("Layout: %s (%s; %s of the written sectors sampled are clean)\n", r.Layout.c_str(),
+                r.LayoutNamedByUser ? "named with --layout" : "found in the image",
+                Percent(r.CleanShare).c_str());
+  }
+  std::printf("Sectors: %llu in all, %llu clean: %s\n", static_cast<unsigned long long>(r.Total.Sectors),
+              static_cast<unsigned long long>(r.Total.Clean), CountsText(r.Total).c_str());
+  if (!r.Complete) std::printf("Not read: %s\n", r.NotRead.c_str());
+  if (!r.TableProblem.empty()) std::printf("Partition table: %s\n", r.TableProblem.c_str());
+  else if (!r.TableFound) std::printf("Partition table: none at block 1; no partition lines\n");
+  for (const auto& p : r.Partitions)
+    std::printf("Partition %u %s (blocks %u+%u): %zu bad blocks, %s\n", p.Position, p.Name.c_str(),
+                p.BegBlock, p.Blocks, p.BadBlocks.size(), CountsText(p.Counts).c_str());
+  if (r.TableFound && r.Outside.Sectors)
+    std::printf("Outside every partition: %s\n", CountsText(r.Outside).c_str());
+  std::printf("Bad blocks: %zu%s%s\n", r.BadBlocks.size(), r.BadBlocks.empty() ? "" : ": ",
+              Listed(r.BadBlocks).c_str());
+  std::printf("Uncorrectable sectors: %zu%s%s\n", r.Uncorrectable.size(),
+              r.Uncorrectable.empty() ? "" : ": ", Listed(r.Uncorrectable).c_str());
+  if (!r.RepairedTo.empty())
+    std::printf("Repaired image: %s (%llu sectors repaired, %zu uncorrectable copied as they are)\n",
+                r.RepairedTo.c_str(), static_cast<unsigned long long>(r.RepairedSectors),
+                r.Uncorrectable.size());
+}
+
+nlohmann::ordered_json CountsJson(const NandCounts& c) {
+  return {{"written", c.Written()}, {"erased", c.Erased}, {"corrected", c.Corrected},
+          {"code_errors", c.CodeErrors}, {"uncorrectable", c.Uncorrectable}};
+}
+
+void PrintJson(const NandHealthReport& r) {
+  using Json = nlohmann::ordered_json;
+  Json layout = {{"name", r.Layout.empty() ? Json(nullptr) : Json(r.Layout)},
+                 {"chosen", r.LayoutNamedByUser ? "named" : "auto"},
+                 {"clean_share", r.CleanShare}};
+  Json corrections = Json::array();
+  for (const auto& c : r.Corrections) corrections.push_back({{"sector", c.Sector}, {"bit", c.Bit}});
+  Json partitions = Json::array();
+  for (const auto& p : r.Partitions) {
+    Json row = {{"position", p.Position}, {"name", p.Name}, {"bad_blocks", p.BadBlocks}};
+    row.update(CountsJson(p.Counts));
+    partitions.push_back(std::move(row));
+  }
+  Json doc = {{"image", r.Image},
+              {"layout", std::move(layout)},
+              {"sectors", {{"total", r.Total.Sectors}, {"erased", r.Total.Erased},
+                           {"clean", r.Total.Clean}, {"corrected", r.Total.Corrected},
+                           {"code_errors", r.Total.CodeErrors},
+                           {"uncorrectable", r.Total.Uncorrectable}}},
+              {"bad_blocks", r.BadBlocks},
+              {"corrections", std::move(corrections)},
+              {"code_errors", r.CodeErrors},
+              {"uncorrectable", r.Uncorrectable},
+              {"partitions", std::move(partitions)}};
+  // Only a partial check or a repair adds to the fields above.
+  if (!r.Complete) {
+    doc["complete"] = false;
+    doc["not_read"] = r.NotRead;
+  }
+  if (!r.RepairedTo.empty()) doc["repaired_to"] = r.RepairedTo;
+  const std::string text = doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::printf("%s\n", text.c_str());
+}
+
+}  // namespace
+
+int RunCheck(const Args& args) {
+  NandCheckOptions options;
+  bool json = false, optionsEnded = false, haveImage = false;
+  std::string image;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsEnded && (arg == "--layout" || arg == "--repair")) {
+      if (i + 1 >= args.size()) return CheckUsage(arg + " needs a value");
+      (arg == "--layout" ? options.Layout : options.RepairTo) = args[++i];
+      if (arg == "--repair" && options.RepairTo.empty()) return CheckUsage("--repair needs a file name");
+    } else if (!optionsEnded && arg == "--json") {
+      json = true;
+    } else if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return CheckUsage("unknown option \"" + arg + "\"");
+    } else if (haveImage) {
+      return CheckUsage("give one image only");
+    } else {
+      image = arg;
+      haveImage = true;
+    }
+  }
+  if (!haveImage) return CheckUsage("no image given");
+  if (options.Layout != "auto" && !nand::FindLayout(options.Layout)) {
+    std::string known;
+    for (const auto& l : nand::KnownLayouts()) known += " " + std::string(l.Name);
+    return CheckUsage("unknown layout \"" + options.Layout + "\"; known:" + known + " (or auto)");
+  }
+
+  int shownPercent = -1;
+  if (StandardErrorIsTerminal()) {
+    options.Progress = [&](std::uint64_t done, std::uint64_t total) {
+      const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+      if (percent == shownPercent) return;
+      shownPercent = percent;
+      std::fprintf(stderr, "\rChecking %s: %3d%%", image.c_str(), percent);
+      if (done >= total) std::fputc('\n', stderr);
+    };
+  }
+  // The next chunk is read on a second thread while the present one is checked.
+  std::optional<ThreadLanes> lanes;
+  if (ThreadLanes::Worthwhile()) {
+    lanes.emplace();
+    options.SideBySide = [&](const std::function<void()>& read, const std::function<void()>& check) {
+      lanes->Run(read, check);
+    };
+  }
+  NandHealthReport report;
+  std::string error;
+  const bool checked = CheckNandHealth(image, options, report, error);
+  if (shownPercent >= 0 && shownPercent < 100) std::fputc('\n', stderr);
+  if (!checked) {
+    std::fprintf(stderr, "orvella: check: %s\n", error.c_str());
+    return kCannotRead;
+  }
+  if (json) PrintJson(report); else PrintText(report);
+
+  int status = 0;
+  if (!report.Uncorrectable.empty()) status |= kUncorrectableLeft;
+  if (!report.Complete) {
+    std::fprintf(stderr, "orvella: check: not read: %s\n", report.NotRead.c_str());
+    status |= kCannotRead;
+  }
+  if (!report.RepairNotDone.empty()) {
+    std::fprintf(stderr, "orvella: check: %s\n", report.RepairNotDone.c_str());
+    status |= kCannotRead;
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "orvella: check: cannot write to standard output\n");
+    status |= kCannotRead;
+  }
+  return status;
+}
+
+}  // namespace orvella::cli
