@@ -202,18 +202,9 @@ std::string UtcNow() {
 // Writes the report beside its final name first, so that no half-written file ever
 // carries that name.
 bool WriteReport(const std::string& path, const std::string& html, std::string& error) {
-  const std::string part = path + ".part";
-  File out;
-  if (!out.Create(part, error)) return false;
-  if (!out.WriteAll(html.data(), html.size(), error) || !out.Close(error)) {
-    DeleteFileAt(part);
-    return false;
-  }
-  if (!RenameFile(part, path, error)) {
-    DeleteFileAt(part);
-    return false;
-  }
-  return true;
+  PartFile out;
+  return out.Create(path, error) && out.Out().WriteAll(html.data(), html.size(), error) &&
+         out.Commit(error);
 }
 
 // Runs the NAND health check over the image for the report. False only when the image

@@ -243,4 +243,29 @@ bool RenameFile(const std::string& from, const std::string& to, std::string& err
   return false;
 }
 
+PartFile::~PartFile() {
+  if (part_.empty()) return;
+  std::string ignored;
+  if (file_.IsOpen()) file_.Close(ignored);
+  DeleteFileAt(part_);
+}
+
+bool PartFile::Create(const std::string& path, std::string& error) {
+  final_ = path;
+  part_ = PartName(path);
+  if (file_.Create(part_, error)) return true;
+  part_.clear();
+  return false;
+}
+
+bool PartFile::Commit(std::string& error) {
+  if (part_.empty()) {
+    error = "no file is being written";
+    return false;
+  }
+  if (!file_.Close(error) || !RenameFile(part_, final_, error)) return false;
+  part_.clear();
+  return true;
+}
+
 }  // namespace orvella

@@ -84,6 +84,29 @@ bool DeleteFileAt(const std::string& path);
 // Gives the file at `from` the name `to`, replacing a file of that name.
 bool RenameFile(const std::string& from, const std::string& to, std::string& error);
 
+// A new file written under OUT.part and given its name OUT only once complete, so that
+// no half-written file ever carries the name. The part file is removed unless Commit
+// succeeds.
+class PartFile {
+ public:
+  PartFile() = default;
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+  ~PartFile();
+
+  static std::string PartName(const std::string& path) { return path + ".part"; }
+  // Creates (or truncates) OUT.part for writing.
+  bool Create(const std::string& path, std::string& error);
+  File& Out() { return file_; }
+  // Closes the part file and renames it to OUT.
+  bool Commit(std::string& error);
+
+ private:
+  File file_;
+  std::string final_;
+  std::string part_;  // empty once committed, or when nothing was created
+};
+
 // Fault injection for tests: the n-th read or write (counted from 1 after Arm) fails
 // as an input/output error would. Counts every ReadExact/WriteAll, and CopyFrom as one
 // of each. RefuseKernelCopy(err) makes every kernel copy fail with errno `err`, as a

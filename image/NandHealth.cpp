@@ -205,50 +205,29 @@ NandBlockState StateOf(const BlockCounts& c, bool bad) {
   return NandBlockState::Erased;
 }
 
-// The repaired copy: written as OUT.part and renamed into place once complete, so OUT
-// never holds half an image. Removes the part file unless Finish succeeded.
+// The repaired copy, written as OUT.part and renamed into place once complete.
 class RepairOutput {
  public:
-  bool Open(const std::string& out, std::string& error) {
-    final_ = out;
-    part_ = out + ".part";
-    if (!file_.Create(part_, error)) {
-      part_.clear();
-      return false;
-    }
-    return true;
-  }
-  ~RepairOutput() {
-    if (part_.empty()) return;
-    std::string ignored;
-    file_.Close(ignored);
-    DeleteFileAt(part_);
-  }
+  bool Open(const std::string& out, std::string& error) { return part_.Create(out, error); }
   bool Write(std::uint64_t at, const std::uint8_t* data, std::size_t n, std::string& error) {
-    return file_.Seek(at, error) && file_.WriteAll(data, n, error);
+    return part_.Out().Seek(at, error) && part_.Out().WriteAll(data, n, error);
   }
   // Copies [from, to) of the image unchanged.
   bool Copy(File& image, std::uint64_t from, std::uint64_t to, ChunkBuffer& buffer,
             std::string& error) {
     if (from >= to) return true;
-    if (!image.Seek(from, error) || !file_.Seek(from, error)) return false;
+    if (!image.Seek(from, error) || !part_.Out().Seek(from, error)) return false;
     for (std::uint64_t at = from; at < to;) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - at));
-      if (!file_.CopyFrom(image, n, buffer.data(), error)) return false;
+      if (!part_.Out().CopyFrom(image, n, buffer.data(), error)) return false;
       at += n;
     }
     return true;
   }
-  bool Finish(std::string& error) {
-    if (!file_.Close(error) || !RenameFile(part_, final_, error)) return false;
-    part_.clear();
-    return true;
-  }
+  bool Finish(std::string& error) { return part_.Commit(error); }
 
  private:
-  File file_;
-  std::string part_;
-  std::string final_;
+  PartFile part_;
 };
 
 // One chunk of the pass: the main and spare data of up to kChunkBlocks blocks.
@@ -332,7 +311,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
     return false;
   }
   if (!options.RepairTo.empty() && (!CheckNotTheImage(options.RepairTo, path, error) ||
-                                    !CheckNotTheImage(options.RepairTo + ".part", path, error)))
+                                    !CheckNotTheImage(PartFile::PartName(options.RepairTo), path, error)))
     return false;
 
   const Geometry g = GeometryOf(size);

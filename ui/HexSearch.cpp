@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 
@@ -165,37 +164,23 @@ bool SaveChunkBytes(const THexDataBlockDesc& desc, std::int64_t from, std::int64
     error = "\"" + path + "\" is the image file itself, which is never written";
     return false;
   }
-  const std::string temporary = path + ".part";
+  const std::string temporary = PartFile::PartName(path);
   if (FileExists(temporary) && SameFile(temporary, desc.FileName)) {
     error = "\"" + temporary + "\" is the image file itself, which is never written";
     return false;
   }
   File source;
-  File target;
+  PartFile target;
   Bytes buffer(static_cast<std::size_t>(std::min<std::int64_t>(kFindBlock, std::max<std::int64_t>(n, 1))));
   bool ok = source.OpenRead(desc.FileName, error) &&
             source.Seek(static_cast<std::uint64_t>(desc.StartingOffset + from), error) &&
-            target.Create(temporary, error);
+            target.Create(path, error);
   for (std::int64_t left = n; ok && left > 0;) {
     const auto step = static_cast<std::size_t>(std::min<std::int64_t>(left, kFindBlock));
-    ok = source.ReadExact(buffer.data(), step, error) && target.WriteAll(buffer.data(), step, error);
+    ok = source.ReadExact(buffer.data(), step, error) && target.Out().WriteAll(buffer.data(), step, error);
     left -= static_cast<std::int64_t>(step);
   }
-  if (ok) ok = target.Close(error);
-  if (ok) {
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-      error = "cannot rename \"" + temporary + "\" to \"" + path + "\": " + ec.message();
-      ok = false;
-    }
-  }
-  if (!ok && target.IsOpen()) {
-    std::string ignored;
-    target.Close(ignored);
-  }
-  if (!ok) DeleteFileAt(temporary);
-  return ok;
+  return ok && target.Commit(error);
 }
 
 }  // namespace orvella
