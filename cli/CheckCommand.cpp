@@ -65,17 +65,7 @@ void PrintText(const NandHealthReport& r) {
                 r.LayoutNamedByUser ? "named with --layout" : "found in the image",
                 Percent(r.CleanShare).c_str());
   }
-  // As the window's log says it: what was read, then what the check found in it.
-  const NandCounts& t = r.Total;
-  std::printf("Sectors: %llu in all (%llu written, %llu erased); %llu clean, %llu corrected, "
-              "%llu code errors, %llu uncorrectable%s\n",
-              static_cast<unsigned long long>(t.Sectors), static_cast<unsigned long long>(t.Written()),
-              static_cast<unsigned long long>(t.Erased), static_cast<unsigned long long>(t.Clean),
-              static_cast<unsigned long long>(t.Corrected), static_cast<unsigned long long>(t.CodeErrors),
-              static_cast<unsigned long long>(t.Uncorrectable),
-              !r.Layout.empty() && t.Unchecked
-                  ? (", " + std::to_string(t.Unchecked) + " not checked (bad blocks)").c_str()
-                  : "");
+  std::printf("%s\n", NandTotalsLine(r).c_str());
   if (!r.Complete) std::printf("Not read: %s\n", r.NotRead.c_str());
   if (!r.TableProblem.empty()) std::printf("Partition table: %s\n", r.TableProblem.c_str());
   else if (!r.TableFound) std::printf("Partition table: none at block 1; no partition lines\n");

@@ -86,6 +86,10 @@ struct NandCheckOptions {
 bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
                      NandHealthReport& report, std::string& error);
 
+// The totals line both reports begin with: the sectors read, written and erased, and,
+// with a layout, what the check found in them.
+std::string NandTotalsLine(const NandHealthReport& report);
+
 // The short report the window writes into its log: the layout, the totals, one line per
 // partition with findings, and the bad blocks.
 std::vector<std::string> NandHealthLogLines(const NandHealthReport& report);

@@ -50,6 +50,18 @@ std::string Sectors(const NandCounts& c) {
 
 }  // namespace
 
+std::string NandTotalsLine(const NandHealthReport& report) {
+  const NandCounts& t = report.Total;
+  std::string total = "Sectors: " + Sectors(t);
+  if (report.Layout.empty()) return total;
+  total += "; " + std::to_string(t.Clean) + " clean, " + std::to_string(t.Corrected) +
+           " corrected, " + Count(t.CodeErrors, "code error", "code errors") + ", " +
+           std::to_string(t.Uncorrectable) + " uncorrectable";
+  // Sectors of bad blocks are not checked: their data are not the chip's to vouch for.
+  if (t.Unchecked) total += ", " + std::to_string(t.Unchecked) + " not checked (bad blocks)";
+  return total;
+}
+
 std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
   std::vector<std::string> lines;
   const bool withEcc = !report.Layout.empty();
@@ -64,15 +76,7 @@ std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
                     " sampled written sectors clean)");
   }
 
-  const NandCounts& t = report.Total;
-  std::string total = "Sectors: " + Sectors(t);
-  if (withEcc)
-    total += "; " + std::to_string(t.Clean) + " clean, " + std::to_string(t.Corrected) +
-             " corrected, " + Count(t.CodeErrors, "code error", "code errors") + ", " +
-             std::to_string(t.Uncorrectable) + " uncorrectable";
-  // Sectors of bad blocks are not checked: their data are not the chip's to vouch for.
-  if (withEcc && t.Unchecked) total += ", " + std::to_string(t.Unchecked) + " not checked (bad blocks)";
-  lines.push_back(total);
+  lines.push_back(NandTotalsLine(report));
 
   bool anyFindings = false;
   for (const NandPartitionHealth& p : report.Partitions) {
