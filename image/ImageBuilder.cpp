@@ -189,12 +189,7 @@ bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSp
     for (const std::uint32_t b : nandSpec.BadBlocks) {
       const std::uint64_t blockAt = std::uint64_t{b} * kBlockSize;
       if (blockAt < at || blockAt >= at + kChunk) continue;
-      std::uint8_t* blockSpare = spare.data() + (blockAt - at) / kSpareDivisor;
-      for (const std::uint32_t s : nand::MarkerSectors(rule)) {
-        std::uint8_t* marker = blockSpare + s * nand::kSpareBytes;
-        if (rule == nand::BadBlockRule::OneNandWord) marker[0] = marker[1] = 0x00;
-        else marker[5] = 0x00;
-      }
+      nand::MarkBadBlock(rule, spare.data() + (blockAt - at) / kSpareDivisor);
     }
     if (!out.Seek(at, error) || !out.WriteAll(main.data(), kChunk, error) ||
         !out.Seek(spareAt, error) || !out.WriteAll(spare.data(), kSpareChunk, error))

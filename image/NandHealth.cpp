@@ -137,16 +137,11 @@ struct BlockMarks {
 };
 
 BlockMarks MarksOf(const std::uint8_t* spare) {
-  BlockMarks m;
-  for (const auto rule : {nand::BadBlockRule::OneNandWord, nand::BadBlockRule::SmallPageByte5}) {
-    const auto at = nand::MarkerSectors(rule);
-    const bool bad = nand::IsBadBlock(rule, spare + at[0] * kSpareBytes, spare + at[1] * kSpareBytes);
-    (rule == nand::BadBlockRule::OneNandWord ? m.OneNand : m.SmallPage) = bad;
-  }
-  return m;
+  return {nand::IsBadBlock(nand::BadBlockRule::OneNandWord, spare),
+          nand::IsBadBlock(nand::BadBlockRule::SmallPageByte5, spare)};
 }
 
-constexpr std::uint32_t kMarkBytes = 9 * kSpareBytes;  // spare of sectors 0..8
+constexpr std::uint32_t kMarkBytes = nand::kMarkerSpareBytes;
 
 // Scores the layouts on runs of sectors taken in bit-reversed order of their index, so
 // that every prefix of the sample is spread evenly over the readable blocks.
@@ -252,8 +247,7 @@ std::string BlockRange(std::uint32_t from, std::uint32_t to) {
 void CheckBlock(const SpareLayout* layout, nand::BadBlockRule rule, std::uint32_t block,
                 std::uint8_t* bm, std::uint8_t* bs, bool repairing, BlockCounts& c,
                 NandHealthReport& report) {
-  const auto at = nand::MarkerSectors(rule);
-  const bool bad = nand::IsBadBlock(rule, bs + at[0] * kSpareBytes, bs + at[1] * kSpareBytes);
+  const bool bad = nand::IsBadBlock(rule, bs);
   if (bad) report.BadBlocks.push_back(block);
   for (std::uint32_t s = 0; s < kSectorsPerBlock; ++s) {
     std::uint8_t* sm = bm + std::size_t{s} * kSectorBytes;

@@ -92,17 +92,31 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
   return f;
 }
 
+namespace {
+
+// Sector 8 starts page 1 of a OneNAND block (4 KiB pages); small pages are sectors.
 std::array<std::uint32_t, 2> MarkerSectors(BadBlockRule rule) {
-  // Sector 8 starts page 1 of a OneNAND block (4 KiB pages); small pages are sectors.
   return rule == BadBlockRule::OneNandWord ? std::array<std::uint32_t, 2>{0, 8}
                                            : std::array<std::uint32_t, 2>{0, 1};
 }
 
-bool IsBadBlock(BadBlockRule rule, const std::uint8_t* firstSpare, const std::uint8_t* secondSpare) {
-  if (rule == BadBlockRule::OneNandWord)
-    return firstSpare[0] != 0xFF || firstSpare[1] != 0xFF || secondSpare[0] != 0xFF ||
-           secondSpare[1] != 0xFF;
-  return firstSpare[5] != 0xFF || secondSpare[5] != 0xFF;
+}  // namespace
+
+bool IsBadBlock(BadBlockRule rule, const std::uint8_t* blockSpare) {
+  for (const std::uint32_t s : MarkerSectors(rule)) {
+    const std::uint8_t* spare = blockSpare + std::size_t{s} * kSpareBytes;
+    if (rule == BadBlockRule::OneNandWord ? spare[0] != 0xFF || spare[1] != 0xFF : spare[5] != 0xFF)
+      return true;
+  }
+  return false;
+}
+
+void MarkBadBlock(BadBlockRule rule, std::uint8_t* blockSpare) {
+  for (const std::uint32_t s : MarkerSectors(rule)) {
+    std::uint8_t* spare = blockSpare + std::size_t{s} * kSpareBytes;
+    if (rule == BadBlockRule::OneNandWord) spare[0] = spare[1] = 0x00;
+    else spare[5] = 0x00;
+  }
 }
 
 void LayoutDetector::Add(const std::uint8_t* sector, const std::uint8_t* spare, bool badOneNand,

@@ -36,10 +36,13 @@ bool IsErasedSector(const SpareLayout& layout, const std::uint8_t* sector,
 SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::uint8_t* spare,
                           bool rewriteCodes);
 
-// The bad-block marker of a block, from the spare bytes of the two sectors the rule
-// reads (sectors 0 and 8 for OneNAND, 0 and 1 for small pages).
-std::array<std::uint32_t, 2> MarkerSectors(BadBlockRule rule);
-bool IsBadBlock(BadBlockRule rule, const std::uint8_t* firstSpare, const std::uint8_t* secondSpare);
+// The bad-block marker of a block under `rule`, in the spare bytes of the two sectors the
+// rule reads (sectors 0 and 8 for OneNAND, 0 and 1 for small pages). `blockSpare` is the
+// spare data of the block's first sector on, kMarkerSpareBytes at least.
+inline constexpr std::uint32_t kMarkerSpareBytes = 9 * kSpareBytes;
+bool IsBadBlock(BadBlockRule rule, const std::uint8_t* blockSpare);
+// Marks the block bad as the chip does.
+void MarkBadBlock(BadBlockRule rule, std::uint8_t* blockSpare);
 
 // Scores every known layout on sectors fed to it. A sector votes for a layout unless it
 // carries no evidence: each code it would hold is erased (0xFF bytes) and the data it
