@@ -150,9 +150,8 @@ int RunCheck(const Args& args) {
   }
   if (!haveImage) return CheckUsage("no image given");
   if (options.Layout != "auto" && !nand::FindLayout(options.Layout)) {
-    std::string known;
-    for (const auto& l : nand::KnownLayouts()) known += " " + std::string(l.Name);
-    return CheckUsage("unknown layout \"" + options.Layout + "\"; known:" + known + " (or auto)");
+    return CheckUsage("unknown layout \"" + options.Layout + "\"; known:" + nand::KnownLayoutNames() +
+                      " (or auto)");
   }
 
   int shownPercent = -1;

@@ -86,10 +86,8 @@ int RunMkImage(const Args& args) {
     } else if (arg == "--ecc") {
       dump.EccLayout = args[++i];
       if (!nand::FindLayout(dump.EccLayout)) {
-        std::string known;
-        for (const auto& l : nand::KnownLayouts()) known += " " + std::string(l.Name);
-        return Usage("mkimage: --ecc takes a layout name (" + known.substr(1) + "), not \"" +
-                     dump.EccLayout + "\"");
+        return Usage("mkimage: --ecc takes a layout name (" + nand::KnownLayoutNames().substr(1) +
+                     "), not \"" + dump.EccLayout + "\"");
       }
     } else if (arg == "--erased-percent") {
       if (!ParseNumber(args[++i], dump.ErasedPercent) || dump.ErasedPercent > 100)

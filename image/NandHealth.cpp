@@ -285,8 +285,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
   if (options.Layout != "auto") {
     named = nand::FindLayout(options.Layout);
     if (!named) {
-      error = "unknown layout " + Quoted(options.Layout) + "; known layouts:";
-      for (const auto& l : nand::KnownLayouts()) error += " " + std::string(l.Name);
+      error = "unknown layout " + Quoted(options.Layout) + "; known layouts:" + nand::KnownLayoutNames();
       return false;
     }
   }

@@ -37,6 +37,12 @@ const SpareLayout* FindLayout(std::string_view name) {
   return it == std::end(kLayouts) ? nullptr : &*it;
 }
 
+std::string KnownLayoutNames() {
+  std::string names;
+  for (const SpareLayout& l : KnownLayouts()) names += " " + std::string(l.Name);
+  return names;
+}
+
 void WriteSectorCodes(const SpareLayout& layout, const std::uint8_t* sector,
                       std::uint8_t* spare) {
   for (unsigned c = 0; c < layout.Codes; ++c) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "nand/Hamming.h"
@@ -43,6 +44,8 @@ struct SpareLayout {
 std::span<const SpareLayout> KnownLayouts();
 // The layout of that name, or nullptr.
 const SpareLayout* FindLayout(std::string_view name);
+// The known layouts' names, each after a space: " onenand-h512-normal onenand-h512-smc ...".
+std::string KnownLayoutNames();
 
 // Writes the codes of one 512-byte sector into its 16 spare bytes (other bytes untouched).
 void WriteSectorCodes(const SpareLayout& layout, const std::uint8_t* sector,
