@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,13 +164,8 @@ int RunCheck(const Args& args) {
     };
   }
   // The next chunk is read on a second thread while the present one is checked.
-  std::optional<ThreadLanes> lanes;
-  if (ThreadLanes::Worthwhile()) {
-    lanes.emplace();
-    options.SideBySide = [&](const std::function<void()>& read, const std::function<void()>& check) {
-      lanes->Run(read, check);
-    };
-  }
+  const std::unique_ptr<LaneRunner> lanes = MakeLaneRunner();
+  options.SideBySide = SideBySide(*lanes);
   NandHealthReport report;
   std::string error;
   const bool checked = CheckNandHealth(image, options, report, error);

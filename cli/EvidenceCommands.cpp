@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -45,15 +44,8 @@ void NoteTable(const char* command, const EvidenceImage& image, const char* cons
 
 bool Scan(const char* label, const ScanPlan& plan, std::string& error) {
   ConsolePort port(label);
-  std::unique_ptr<LaneRunner> runner;
-  if (ThreadLanes::Worthwhile() && !plan.Lane0.empty()) {
-    try {
-      runner = std::make_unique<ThreadLanes>();
-    } catch (const std::system_error&) {
-      // No second thread to be had: the lanes run one after the other.
-    }
-  }
-  if (!runner) runner = std::make_unique<LaneRunner>();
+  const std::unique_ptr<LaneRunner> runner =
+      plan.Lane0.empty() ? std::make_unique<LaneRunner>() : MakeLaneRunner();
   const bool ok = ScanImages(plan, *runner, port, error);
   port.EndProgress();
   return ok;
@@ -218,16 +210,8 @@ bool AddNandHealth(const std::string& path, ReportInput& input) {
     port.ProcessMessages();
   };
   // Reading the next chunk beside checking this one, where a second thread is to be had.
-  std::unique_ptr<ThreadLanes> lanes;
-  if (ThreadLanes::Worthwhile()) {
-    try {
-      lanes = std::make_unique<ThreadLanes>();
-      options.SideBySide = [&lanes](const std::function<void()>& read,
-                                    const std::function<void()>& check) { lanes->Run(read, check); };
-    } catch (const std::system_error&) {
-      // One after the other, then.
-    }
-  }
+  const std::unique_ptr<LaneRunner> lanes = MakeLaneRunner();
+  options.SideBySide = SideBySide(*lanes);
   NandHealthReport check;
   std::string error;
   const bool ok = CheckNandHealth(path, options, check, error);

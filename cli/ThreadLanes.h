@@ -6,7 +6,9 @@
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -82,5 +84,27 @@ class ThreadLanes : public LaneRunner {
   bool quit_ = false;
   std::thread worker_;  // last: it starts once everything above is ready
 };
+
+// The runner for two lanes of work: side by side where a second processor pays and a
+// second thread can be started, otherwise one after the other.
+inline std::unique_ptr<LaneRunner> MakeLaneRunner() {
+  if (ThreadLanes::Worthwhile()) {
+    try {
+      return std::make_unique<ThreadLanes>();
+    } catch (const std::system_error&) {
+      // No second thread to be had.
+    }
+  }
+  return std::make_unique<LaneRunner>();
+}
+
+// The NAND check's side-by-side step through `runner`: the next chunk read beside the
+// check of the present one.
+inline std::function<void(const std::function<void()>&, const std::function<void()>&)> SideBySide(
+    LaneRunner& runner) {
+  return [&runner](const std::function<void()>& read, const std::function<void()>& check) {
+    runner.Run(read, check);
+  };
+}
 
 }  // namespace orvella::cli
