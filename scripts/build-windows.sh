@@ -47,6 +47,10 @@ if [ "$run_tests" = ON ]; then
   export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all
   wine=$(sed -n 's/^ORVELLA_WINE:[A-Z]*=//p' "$dir/CMakeCache.txt")
   "$wine" "$dir/bin/orvella.exe" --version >/dev/null 2>&1   # makes the Wine prefix once
+  # One Wine server for the whole run, kept a minute past its last process, so that test
+  # programs starting side by side never race its start-up or its exit.
+  wineserver=$(dirname "$wine")/wineserver
+  if [ -x "$wineserver" ]; then "$wineserver" -p60; fi
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
 fi
 echo "$zip"

@@ -64,10 +64,20 @@ int RunProgram(const std::vector<std::string>& words, const std::string& outPath
   start.hStdOutput = out.h;
   start.hStdError = err.h;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
-                        &process)) {
-    problem = "cannot run " + words.front() + ": " + platform::SystemMessage(::GetLastError());
-    return -1;
+  // Wine now and then fails to start a process with ERROR_INTERNAL_ERROR while another
+  // test program starts or ends beside this one (its server is busy setting up or
+  // tearing down a process). Nothing of the program under test has run by then, so a
+  // few more tries are safe; any other failure, or the same one repeated, stands.
+  for (int attempt = 1;; ++attempt) {
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &start, &process))
+      break;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == 5) {
+      problem = "cannot run " + words.front() + ": " + platform::SystemMessage(error);
+      return -1;
+    }
+    ::Sleep(200 * attempt);
   }
   Handle thread{process.hThread}, child{process.hProcess};
   DWORD code = 0;
