@@ -46,11 +46,14 @@ fi
 if [ "$run_tests" = ON ]; then
   export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all
   wine=$(sed -n 's/^ORVELLA_WINE:[A-Z]*=//p' "$dir/CMakeCache.txt")
-  "$wine" "$dir/bin/orvella.exe" --version >/dev/null 2>&1   # makes the Wine prefix once
   # One Wine server for the whole run, kept a minute past its last process, so that test
-  # programs starting side by side never race its start-up or its exit.
+  # programs starting side by side never race its start-up or its exit. It refuses to
+  # start (status 2) when a server of an earlier run still serves the prefix; that one
+  # serves as well.
+  mkdir -p "$WINEPREFIX"
   wineserver=$(dirname "$wine")/wineserver
-  if [ -x "$wineserver" ]; then "$wineserver" -p60; fi
+  if [ -x "$wineserver" ]; then "$wineserver" -p60 2>/dev/null || true; fi
+  "$wine" "$dir/bin/orvella.exe" --version >/dev/null 2>&1   # makes the Wine prefix once
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
 fi
 echo "$zip"
