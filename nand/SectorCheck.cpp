@@ -51,10 +51,12 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
   SectorFinding f;
   if (IsErasedSector(layout, sector, spare)) return f;
   bool uncorrectable = false;
+  std::array<std::uint32_t, 2> storedCodes{};
   for (unsigned c = 0; c < layout.Codes; ++c) {
     const CodeSlot& slot = layout.Slots[c];
     std::uint8_t* data = sector + slot.DataOffset;
     const std::uint32_t stored = StoredCode(slot, spare);
+    storedCodes[c] = stored;
     EccResult r = CheckAndCorrect(data, stored, layout.Step, layout.Order);
     // A code that was never written reads FF FF FF, and over data of odd parity that
     // looks exactly like one flipped bit: believed, it would "repair" sound data. Such a
@@ -84,6 +86,17 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
         break;
       case EccOutcome::Uncorrectable: uncorrectable = true; break;
     }
+  }
+  // A sector that cannot be repaired whole stays as it was read, its other code's
+  // repairs undone: half a repair would pass for a repaired sector in the output.
+  if (uncorrectable) {
+    for (unsigned i = 0; i < f.Corrections; ++i)
+      sector[f.Bits[i] / 8] = static_cast<std::uint8_t>(sector[f.Bits[i] / 8] ^ (1u << (f.Bits[i] % 8)));
+    if (rewriteCodes)
+      for (unsigned c = 0; c < layout.Codes; ++c) PutCode(layout.Slots[c], storedCodes[c], spare);
+    f.Corrections = 0;
+    f.CodeError = false;
+    f.Bits = {};
   }
   f.State = uncorrectable      ? SectorState::Uncorrectable
             : f.Corrections    ? SectorState::Corrected

@@ -31,6 +31,7 @@ bool IsErasedSector(const SpareLayout& layout, const std::uint8_t* sector,
 // Checks one sector and its 16 spare bytes. A single flipped data bit is repaired in
 // `sector`; with `rewriteCodes`, a wrong code bit is repaired in `spare` too. The worst
 // code decides the state: uncorrectable, then corrected, then code error, then clean.
+// An uncorrectable sector is left exactly as it came, with no corrections listed.
 // An unwritten code (FF FF FF) over written data is uncorrectable, never "corrected",
 // unless the repair leaves the step all 0xFF or all 0x00.
 SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::uint8_t* spare,

@@ -245,6 +245,24 @@ TEST(SectorCheck, StatesOfSectorsAndUnwrittenCodes) {
   EXPECT_TRUE(f.CodeError);
   EXPECT_EQ(s, good);
   EXPECT_EQ(spare, goodSpare);
+
+  // One half repairable (a data bit, or a code bit), the other not: the sector stays
+  // exactly as read, code bytes too, and no correction is listed for it.
+  for (const bool codeBit : {false, true}) {
+    s = good;
+    spare = goodSpare;
+    if (codeBit) spare[8] ^= 0x40;      // the first half's code
+    else FlipDataBit(s, 300);           // or its data
+    FlipDataBit(s, 2048 + 5);           // second half: two bits
+    FlipDataBit(s, 2048 + 900);
+    const std::vector<std::uint8_t> asRead = s, spareAsRead = spare;
+    f = CheckSector(h256, s.data(), spare.data(), true);
+    EXPECT_EQ(f.State, SectorState::Uncorrectable) << codeBit;
+    EXPECT_EQ(f.Corrections, 0u) << codeBit;
+    EXPECT_FALSE(f.CodeError) << codeBit;
+    EXPECT_EQ(s, asRead) << codeBit;
+    EXPECT_EQ(spare, spareAsRead) << codeBit;
+  }
 }
 
 }  // namespace
