@@ -88,38 +88,52 @@ nlohmann::ordered_json CountsJson(const NandCounts& c) {
           {"code_errors", c.CodeErrors}, {"uncorrectable", c.Uncorrectable}};
 }
 
+// The complete lists can hold millions of sectors on a badly damaged dump: they are
+// written number by number instead of as one document in memory.
+template <typename List, typename Write>
+void PrintList(const char* key, const List& list, Write write) {
+  std::printf(",\"%s\":[", key);
+  bool first = true;
+  for (const auto& item : list) {
+    if (!first) std::fputc(',', stdout);
+    first = false;
+    write(item);
+  }
+  std::fputc(']', stdout);
+}
+
 void PrintJson(const NandHealthReport& r) {
   using Json = nlohmann::ordered_json;
+  const auto text = [](const Json& j) {
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  };
+  const auto number = [](std::uint64_t n) { std::printf("%llu", static_cast<unsigned long long>(n)); };
   Json layout = {{"name", r.Layout.empty() ? Json(nullptr) : Json(r.Layout)},
                  {"chosen", r.LayoutNamedByUser ? "named" : "auto"},
                  {"clean_share", r.CleanShare}};
-  Json corrections = Json::array();
-  for (const auto& c : r.Corrections) corrections.push_back({{"sector", c.Sector}, {"bit", c.Bit}});
+  Json sectors = {{"total", r.Total.Sectors}, {"erased", r.Total.Erased},
+                  {"clean", r.Total.Clean}, {"corrected", r.Total.Corrected},
+                  {"code_errors", r.Total.CodeErrors}, {"uncorrectable", r.Total.Uncorrectable}};
+  std::printf("{\"image\":%s,\"layout\":%s,\"sectors\":%s", text(Json(r.Image)).c_str(),
+              text(layout).c_str(), text(sectors).c_str());
+  PrintList("bad_blocks", r.BadBlocks, number);
+  PrintList("corrections", r.Corrections, [](const SectorCorrection& c) {
+    std::printf("{\"sector\":%llu,\"bit\":%u}", static_cast<unsigned long long>(c.Sector),
+                static_cast<unsigned>(c.Bit));
+  });
+  PrintList("code_errors", r.CodeErrors, number);
+  PrintList("uncorrectable", r.Uncorrectable, number);
   Json partitions = Json::array();
   for (const auto& p : r.Partitions) {
     Json row = {{"position", p.Position}, {"name", p.Name}, {"bad_blocks", p.BadBlocks}};
     row.update(CountsJson(p.Counts));
     partitions.push_back(std::move(row));
   }
-  Json doc = {{"image", r.Image},
-              {"layout", std::move(layout)},
-              {"sectors", {{"total", r.Total.Sectors}, {"erased", r.Total.Erased},
-                           {"clean", r.Total.Clean}, {"corrected", r.Total.Corrected},
-                           {"code_errors", r.Total.CodeErrors},
-                           {"uncorrectable", r.Total.Uncorrectable}}},
-              {"bad_blocks", r.BadBlocks},
-              {"corrections", std::move(corrections)},
-              {"code_errors", r.CodeErrors},
-              {"uncorrectable", r.Uncorrectable},
-              {"partitions", std::move(partitions)}};
+  std::printf(",\"partitions\":%s", text(partitions).c_str());
   // Only a partial check or a repair adds to the fields above.
-  if (!r.Complete) {
-    doc["complete"] = false;
-    doc["not_read"] = r.NotRead;
-  }
-  if (!r.RepairedTo.empty()) doc["repaired_to"] = r.RepairedTo;
-  const std::string text = doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::printf("%s\n", text.c_str());
+  if (!r.Complete) std::printf(",\"complete\":false,\"not_read\":%s", text(Json(r.NotRead)).c_str());
+  if (!r.RepairedTo.empty()) std::printf(",\"repaired_to\":%s", text(Json(r.RepairedTo)).c_str());
+  std::printf("}\n");
 }
 
 }  // namespace
