@@ -357,6 +357,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
   report.Blocks.assign(g.Readable, NandBlockState::Erased);
   const std::uint64_t total = std::uint64_t{g.Readable} * kBlockFileBytes;
   if (!image.Seek(0, error) || !spareFile.Seek(g.SpareStart, error)) return false;
+  if (options.Progress && total > 0) options.Progress(0, total);  // the pass has begun
   // Two chunks: the next one is read while the present one is checked.
   Chunk chunks[2];
   for (Chunk& c : chunks)

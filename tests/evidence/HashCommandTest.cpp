@@ -178,17 +178,23 @@ TEST(EvidenceProgress, GoesToStandardErrorOnATerminalOnly) {
   TempDir dir;
   const std::string image = Fixture(dir);
   const std::string report = dir.File("r.html");
-  const std::vector<std::vector<std::string>> commands{
-      {"hash", image}, {"diff", image, image}, {"report", image, "-o", report}};
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Shown;  // what stands before the percentage
+  };
+  const std::vector<Case> commands{{{"hash", image}, "hash "},
+                                   {{"diff", image, image}, "diff "},
+                                   {{"report", image, "-o", report}, "report "},
+                                   {{"check", image}, "Checking " + image + ": "}};
   if (RunCommand("command -v script >/dev/null").exitCode != 0) GTEST_SKIP() << "no script(1)";
-  for (const auto& args : commands) {
+  for (const auto& [args, shown] : commands) {
     SCOPED_TRACE(args[0]);
     std::string line = Q(ORVELLA_TOOL);
     for (const auto& a : args) line += " " + Q(a);
     const CommandRun onTerminal = RunCommand("script -qec \"" + line + " >/dev/null\" /dev/null");
     EXPECT_EQ(onTerminal.exitCode, 0) << onTerminal.output;
-    EXPECT_TRUE(Has(onTerminal.output, "\r" + args[0] + "   0%")) << onTerminal.output;
-    EXPECT_TRUE(Has(onTerminal.output, "\r" + args[0] + " 100%")) << onTerminal.output;
+    EXPECT_TRUE(Has(onTerminal.output, "\r" + shown + "  0%")) << onTerminal.output;
+    EXPECT_TRUE(Has(onTerminal.output, "\r" + shown + "100%")) << onTerminal.output;
     const ToolResult intoFile = RunTool(dir, args);
     EXPECT_EQ(intoFile.exitCode, 0);
     EXPECT_FALSE(Has(intoFile.err, "%")) << intoFile.err;
