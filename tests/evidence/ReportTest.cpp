@@ -137,6 +137,17 @@ TEST(ReportCommand, NandHealthColoursTheBlocksOfItsFindings) {
                               "\" y=\"" + std::to_string(G::CellY(block)) + "\""))
         << "block " << block << " is drawn " << key;
   }
+
+  // Without codes in the spare data the map shows what it showed before, and the tool
+  // says why the health is missing.
+  const std::string plain =
+      MakeImage(dir, "plain.bin", 4, {{"BOOT", 2}, {"PIT", 1}, {"REST", kRest}}, ImageFill::Noise);
+  const ToolResult p = RunTool(dir, {"report", plain, "-o", dir.File("plain.html")});
+  ASSERT_EQ(p.exitCode, 0) << p.err;
+  EXPECT_TRUE(Has(p.err, "no known ECC layout matches")) << p.err;
+  const std::string plainHtml = ReadWholeFile(dir.File("plain.html"));
+  EXPECT_FALSE(Has(plainHtml, "id=\"health\""));
+  EXPECT_FALSE(Has(plainHtml, "<rect class=\"" + std::string(StyleOf(S::Bad).Key) + "\""));
 }
 
 // Renders the page with headless Chromium: the PNG's path, or empty with Chromium's
