@@ -116,6 +116,7 @@ TEST_F(HostScript, HexViewKeysGoToFindCopyAndSaveBlock) {
   const std::string saved = dir_.File("block.bin");
   const HostRun r = Script(
       "click CreateList\nclick ShowHideHexBtn\n"
+      "key ScrollBox02 Right, Shift+Down\nexpect-block spare 1 10\nexpect-block main none\n"
       "key ScrollBox01 Right, Right, Down\nexpect-caret main 12\n"
       "key ScrollBox01 Shift+Right, Shift+Right\nexpect-block main 12 13\n"
       "answer-input 0x1000\nkey ScrollBox01 Ctrl+G\nexpect-caret main 1000\nexpect-block main none\n"
@@ -185,6 +186,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 1 (key ScrollBox01 Ctrl+Nothing): key needs a control name and keys", ""},
         Failure{"CaretElsewhere", "click CreateList\nclick ShowHideHexBtn\nkey ScrollBox01 Right\nexpect-caret main 5\n",
                 "line 4 (expect-caret main 5): the main view's caret is on 1, not 5", "--image %IMAGE%"},
+        Failure{"BlockElsewhere",
+                "click CreateList\nclick ShowHideHexBtn\nkey ScrollBox02 Shift+Right\nexpect-block spare 0 5\n",
+                "line 4 (expect-block spare 0 5): the spare view marks 0 0, not 0 5", "--image %IMAGE%"},
+        Failure{"ClipboardElsewhere",
+                "click CreateList\nclick ShowHideHexBtn\nkey ScrollBox01 Ctrl+C\nexpect-clipboard ZZ\n",
+                "line 4 (expect-clipboard ZZ): the clipboard holds \"", "--image %IMAGE%"},
+        Failure{"BadBlockAddresses", "expect-block main 12\n",
+                "line 1 (expect-block main 12): expect-block needs two hexadecimal addresses or none", ""},
         Failure{"UnansweredPrompt", "click CreateList\nclick ShowHideHexBtn\nkey ScrollBox01 Ctrl+F\n",
                 "line 3 (key ScrollBox01 Ctrl+F): the prompt \"Find\" opened with no answer given",
                 "--image %IMAGE%"},
