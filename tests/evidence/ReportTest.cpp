@@ -308,5 +308,36 @@ TEST(ReportInBrowser, HealthStatesAppearOnceAHealthSourceSuppliesThem) {
   ExpectCells(map, input.Map, expected);
 }
 
+// The tool's own health findings, from a dump with codes in its spare data, in the
+// browser: corrected, uncorrectable and bad blocks in their colours among written ones.
+TEST(ReportInBrowser, TheChecksFindingsAreDrawnInTheirStatesColours) {
+  TempDir dir;
+  const std::string a = dir.File("worn.bin");
+  MakeEccImage(a, 16, {{"BOOT", 2}, {"PIT", 1}, {"DATA", kRest}}, "onenand-h512-normal", {40});
+  std::vector<S> expected(64, S::Written);
+  FlipSectorBit(a, 20 * 512 + 3, 700);
+  expected[20] = S::Corrected;
+  for (const std::uint64_t block : {30, 50}) {
+    FlipSectorBit(a, block * 512 + 9, 5);
+    FlipSectorBit(a, block * 512 + 9, 3000);
+    expected[block] = S::Uncorrectable;
+  }
+  FlipSectorBit(a, 50 * 512 + 10, 8);  // a corrected sector beside: uncorrectable still
+  expected[40] = S::Bad;
+  const std::string report = dir.File("report-worn.html");
+  const ToolResult r = RunTool(dir, {"report", a, "-o", report});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  std::string why;
+  const std::string png = Render(dir, report, 900 + G::Height(64), why);
+  if (png.empty()) GTEST_SKIP() << why;
+  const RenderedMap map(png);
+  ASSERT_TRUE(map.Found());
+  EvidenceImage image;
+  std::string error;
+  ASSERT_TRUE(OpenEvidenceImage(a, image, error)) << error;
+  ExpectCells(map, MapInputOf(image, {}, nullptr), expected);
+}
+
 }  // namespace
 }  // namespace orvella::test
