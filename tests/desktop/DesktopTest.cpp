@@ -315,6 +315,10 @@ TEST_F(Desktop, TheHexViewTakesKeysPromptsAndItsMenu) {
   // character column and back.
   x_.Xdotool("key Right Right Down");
   EXPECT_TRUE(caretAt(hex.HexByte(2, 1))) << caretText();
+  x_.Xdotool("key Left Up");
+  EXPECT_TRUE(caretAt(hex.HexByte(1, 0))) << caretText();
+  x_.Xdotool("key Down Right");
+  EXPECT_TRUE(caretAt(hex.HexByte(2, 1))) << caretText();
   x_.Xdotool("key End");
   EXPECT_TRUE(caretAt(hex.HexByte(15, 1))) << caretText();
   x_.Xdotool("key Tab");
@@ -325,6 +329,9 @@ TEST_F(Desktop, TheHexViewTakesKeysPromptsAndItsMenu) {
   // A page down scrolls a screen; Ctrl+End goes to the last byte, Ctrl+Home back.
   x_.Xdotool("key Next");
   EXPECT_TRUE(WaitUntil([&] { return top() != "0"; }, 3s));
+  EXPECT_TRUE(caretAt(hex.HexByte(0, 1))) << caretText();
+  x_.Xdotool("key Prior");
+  EXPECT_TRUE(WaitUntil([&] { return top() == "0"; }, 3s)) << top();
   EXPECT_TRUE(caretAt(hex.HexByte(0, 1))) << caretText();
   x_.Xdotool("key ctrl+End");
   // The last byte ends the last whole line on screen.
@@ -366,6 +373,14 @@ TEST_F(Desktop, TheHexViewTakesKeysPromptsAndItsMenu) {
   x_.Xdotool("key F3");
   EXPECT_TRUE(WaitUntil([&] { return host.Find("MyStatusPanel0").Text != status; }, 3s)) << status;
   host.Shot("found-next");
+  // Shift+F3 goes back: to the first run again, unless either search passed an end.
+  const std::string next = host.Find("MyStatusPanel0").Text;
+  x_.Xdotool("key shift+F3");
+  EXPECT_TRUE(WaitUntil([&] { return host.Find("MyStatusPanel0").Text != next; }, 3s)) << next;
+  const std::string back = host.Find("MyStatusPanel0").Text;
+  if (next.find("Passed") == std::string::npos && back.find("Passed") == std::string::npos) {
+    EXPECT_EQ(back, status);
+  }
 
   // A right click opens the view's menu; Escape closes it.
   x_.Click(hex.HexByte(3, 3) + QPoint(hex.cx, hex.cy / 2), 3);
