@@ -235,6 +235,22 @@ void ExpectCells(const RenderedMap& map, const BlockMapInput& input, const std::
 
 constexpr std::uint32_t kMapBlocks = 192;  // a 48 MiB chip: three rows
 
+// Renders the report the tool wrote for `image` and checks every unlabelled cell of its
+// map against `expected`, one state per block.
+void ExpectRenderedMap(const TempDir& dir, const std::string& image, const std::string& report,
+                       const std::vector<S>& expected) {
+  std::string why;
+  const std::string png =
+      Render(dir, report, 900 + G::Height(static_cast<std::uint32_t>(expected.size())), why);
+  if (png.empty()) GTEST_SKIP() << why;
+  const RenderedMap map(png);
+  ASSERT_TRUE(map.Found());
+  EvidenceImage evidence;
+  std::string error;
+  ASSERT_TRUE(OpenEvidenceImage(image, evidence, error)) << error;
+  ExpectCells(map, MapInputOf(evidence, {}, nullptr), expected);
+}
+
 TEST(ReportInBrowser, TheMapShowsErasedWrittenAndDifferentBlocksWhereTheGeometryPlacesThem) {
   TempDir dir;
   const std::string a = MakeImage(
@@ -261,15 +277,7 @@ TEST(ReportInBrowser, TheMapShowsErasedWrittenAndDifferentBlocksWhereTheGeometry
   EXPECT_TRUE(Has(html, "id=\"comparison\""));
   EXPECT_TRUE(Has(html, "<td>different</td><td>differs from the compared image</td><td class=\"num\">3</td>"));
 
-  std::string why;
-  const std::string png = Render(dir, report, 900 + G::Height(kMapBlocks), why);
-  if (png.empty()) GTEST_SKIP() << why;
-  const RenderedMap map(png);
-  ASSERT_TRUE(map.Found());
-  EvidenceImage image;
-  std::string error;
-  ASSERT_TRUE(OpenEvidenceImage(a, image, error)) << error;
-  ExpectCells(map, MapInputOf(image, {}, nullptr), expected);
+  ExpectRenderedMap(dir, a, report, expected);
 }
 
 TEST(ReportInBrowser, HealthStatesAppearOnceAHealthSourceSuppliesThem) {
@@ -328,15 +336,7 @@ TEST(ReportInBrowser, TheChecksFindingsAreDrawnInTheirStatesColours) {
   const ToolResult r = RunTool(dir, {"report", a, "-o", report});
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
-  std::string why;
-  const std::string png = Render(dir, report, 900 + G::Height(64), why);
-  if (png.empty()) GTEST_SKIP() << why;
-  const RenderedMap map(png);
-  ASSERT_TRUE(map.Found());
-  EvidenceImage image;
-  std::string error;
-  ASSERT_TRUE(OpenEvidenceImage(a, image, error)) << error;
-  ExpectCells(map, MapInputOf(image, {}, nullptr), expected);
+  ExpectRenderedMap(dir, a, report, expected);
 }
 
 }  // namespace
