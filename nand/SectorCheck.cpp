@@ -21,6 +21,11 @@ std::uint32_t StoredCode(const CodeSlot& slot, const std::uint8_t* spare) {
          (std::uint32_t{spare[slot.SpareAt[2]]} << 16);
 }
 
+// Flips bit `bit` (8 * byte + bit) of `bytes`: a repair, or its undoing.
+void FlipBit(std::uint8_t* bytes, std::uint32_t bit) {
+  bytes[bit / 8] = static_cast<std::uint8_t>(bytes[bit / 8] ^ (1u << (bit % 8)));
+}
+
 void PutCode(const CodeSlot& slot, std::uint32_t code, std::uint8_t* spare) {
   for (unsigned i = 0; i < 3; ++i) spare[slot.SpareAt[i]] = static_cast<std::uint8_t>(code >> (8 * i));
 }
@@ -64,7 +69,7 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
     // code truly belongs to (a bit flip in an erased page).
     if (r.Outcome == EccOutcome::DataCorrected && stored == kErasedCode &&
         !Uniform(data, static_cast<std::size_t>(layout.Step))) {
-      data[r.Bit / 8] = static_cast<std::uint8_t>(data[r.Bit / 8] ^ (1u << (r.Bit % 8)));
+      FlipBit(data, r.Bit);
       r = {EccOutcome::Uncorrectable, 0};
     }
     switch (r.Outcome) {
@@ -90,8 +95,7 @@ SectorFinding CheckSector(const SpareLayout& layout, std::uint8_t* sector, std::
   // A sector that cannot be repaired whole stays as it was read, its other code's
   // repairs undone: half a repair would pass for a repaired sector in the output.
   if (uncorrectable) {
-    for (unsigned i = 0; i < f.Corrections; ++i)
-      sector[f.Bits[i] / 8] = static_cast<std::uint8_t>(sector[f.Bits[i] / 8] ^ (1u << (f.Bits[i] % 8)));
+    for (unsigned i = 0; i < f.Corrections; ++i) FlipBit(sector, f.Bits[i]);
     if (rewriteCodes)
       for (unsigned c = 0; c < layout.Codes; ++c) PutCode(layout.Slots[c], storedCodes[c], spare);
     f.Corrections = 0;
