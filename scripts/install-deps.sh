@@ -11,6 +11,7 @@ packages=(
   time file dpkg-dev desktop-file-utils
   chromium
   g++-mingw-w64-x86-64-posix wine64 googletest
+  libcli11-dev dosfstools mtools
 )
 
 missing=()

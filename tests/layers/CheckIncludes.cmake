@@ -6,7 +6,9 @@
 # layers reach the operating system through their platform files only (one per back end:
 # *Posix.cpp, *Win32.cpp, WideText.cpp, the digest back ends).
 set(_rules
-  "nand|device|host|image|settings|ui|cli|contract|digest|evidence=\"plugin/"
+  "nand|device|host|image|settings|ui|cli|contract|digest|evidence|phone|fat=\"plugin/"
+  "fat=\"(nand|image|ui|device|settings|host|cli|contract|digest|evidence|phone)/"
+  "phone=\"(ui|device|settings|host|cli|contract|digest|evidence)/"
   "nand=\"(image|ui|device|settings|host|cli|contract|digest|evidence)/"
   "contract=\"(image|ui|device|settings|host|cli)/"
   "image=\"(device|settings|host|cli)/"
@@ -16,10 +18,10 @@ set(_rules
   "host=\"(device|ui|settings|cli)/"
   "ui|plugin=\"(host|cli)/"
   "digest=\"(image|ui|device|settings|host|cli|contract|evidence)/"
-  "image|device|ui|settings=\"(digest|evidence)/"
-  "nand|device|host|image|settings|ui|cli|contract|plugin|digest|evidence=\"\\.\\./"
+  "image|device|ui|settings|phone|fat=\"(digest|evidence)/"
+  "nand|device|host|image|settings|ui|cli|contract|plugin|digest|evidence|phone|fat=\"\\.\\./"
   "image|device|cli|digest|evidence=\"contract/MemoLines"
-  "nand|image|device|cli|digest|evidence=#include <Q")
+  "nand|image|device|cli|digest|evidence|phone|fat=#include <Q")
 set(_failures "")
 foreach(rule IN LISTS _rules)
   string(REPLACE "=" ";" _parts "${rule}")
@@ -41,7 +43,7 @@ foreach(rule IN LISTS _rules)
     endforeach()
   endforeach()
 endforeach()
-foreach(folder nand image cli digest evidence)
+foreach(folder nand image cli digest evidence phone fat)
   file(GLOB_RECURSE _files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
   foreach(f IN LISTS _files)
     if(f MATCHES "(Posix|Win32|Bcrypt|OpenSsl)\\.cpp$" OR f MATCHES "/WideText\\.cpp$")
