@@ -1,7 +1,7 @@
 // Dumps in the shapes other tools write: every conversion between the formats, the
-// reader over each of them, and the inputs a conversion refuses. The expected bytes of
-// each shape are laid out here, apart from the converter, so that a mistake the reader
-// and the writer share still shows.
+// reader over each of them, the inputs a conversion refuses, and the format found from a
+// dump's size and content. The expected bytes of each shape are laid out here, apart
+// from the converter, so that a mistake the reader and the writer share still shows.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "image/DumpConvert.h"
+#include "image/DumpDetect.h"
 #include "image/DumpFormat.h"
 #include "image/FileIO.h"
 #include "image/ImageBuilder.h"
@@ -342,6 +343,102 @@ const Refusal kRefusals[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Inputs, Refused, ::testing::ValuesIn(kRefusals),
+                         [](const auto& p) { return std::string(p.param.Name); });
+
+// ---------------------------------------------------------------------------------------
+// Detection: each shape with and without the table, with codes, with erased spare data
+// and with spare data that look like any other data; chips whose size alone decides; and
+// dumps it must refuse. It names the right format or refuses; it never names another.
+
+struct Detect {
+  const char* Name;
+  DumpFormat Shape;
+  bool Table;
+  Content What;
+  std::optional<DumpFormat> Found;  // nothing: refused
+  const char* Says;                 // in the verdict, or in the refusal
+  std::uint32_t ChipMiB = 1;
+  std::uint32_t KeepBlocks = 0;     // cuts the chip's main data to this many blocks
+  std::uint64_t CutBytes = 0;       // cut off the end of the file (split: the spare file)
+};
+
+class Detection : public ::testing::TestWithParam<Detect> {};
+
+TEST_P(Detection, NamesTheFormatOrRefusesWithTheReason) {
+  const Detect& c = GetParam();
+  TempDir dir;
+  Chip chip = MakeChip(dir, c.What, c.Table, c.ChipMiB);
+  if (c.KeepBlocks) chip.Main.resize(std::size_t{c.KeepBlocks} * 0x40000);
+  const DumpFiles files = WriteShape(dir, "dump", c.Shape, chip);
+  if (c.CutBytes) {
+    const std::string& cut = c.Shape == DumpFormat::Split ? files.SparePath : files.Path;
+    ASSERT_NO_FATAL_FAILURE(test::ResizeFile(cut, std::filesystem::file_size(cut) - c.CutBytes));
+  }
+
+  DumpDetection found;
+  std::string error;
+  const bool named = DetectDumpFormat(files.Path, files.SparePath, found, error);
+  std::string seen;
+  for (const std::string& line : found.Findings) seen += "\n  " + line;
+  if (!c.Found) {
+    EXPECT_FALSE(named) << "named " << FormatName(found.Format) << ": " << found.Verdict << seen;
+    EXPECT_NE(error.find(c.Says), std::string::npos) << error << seen;
+    return;
+  }
+  ASSERT_TRUE(named) << error << seen;
+  EXPECT_EQ(FormatName(found.Format), FormatName(*c.Found)) << found.Verdict << seen;
+  EXPECT_EQ(std::uint64_t{found.Blocks} * 0x40000, chip.Main.size());
+  EXPECT_NE(found.Verdict.find(c.Says), std::string::npos) << found.Verdict << seen;
+}
+
+using F = DumpFormat;
+using C = Content;
+constexpr const char* kCodes = "onenand-h512-normal codes that match";
+constexpr const char* kMarks = "erased spare data or the driver's marks stand";
+constexpr const char* kOnly = "the only format";
+constexpr const char* kByTable = "the only format that its size and the place of its partition table allow";
+
+const Detect kDetects[] = {
+    {"full_table_codes", F::Full, true, C::Codes, F::Full, kByTable},
+    {"full_table_erased_spare", F::Full, true, C::ErasedSpare, F::Full, kByTable},
+    {"full_table_noisy_spare", F::Full, true, C::NoisySpare, F::Full, "do not look like spare data"},
+    {"full_codes", F::Full, false, C::Codes, F::Full, kCodes},
+    {"full_erased_spare", F::Full, false, C::ErasedSpare, F::Full, kMarks},
+    {"full_noisy_spare", F::Full, false, C::NoisySpare, std::nullopt, "nothing tells full, page and sector apart"},
+    {"page_table_codes", F::Page, true, C::Codes, F::Page, kCodes},
+    {"page_table_erased_spare", F::Page, true, C::ErasedSpare, F::Page, kMarks},
+    {"page_table_noisy_spare", F::Page, true, C::NoisySpare, std::nullopt, "nothing tells page and sector apart"},
+    {"page_codes", F::Page, false, C::Codes, F::Page, kCodes},
+    {"page_smallpage_codes", F::Page, false, C::SmallPageCodes, F::Page, "smallpage-normal codes that match"},
+    {"page_erased_spare", F::Page, false, C::ErasedSpare, F::Page, kMarks},
+    {"page_noisy_spare", F::Page, false, C::NoisySpare, std::nullopt, "nothing tells full, page and sector apart"},
+    {"sector_table_codes", F::Sector, true, C::Codes, F::Sector, kCodes},
+    {"sector_table_erased_spare", F::Sector, true, C::ErasedSpare, F::Sector, kMarks},
+    {"sector_table_noisy_spare", F::Sector, true, C::NoisySpare, std::nullopt, "nothing tells page and sector apart"},
+    {"sector_codes", F::Sector, false, C::Codes, F::Sector, kCodes},
+    {"sector_smallpage_codes", F::Sector, false, C::SmallPageCodes, F::Sector, "smallpage-normal codes that match"},
+    {"sector_erased_spare", F::Sector, false, C::ErasedSpare, F::Sector, kMarks},
+    {"sector_noisy_spare", F::Sector, false, C::NoisySpare, std::nullopt, "nothing tells full, page and sector apart"},
+    // Where a page dump keeps its spare data, this sector dump has erased padding; the
+    // same padding inside the data shows that it proves nothing.
+    {"sector_padded_noisy_spare", F::Sector, false, C::PaddedNoisySpare, std::nullopt,
+     "nothing tells full, page and sector apart"},
+    {"split_table_codes", F::Split, true, C::Codes, F::Split, "a spare file of the length"},
+    {"split_noisy_spare", F::Split, false, C::NoisySpare, F::Split, "a spare file of the length"},
+    {"main_table_codes", F::Main, true, C::Codes, F::Main, kByTable},
+    {"main_table_noisy", F::Main, true, C::NoisySpare, F::Main, kByTable},
+    {"main_codes", F::Main, false, C::Codes, F::Main, kOnly},
+    {"main_noisy", F::Main, false, C::NoisySpare, F::Main, kOnly},
+    // 32 blocks with their spare data are as long as 33 without: the table leaves full and
+    // main, an erased chip shows nothing, and only a power-of-two chip is taken.
+    {"erased_full_of_32_blocks", F::Full, true, C::Erased, F::Full, "a power of two as chips have", 8},
+    {"erased_page_of_32_blocks", F::Page, true, C::Erased, std::nullopt, "nothing tells page and sector apart", 8},
+    {"noisy_main_of_33_blocks", F::Main, true, C::NoisySpare, std::nullopt, "do not look like spare data", 9, 33},
+    {"cut_off_page_dump", F::Page, true, C::Codes, std::nullopt, "fits no format", 1, 0, 100},
+    {"spare_file_of_the_wrong_length", F::Split, true, C::Codes, std::nullopt, "the spare file", 1, 0, 16},
+};
+
+INSTANTIATE_TEST_SUITE_P(Dumps, Detection, ::testing::ValuesIn(kDetects),
                          [](const auto& p) { return std::string(p.param.Name); });
 
 }  // namespace
