@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +39,14 @@ struct Chip {
 enum class Content { Codes, SmallPageCodes, ErasedSpare, NoisySpare, PaddedNoisySpare, Erased };
 
 Bytes ReadAll(const std::string& path) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) return {};
+  Bytes bytes(static_cast<std::size_t>(size));
   std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!f) bytes.clear();
+  return bytes;
 }
 
 void WriteAll(const std::string& path, const Bytes& bytes) {
