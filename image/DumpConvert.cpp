@@ -29,13 +29,17 @@ class DumpWriter {
     unitSpare_ = unitMain_ / 32;
     if (!main_.Create(out.Path, error)) return false;
     if (format_ != DumpFormat::Split) return true;
-    // Two spellings of one name would make both outputs one file.
-    if (SameFile(PartFile::PartName(out.SparePath), PartFile::PartName(out.Path))) {
+    if (!spare_.Create(out.SparePath, error)) return false;
+    // Names that do not exist yet can only be compared once both part files do: two
+    // spellings of one name, or one output's part name that is the other's final name,
+    // would make one output overwrite the other at the renames.
+    const std::string mainPart = PartFile::PartName(out.Path), sparePart = PartFile::PartName(out.SparePath);
+    if (SameFile(mainPart, sparePart) || SameFile(mainPart, out.SparePath) || SameFile(sparePart, out.Path)) {
       error = "cannot write the spare data to " + Quoted(out.SparePath) + ": it is the main output " +
-              Quoted(out.Path);
+              Quoted(out.Path) + " or its part file";
       return false;
     }
-    return spare_.Create(out.SparePath, error);
+    return true;
   }
 
   // Writes blocks [first, first + count) from their main data and spare data.

@@ -285,7 +285,8 @@ bool DetectDumpFormat(const std::string& path, const std::string& sparePath, Dum
   for (Candidate& c : all) {
     if (!KeepsSpare(c.Format)) {
       found.Findings.push_back(Name(c.Format) + " (" + WhereSpareStands(c.Format) +
-                               "): nothing to look at");
+                               "): nothing to look at; the main file of a split dump looks the same, "
+                               "and is read with its spare data when its spare file is given");
       continue;
     }
     if (!Sample(path, "", c, error)) return false;

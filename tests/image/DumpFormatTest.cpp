@@ -333,6 +333,14 @@ const Refusal kRefusals[] = {
     {"split_output_spare_is_its_main_file", DumpFormat::Page, DumpFormat::Split,
      [](const TempDir& dir, DumpFiles&, DumpFiles& out, ConvertOptions&) { out.SparePath = (dir.Path() / "." / "out.split").string(); },
      "it is the main output"},
+    // The main output's name is the spare output's part name: the renames would leave the
+    // main data under the spare file's name.
+    {"split_output_names_that_cross", DumpFormat::Page, DumpFormat::Split,
+     [](const TempDir& dir, DumpFiles&, DumpFiles& out, ConvertOptions&) {
+       out.Path = dir.File("o.part");
+       out.SparePath = dir.File("o");
+     },
+     "it is the main output"},
     {"write_failure", DumpFormat::Page, DumpFormat::Full,
      [](const TempDir&, DumpFiles&, DumpFiles&, ConvertOptions&) { FileFaults::ArmWrite(3); },
      "I/O error while writing"},
