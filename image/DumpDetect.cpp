@@ -117,7 +117,8 @@ bool Sample(const std::string& path, const std::string& sparePath, Candidate& c,
     if (nand::AllErased(main.data(), main.size())) continue;
     ++c.Written;
     if (LooksLikeMarks(spare.data())) ++c.Marked;
-    // The last four bytes of every sector: where a wrong format would take the marks from.
+    // The last four bytes of every sector, looked at the same way: where data look like
+    // marks inside the main data too, marks where the spare data stand prove nothing.
     for (std::size_t s = 1; s <= kSectorsPerPage; ++s) {
       ++c.Inner;
       if (LooksLikeMarks(main.data() + s * nand::kSectorBytes - 4)) ++c.InnerMarked;
