@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTrip{"Rewritten60Round8Rct", 60, 0.9, LayoutKind::NewRound8RctAligned, 9, true},
                       RoundTrip{"Rewritten60La", 60, 0.9, LayoutKind::NewLa, 33, false},
                       RoundTrip{"TwoLas600Old", 600, 0.8, LayoutKind::Old, 384, true},
-                      RoundTrip{"ThreeLas1100Round8", 1100, 0.6, LayoutKind::NewRound8RctAligned, 300, true},
+                      RoundTrip{"TwoLas560Round8", 560, 0.6, LayoutKind::NewRound8RctAligned, 300, true},
                       RoundTrip{"ThreeLas1100La", 1100, 1.0, LayoutKind::NewLa, 100, false}),
     [](const auto& p) { return std::string(p.param.Name); });
 
@@ -278,7 +278,7 @@ TEST_P(StlDamageSweep, EveryStructureRebuildsTheRightBytesOrIsRefused) {
   };
 
   std::map<StlPageKind, std::pair<int, int>> outcomes;  // rebuilt, refused
-  int earlier = 0;
+  int earlier = 0, crcFindings = 0;
   for (const StlWrittenPage& page : w.result.Pages) {
     const bool isLog = page.Kind == StlPageKind::LogRecorded || page.Kind == StlPageKind::LogReplayed ||
                        page.Kind == StlPageKind::LogTail;
@@ -303,6 +303,11 @@ TEST_P(StlDamageSweep, EveryStructureRebuildsTheRightBytesOrIsRefused) {
         continue;
       }
       ++outcomes[page.Kind].first;
+      const bool end = (SpareBuffer::FromPageSpare(spare.data()).SData3() >> 16) == kPtfLogEnd;
+      if (d == Damage::FlipExt0 && page.Kind == StlPageKind::LogReplayed && end) {
+        EXPECT_TRUE(HasFinding(r, "crc", "does not match its data")) << what << "\n" << Findings(r);
+        ++crcFindings;
+      }
       if (bytes == w.expected) continue;
       std::vector<std::uint8_t> before;
       if (d == Damage::Erase && &page == lastMeta)
@@ -322,6 +327,7 @@ TEST_P(StlDamageSweep, EveryStructureRebuildsTheRightBytesOrIsRefused) {
   EXPECT_GT(outcomes[StlPageKind::LogRecorded].second, 0);
   EXPECT_GT(outcomes[StlPageKind::LogReplayed].second, 0);
   EXPECT_GE(earlier, 1);
+  EXPECT_GE(crcFindings, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, StlDamageSweep,
@@ -401,6 +407,29 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Crafted{"ErasedPartition", [](Written& w) { std::fill_n(w.mem.Main(0, 0), 8, 0xFF); }, false, "root",
                 "not an STL volume", nullptr},
+        Crafted{"RootPageAfterACleanPage",
+                [](Written& w) {
+                  std::string e;
+                  ASSERT_TRUE(w.mem.WritePage(0, 2, w.mem.Main(0, 0), w.mem.Spare(0, 0), e)) << e;
+                },
+                false, "root", "is written after clean page 1", nullptr},
+        Crafted{"NewerRootPageDamaged",
+                [](Written& w) {
+                  // A second root page, newer, then one bit of its root info flipped.
+                  std::vector<std::uint8_t> page(w.mem.Main(0, 0), w.mem.Main(0, 0) + kPageMainBytes);
+                  std::vector<std::uint8_t> spare(w.mem.Spare(0, 0), w.mem.Spare(0, 0) + kPageSpareBytes);
+                  StlPutAge(page.data() + kRootAge, StlAge(page.data() + kRootAge) - 1);
+                  StlPut16(page.data() + kRootPageOffset, 2);
+                  SpareBuffer s = SpareBuffer::FromPageSpare(spare.data());
+                  const std::uint32_t zbc = ZeroBitCount(page.data(), RootInfoChecked(2));
+                  s.SetU32(kBufSData1, zbc);
+                  s.SetU32(kBufSData2, ~zbc);
+                  s.ToPageSpare(spare.data());
+                  page[100] ^= 0x08;
+                  std::string e;
+                  ASSERT_TRUE(w.mem.WritePage(0, 1, page.data(), spare.data(), e)) << e;
+                },
+                true, "root", "an older root page is taken", [](const Written&, const StlWrittenPage&) { return false; }},
         Crafted{"FourRootBlocks",
                 [](Written& w) { PatchRoot(w.mem, [](std::uint8_t* m) { StlPut16(m + kRootBlockCount, 4); }, 4); },
                 false, "root", "four root blocks", nullptr},
@@ -501,6 +530,57 @@ TEST(StlCrafted, AZoneLargerThanThePartitionIsRefusedAndASmallerOneNoted) {
   ASSERT_TRUE(test::RebuildVolume(mem, r, bytes, error)) << r.Refusal;
   EXPECT_TRUE(bytes == content);
   EXPECT_TRUE(HasFinding(r, "zone", "1 units are not part of the volume")) << Findings(r);
+}
+
+// Fails the nth page read and every one after it.
+class FailingReads : public PageSource {
+ public:
+  FailingReads(PageSource& inner, std::uint64_t failAt) : inner_(inner), failAt_(failAt) {}
+  std::uint32_t Blocks() const override { return inner_.Blocks(); }
+  bool ReadPage(std::uint32_t b, std::uint32_t p, std::uint8_t* m, std::uint8_t* s, std::string& error) override {
+    if (reads_++ >= failAt_) {
+      error = "Input/output error";
+      return false;
+    }
+    return inner_.ReadPage(b, p, m, s, error);
+  }
+
+ private:
+  PageSource& inner_;
+  std::uint64_t failAt_;
+  std::uint64_t reads_ = 0;
+};
+
+TEST(StlReadFaults, EveryFailingReadEndsOpenOrEmitWithTheError) {
+  Written w(24);
+  StlWriteOptions o;
+  o.RewritePages = 20;
+  o.HeaderSwitch = true;
+  ASSERT_NO_FATAL_FAILURE(Write(w, 2 * kBlockMainBytes, o));
+  std::uint64_t total = 0;
+  {
+    FailingReads all(w.mem, ~std::uint64_t{0});
+    StlReport r;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(test::RebuildVolume(all, r, bytes, error));
+    total = w.mem.reads;
+  }
+  ASSERT_GT(total, 100u);
+  for (std::uint64_t n = 0; n < total; n += 7) {
+    w.mem.reads = 0;
+    FailingReads failing(w.mem, n);
+    StlVolume v(failing);
+    std::string error;
+    if (!v.Open()) {
+      EXPECT_NE(v.Report().Refusal.find("cannot be read: Input/output error"), std::string::npos) << n << ": " << v.Report().Refusal;
+      continue;
+    }
+    std::uint64_t got = 0;
+    EXPECT_FALSE(v.Emit([&](const std::uint8_t*, std::size_t k, std::string&) { got += k; return true; }, error)) << n;
+    EXPECT_EQ(error, "Input/output error") << n;
+    EXPECT_LT(got, v.Bytes()) << n;
+  }
 }
 
 TEST(StlWriterLimits, RefusesWhatItCannotWrite) {
