@@ -80,6 +80,12 @@ bool StlGeometryForUnits(std::uint32_t units, StlGeometry& g, std::string& error
   }
   g.UserBlocks = g.ZoneBlocks - g.MetaBlocks - g.FreeBlocks;
   g.LocalAreas = (g.UserBlocks - 1) / kStlBlocksPerLa + 1;
+  // The context keeps two words per local area and must stay within its 512 bytes.
+  if (ContextChecked(g.LocalAreas) + 8 > kContextBytes) {
+    error = std::to_string(units) + " units make " + std::to_string(g.LocalAreas) +
+            " local areas, more than a context can list";
+    return false;
+  }
   g.PmtDir = g.UserBlocks < kStlMaxPmtDir ? g.UserBlocks : kStlMaxPmtDir;
   return true;
 }

@@ -276,7 +276,7 @@ bool Rebuild::CheckZone(const std::vector<std::uint8_t>& ri) {
   if (maxPmt_ != std::min(d_, kStlMaxPmtDir) || StlU16(z + kZoneGroupsPerPmt) != 8)
     return refuse("the zone's PMT directory of " + Num(maxPmt_) + " entries (" + Num(StlU16(z + kZoneGroupsPerPmt)) +
                   " groups per page) does not fit its " + Num(d_) + " user blocks");
-  if (kPmtSlots + ContextChecked(l_) > kPageMainBytes) return refuse("the context of " + Num(l_) + " local areas does not fit a page");
+  if (ContextChecked(l_) + 8 > kContextBytes) return refuse("the zone's " + Num(l_) + " local areas are more than a context can list");
   metaVbns_.clear();
   for (std::uint32_t i = 0; i < m_; ++i) {
     const std::uint32_t vbn = StlU16(z + kZoneMetaList + 2 * i);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -110,7 +111,7 @@ TEST(StlGeometry, UnitCountsGiveTheVolumeSizesAFormatMakes) {
   }
   StlGeometry g;
   std::string error;
-  for (std::uint32_t units : {0u, 2u, 15u, 65536u}) {
+  for (std::uint32_t units : {0u, 2u, 15u, 20000u, 65536u}) {
     EXPECT_FALSE(StlGeometryForUnits(units, g, error)) << units;
     EXPECT_FALSE(error.empty());
   }
@@ -530,6 +531,52 @@ TEST(StlCrafted, AZoneLargerThanThePartitionIsRefusedAndASmallerOneNoted) {
   ASSERT_TRUE(test::RebuildVolume(mem, r, bytes, error)) << r.Refusal;
   EXPECT_TRUE(bytes == content);
   EXPECT_TRUE(HasFinding(r, "zone", "1 units are not part of the volume")) << Findings(r);
+}
+
+// Units of which only a few pages were ever written; the rest read erased.
+class SparseUnits : public PageSource {
+ public:
+  explicit SparseUnits(std::uint32_t units) : units_(units) {}
+  std::uint32_t Blocks() const override { return units_; }
+  bool ReadPage(std::uint32_t b, std::uint32_t p, std::uint8_t* m, std::uint8_t* s, std::string&) override {
+    const auto it = pages_.find({b, p});
+    if (m) std::fill_n(m, kPageMainBytes, 0xFF);
+    if (s) std::fill_n(s, kPageSpareBytes, 0xFF);
+    if (it == pages_.end()) return true;
+    if (m) std::copy(it->second.first.begin(), it->second.first.end(), m);
+    if (s) std::copy(it->second.second.begin(), it->second.second.end(), s);
+    return true;
+  }
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>>> pages_;
+
+ private:
+  std::uint32_t units_;
+};
+
+TEST(StlCrafted, AZoneWithMoreLocalAreasThanAContextListsIsRefused) {
+  // A consistent zone of 20000 units: 39 local areas, whose context arrays would run
+  // past the context's 512 bytes.
+  Written w(24);
+  ASSERT_NO_FATAL_FAILURE(Write(w, kBlockMainBytes, StlWriteOptions{}));
+  PatchRoot(w.mem, [](std::uint8_t* m) {
+    std::uint8_t* z = m + ZoneInfoOffset(2);
+    const std::uint32_t t = 19998, meta = 96, user = t - meta - 10;
+    StlPut16(z + kZoneBlocks, t);
+    StlPut16(z + kZoneMetaBlocks, meta);
+    StlPut16(z + kZoneUserBlocks, user);
+    StlPut32(z + kZoneUserSectors, user * 512);
+    StlPut32(z + kZoneUserPages, user * 64);
+    StlPut16(z + kZoneLaCount, (user - 1) / 512 + 1);
+    StlPut16(z + kZoneMaxPmtDir, 2048);
+    for (std::uint32_t i = 0; i < meta; ++i) StlPut16(z + kZoneMetaList + 2 * i, 2 + i);
+  });
+  SparseUnits units(20000);
+  units.pages_[{0, 0}] = {std::vector<std::uint8_t>(w.mem.Main(0, 0), w.mem.Main(0, 0) + kPageMainBytes),
+                          std::vector<std::uint8_t>(w.mem.Spare(0, 0), w.mem.Spare(0, 0) + kPageSpareBytes)};
+  StlVolume v(units);
+  EXPECT_FALSE(v.Open());
+  EXPECT_NE(v.Report().Refusal.find("39 local areas are more than a context can list"), std::string::npos)
+      << v.Report().Refusal;
 }
 
 // Fails the nth page read and every one after it.
