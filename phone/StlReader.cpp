@@ -875,7 +875,10 @@ bool Rebuild::Run() {
     for (std::uint32_t p = 0; p < dhPages_; ++p)
       if (!Read(metaVbns_[i], p, dh.data() + std::size_t{p} * kPageMainBytes, nullptr, f)) return Refuse(f);
   }
-  std::vector<std::pair<Candidate, Attempt>> passed;
+  // Only the first layout's volume is kept; every other that passes is compared with it
+  // and let go, so the candidates never hold more than two volumes' tables at once.
+  std::optional<std::pair<Candidate, Attempt>> first;
+  std::vector<Tables> seen;
   std::optional<Failure> headerFailure;
   for (const Candidate& c : Candidates()) {
     Attempt a;
@@ -885,29 +888,30 @@ bool Rebuild::Run() {
       if (cf.Kind != "header" && !headerFailure) headerFailure = cf;
       continue;
     }
-    bool same = false;
-    for (const auto& [pc, pa] : passed) same = same || pa.T == a.T;
+    const bool same = std::find(seen.begin(), seen.end(), a.T) != seen.end();
+    seen.push_back(a.T);
     if (same) continue;
     if (!Resolve(a, cf)) {
       if (io_) return Refuse(cf);
       if (!headerFailure) headerFailure = cf;
       continue;
     }
-    passed.emplace_back(c, std::move(a));
-  }
-  for (std::size_t i = 1; i < passed.size(); ++i)
+    if (!first) {
+      first.emplace(c, std::move(a));
+      continue;
+    }
     for (std::uint32_t lpn = 0; lpn < d_ * kPagesPerBlock; ++lpn)
-      if (LocateIn(passed[0].second.Res, lpn) != LocateIn(passed[i].second.Res, lpn))
+      if (LocateIn(first->second.Res, lpn) != LocateIn(a.Res, lpn))
         return Refuse({"header", -1, -1,
-                       "directory-header layouts " + passed[0].first.Layout.Name() + " and " + passed[i].first.Layout.Name() +
+                       "directory-header layouts " + first->first.Layout.Name() + " and " + c.Layout.Name() +
                            " both pass every check and give different volumes (logical page " + Num(lpn) + " differs)"});
+    rep_.Findings.push_back({"header", -1, -1, "layout " + c.Layout.Name() + " fits too and gives the same volume"});
+  }
   Attempt chosen;
-  if (!passed.empty()) {
-    chosen = std::move(passed[0].second);
-    rep_.Layout = passed[0].first.Layout;
+  if (first) {
+    chosen = std::move(first->second);
+    rep_.Layout = first->first.Layout;
     rep_.HeaderLayout = rep_.Layout.Name();
-    for (std::size_t i = 1; i < passed.size(); ++i)
-      rep_.Findings.push_back({"header", -1, -1, "layout " + passed[i].first.Layout.Name() + " fits too and gives the same volume"});
   } else {
     if (headerFailure) rep_.Findings.push_back({headerFailure->Kind, headerFailure->Block, headerFailure->Page, headerFailure->Text});
     if (!ScanTables(chosen.T, f) || !Resolve(chosen, f)) return Refuse(f);
