@@ -108,6 +108,21 @@ bool SectorLeftErased(std::uint64_t sector, std::uint32_t percent) {
 
 }  // namespace
 
+void FillMainData(ImageFill fill, std::uint32_t erasedPercent, std::uint64_t at, std::uint8_t* main,
+                  std::size_t n) {
+  for (std::size_t i = 0; i < n; i += 8) {
+    std::uint64_t w = ~std::uint64_t{0};
+    if (fill == ImageFill::Zero) w = 0;
+    if (fill == ImageFill::Noise) w = NoiseWord((at + i) / 8);
+    std::memcpy(main + i, &w, 8);
+  }
+  if (fill == ImageFill::Pattern)
+    for (std::size_t i = 0; i < n; ++i) main[i] = PatternByte(at + i);
+  for (std::size_t s = 0; s < n; s += nand::kSectorBytes)
+    if (SectorLeftErased((at + s) / nand::kSectorBytes, erasedPercent))
+      std::memset(main + s, 0xFF, nand::kSectorBytes);
+}
+
 bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string& error,
                     const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
   return WriteFullImage(path, spec, NandSpec{}, error, progress);
@@ -159,17 +174,7 @@ bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSp
   std::vector<std::uint8_t> main(kChunk), spare(kSpareChunk);
   const nand::BadBlockRule rule = layout ? layout->BadBlocks : nand::BadBlockRule::OneNandWord;
   for (std::uint64_t at = 0; at < mainBytes; at += kChunk) {
-    for (std::size_t i = 0; i < kChunk; i += 8) {
-      std::uint64_t w = ~std::uint64_t{0};
-      if (spec.Fill == ImageFill::Zero) w = 0;
-      if (spec.Fill == ImageFill::Noise) w = NoiseWord((at + i) / 8);
-      std::memcpy(main.data() + i, &w, 8);
-    }
-    if (spec.Fill == ImageFill::Pattern)
-      for (std::size_t i = 0; i < kChunk; ++i) main[i] = PatternByte(at + i);
-    for (std::size_t s = 0; s < kChunk; s += nand::kSectorBytes)
-      if (SectorLeftErased((at + s) / nand::kSectorBytes, nandSpec.ErasedPercent))
-        std::memset(main.data() + s, 0xFF, nand::kSectorBytes);
+    FillMainData(spec.Fill, nandSpec.ErasedPercent, at, main.data(), kChunk);
     const std::uint64_t pitAt = std::uint64_t{kPitBlock} * kBlockSize;
     if (pitAt >= at && pitAt < at + kChunk) std::memcpy(main.data() + (pitAt - at), pit.data(), pit.size());
 

@@ -35,6 +35,11 @@ struct NandSpec {
 // The byte that a Pattern image holds at a file offset (main and spare alike).
 std::uint8_t PatternByte(std::uint64_t fileOffset);
 
+// The main data an image of `fill` holds from main offset `at` on (a multiple of 8), n
+// bytes (a multiple of 512), with `erasedPercent` of its sectors left erased.
+void FillMainData(ImageFill fill, std::uint32_t erasedPercent, std::uint64_t at, std::uint8_t* main,
+                  std::size_t n);
+
 // Header and entries of a table, as stored at the start of block 1.
 std::vector<std::uint8_t> BuildPitTable(const std::vector<PartitionSpec>& table);
 

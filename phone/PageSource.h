@@ -25,6 +25,22 @@ class PageSource {
   // False with `error` filled when the page cannot be read.
   virtual bool ReadPage(std::uint32_t block, std::uint32_t page, std::uint8_t* main,
                         std::uint8_t* spare, std::string& error) = 0;
+  // Reads the main data of `count` whole blocks from `block` on into `main`
+  // (count * kBlockMainBytes bytes). Page by page here; a source that holds those blocks
+  // side by side reads them at once.
+  virtual bool ReadMainBlocks(std::uint32_t block, std::uint32_t count, std::uint8_t* main,
+                              std::string& error) {
+    if (block > Blocks() || count > Blocks() - block) {
+      error = "blocks " + std::to_string(block) + " to " + std::to_string(std::uint64_t{block} + count - 1) +
+              " are not all on a chip of " + std::to_string(Blocks()) + " blocks";
+      return false;
+    }
+    for (std::uint32_t b = 0; b < count; ++b)
+      for (std::uint32_t p = 0; p < kPagesPerBlock; ++p)
+        if (!ReadPage(block + b, p, main + (std::size_t{b} * kPagesPerBlock + p) * kPageMainBytes, nullptr, error))
+          return false;
+    return true;
+  }
 };
 
 class PageSink {
