@@ -27,8 +27,9 @@ std::string Hex4(std::uint32_t v) {
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
+// Every byte equals the first when the bytes equal themselves one place on.
 bool AllBytes(const std::uint8_t* p, std::size_t n, std::uint8_t value) {
-  return std::all_of(p, p + n, [value](std::uint8_t b) { return b == value; });
+  return n == 0 || (p[0] == value && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
 enum Kind { kLower = 0, kUpper = 1 };
@@ -373,8 +374,12 @@ void Reader::Run() {
   r_.ReservoirLast = kBmlReservoirLast;
   Scan();
   if (r_.PoolBlocks.empty()) {
-    r_.NoStructure = "no reservoir structure: no block of " + Num(r_.ReservoirFirst) + " to " + Num(r_.ReservoirLast) +
-                     " starts with a pool control header; every block is read where it lies";
+    r_.NoStructure = unreadable_.empty()
+                         ? "no reservoir structure: no block of " + Num(r_.ReservoirFirst) + " to " +
+                               Num(r_.ReservoirLast) + " starts with a pool control header"
+                         : "no reservoir structure could be read: " + Num(unreadable_.size()) + " of blocks " +
+                               Num(r_.ReservoirFirst) + " to " + Num(r_.ReservoirLast) + " cannot be read from this dump";
+    r_.NoStructure += "; every block is read where it lies";
     return;
   }
 

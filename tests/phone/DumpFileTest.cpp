@@ -265,6 +265,21 @@ TEST(DumpFile, AWrittenDumpReadsBackExactlyThroughItsRemaps) {
   EXPECT_EQ(health.Layout, "onenand-h512-normal");
   EXPECT_EQ(health.Total.Corrected + health.Total.Uncorrectable + health.Total.CodeErrors, 0u);
   EXPECT_EQ(health.BadBlocks, (std::vector<std::uint32_t>{5, 41, 72, 101, 300, 2003, 2006}));
+
+  // Cut off in the reservoir's spare data: nothing of the layer is trusted or made up.
+  chip = ImagePageSource{};
+  test::ResizeFile(path, std::uint64_t{kBmlChipBlocks} * kBlockMainBytes + 2004 * std::uint64_t{kBlockSpareBytes} + 100);
+  ImagePageSource cut;
+  ASSERT_TRUE(cut.Open(path, error)) << error;
+  const PhoneDump c = ReadPhoneDump(cut, false);
+  EXPECT_TRUE(c.TableFound) << c.TableProblem;
+  EXPECT_EQ(c.Bml.Structure, BmlStructure::None);
+  EXPECT_NE(c.Bml.NoStructure.find("44 of blocks 2004 to 2047 cannot be read"), std::string::npos) << c.Bml.NoStructure;
+  ASSERT_EQ(c.Bml.Findings.size(), 44u);
+  EXPECT_EQ(c.Bml.Findings[0].Kind, FindingKind::UnreadablePage);
+  EXPECT_EQ(c.Bml.Findings[0].Block, 2004u);
+  EXPECT_NE(c.Bml.Findings[0].Text.find("the file ends at byte"), std::string::npos) << c.Bml.Findings[0].Text;
+  EXPECT_TRUE(c.Bml.Remaps.empty());
 }
 
 }  // namespace
