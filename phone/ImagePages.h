@@ -89,7 +89,8 @@ class MemoryChip : public PageSource, public PageSink {
                 std::string& error) override;
   bool WritePage(std::uint32_t block, std::uint32_t page, const std::uint8_t* main,
                  const std::uint8_t* spare, std::string& error) override;
-  // The page's bytes, for editing in place (the block is kept from then on).
+  // The page's bytes, for editing in place (the block is kept from then on); block and
+  // page must be on the chip.
   std::uint8_t* Main(std::uint32_t block, std::uint32_t page);
   std::uint8_t* Spare(std::uint32_t block, std::uint32_t page);
   void EraseBlock(std::uint32_t block) { held_.erase(block); }

@@ -82,6 +82,8 @@ PhoneDump ReadPhoneDump(PageSource& chip, bool judgeContent) {
     } else if (judgeContent) {
       BmlView view(chip, EntryBlocks(d, k));
       e.Content = JudgeContent(view);
+    } else {
+      e.Content = PartitionContent{Holds::Unknown, {}, "not judged"};
     }
   }
   return d;
