@@ -70,11 +70,11 @@ void WriteCodes(const BmlDumpPlan& plan, const std::uint8_t* main, std::uint8_t*
 }
 
 std::vector<std::uint8_t> BuildPit(const std::vector<BmlPartitionSpec>& table) {
-  std::vector<std::uint8_t> pit(kPitFactsHeaderBytes + table.size() * kPitFactsEntryBytes, 0);
+  std::vector<std::uint8_t> pit(kPitPhoneHeaderBytes + table.size() * kPitPhoneEntryBytes, 0);
   Put32(pit.data() + kPitHdrMagic, kPitMagicWord);
   Put32(pit.data() + kPitHdrCount, static_cast<std::uint32_t>(table.size()));
   for (std::size_t k = 0; k < table.size(); ++k) {
-    std::uint8_t* e = pit.data() + kPitFactsHeaderBytes + k * kPitFactsEntryBytes;
+    std::uint8_t* e = pit.data() + kPitPhoneHeaderBytes + k * kPitPhoneEntryBytes;
     const BmlPartitionSpec& p = table[k];
     Put32(e + kPitEntIdentifier, p.Identifier);
     Put32(e + kPitEntAttributes, p.Stl ? kPitAttrStl : 0);

@@ -59,7 +59,7 @@ bool DecodePit(std::span<const std::uint8_t> block1, std::uint32_t usableBlocks,
                std::string& error) {
   table = PitTable{};
   const std::size_t held = std::min<std::size_t>(block1.size(), kBlockMainBytes);
-  if (held < kPitFactsHeaderBytes || ReadLE32(block1.data() + kPitHdrMagic) != kPitMagicWord) {
+  if (held < kPitPhoneHeaderBytes || ReadLE32(block1.data() + kPitHdrMagic) != kPitMagicWord) {
     error = "block 1 holds no partition table (no magic " + Hex8(kPitMagicWord) + " at its start)";
     return false;
   }
@@ -72,7 +72,7 @@ bool DecodePit(std::span<const std::uint8_t> block1, std::uint32_t usableBlocks,
   for (std::size_t i = 0; i < header.Unknown3To8.size(); ++i)
     header.Unknown3To8[i] = LE16(h + kPitHdrUnknown3 + 2 * i);
   // The download tools take the count as it is; a reader must not.
-  const std::size_t fits = (held - kPitFactsHeaderBytes) / kPitFactsEntryBytes;
+  const std::size_t fits = (held - kPitPhoneHeaderBytes) / kPitPhoneEntryBytes;
   if (header.Count > fits) {
     error = "the partition table lists " + std::to_string(header.Count) + " entries; " +
             (held < kBlockMainBytes ? "the " + std::to_string(held) + " bytes read hold"
@@ -85,7 +85,7 @@ bool DecodePit(std::span<const std::uint8_t> block1, std::uint32_t usableBlocks,
   table.Entries.resize(header.Count);
   std::uint64_t sum = 0;
   for (std::uint32_t i = 0; i < header.Count; ++i) {
-    const std::uint8_t* p = h + kPitFactsHeaderBytes + std::size_t{i} * kPitFactsEntryBytes;
+    const std::uint8_t* p = h + kPitPhoneHeaderBytes + std::size_t{i} * kPitPhoneEntryBytes;
     PitEntry& e = table.Entries[i];
     e.Position = i + 1;
     e.BinaryType = ReadLE32(p + kPitEntBinaryType);

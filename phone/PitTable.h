@@ -17,11 +17,11 @@ namespace orvella::phone {
 
 inline constexpr std::uint32_t kPitMagicWord = 0x12349876;
 inline constexpr std::uint32_t kPitTableBlock = 1;
-inline constexpr std::uint32_t kPitFactsHeaderBytes = 28;
-inline constexpr std::uint32_t kPitFactsEntryBytes = 132;
+inline constexpr std::uint32_t kPitPhoneHeaderBytes = 28;
+inline constexpr std::uint32_t kPitPhoneEntryBytes = 132;
 inline constexpr std::uint32_t kPitTextBytes = 32;
 // Entries block 1 can hold after the header.
-inline constexpr std::uint32_t kPitMaxEntries = (kBlockMainBytes - kPitFactsHeaderBytes) / kPitFactsEntryBytes;
+inline constexpr std::uint32_t kPitMaxEntries = (kBlockMainBytes - kPitPhoneHeaderBytes) / kPitPhoneEntryBytes;
 
 // Header offsets.
 inline constexpr std::uint32_t kPitHdrMagic = 0;      // u32
@@ -97,7 +97,7 @@ struct PitEntry {
   // The download tools do not flash an entry without a name.
   bool Flashable() const { return !Name.empty(); }
 
-  // Filled by ResolvePartitions (PhoneDump.h); DecodePit sets the running sum.
+  // Set by ReadPhoneDump (PhoneDump.h); DecodePit sets the running sum.
   bool InDump = false;                  // in_dump
   std::string NotInDump;                // why not, when InDump is false
   FirstBlockFrom From = FirstBlockFrom::None;

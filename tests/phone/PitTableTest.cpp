@@ -42,7 +42,7 @@ std::vector<std::uint8_t> TableBytes(std::uint32_t count, const std::vector<RawE
   Put32(b.data() + 12, 0x00420041);  // "AB" in UTF-16, as leftovers look
   for (int i = 0; i < 6; ++i) Put16(b.data() + 16 + 2 * i, 0x1111u * static_cast<std::uint32_t>(i + 1));
   for (std::size_t k = 0; k < entries.size(); ++k) {
-    std::uint8_t* e = b.data() + kPitFactsHeaderBytes + k * kPitFactsEntryBytes;
+    std::uint8_t* e = b.data() + kPitPhoneHeaderBytes + k * kPitPhoneEntryBytes;
     const RawEntry& r = entries[k];
     const std::uint32_t words[] = {r.Binary, r.Device, r.Id, r.Attributes, r.Update, r.BlockSize, r.Count, r.FileOffset, r.FileSize};
     for (int w = 0; w < 9; ++w) Put32(e + 4 * w, words[w]);
@@ -128,9 +128,9 @@ TEST(PitTable, RefusesWhatIsNoTableOrCannotHoldItsCount) {
   std::vector<std::uint8_t> noMagic = TableBytes(0, none);
   noMagic[0] ^= 1;
   std::vector<std::uint8_t> shortHeader = TableBytes(0, none);
-  shortHeader.resize(kPitFactsHeaderBytes - 1);
+  shortHeader.resize(kPitPhoneHeaderBytes - 1);
   std::vector<std::uint8_t> cut = TableBytes(10, none);
-  cut.resize(kPitFactsHeaderBytes + 9 * kPitFactsEntryBytes + 131);
+  cut.resize(kPitPhoneHeaderBytes + 9 * kPitPhoneEntryBytes + 131);
   const Case cases[] = {
       {"no magic", noMagic, "no magic 0x12349876"},
       {"shorter than the header", shortHeader, "no magic"},
