@@ -90,7 +90,8 @@ struct Layout {
   unsigned KiB;
   fat::FatType Type;
   std::uint32_t ClusterBytes;
-  bool Full;  // filled to the last cluster
+  bool Full;            // filled to the last cluster
+  unsigned PrefillKiB;  // a file copied first, so that the others lie past cluster 65535
 };
 
 // A volume made and filled by the tools, its listing and its files as mtools extracts them.
@@ -106,6 +107,10 @@ struct ToolVolume {
     Image = Tmp.File("volume.img");
     Shell(Tmp, std::string("mkfs.fat -C -n ORVTEST ") + layout.Mkfs + " '" + Image + "' " + std::to_string(layout.KiB) +
                    " >/dev/null");
+    if (layout.PrefillKiB) {
+      WriteFile(Tmp.Path() / "prefill.bin", layout.PrefillKiB * 1024ull, 98);
+      Shell(Tmp, "mcopy -i '" + Image + "' '" + Tmp.File("prefill.bin") + "' ::/prefill.bin");
+    }
     Shell(Tmp, "cd '" + tree.string() + "' && mcopy -s -i '" + Image + "' * ::/");
     Shell(Tmp, "mattrib -i '" + Image + "' +h +s +r ::/README");
     if (layout.Full) {
@@ -190,11 +195,11 @@ TEST_P(Agreement, ListingAndBytesEqualWhatMtoolsGives) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, Agreement,
-    ::testing::Values(Layout{"Fat12", "-F 12 -s 4", 2048, fat::FatType::Fat12, 2048, false},
-                      Layout{"Fat12Full", "-F 12 -s 1", 1024, fat::FatType::Fat12, 512, true},
-                      Layout{"Fat16", "-F 16 -s 1", 4096, fat::FatType::Fat16, 512, false},
-                      Layout{"Fat16BigClusters", "-F 16 -s 16", 40960, fat::FatType::Fat16, 8192, false},
-                      Layout{"Fat32", "-F 32 -s 1", 40960, fat::FatType::Fat32, 512, false}),
+    ::testing::Values(Layout{"Fat12", "-F 12 -s 4", 2048, fat::FatType::Fat12, 2048, false, 0},
+                      Layout{"Fat12Full", "-F 12 -s 1", 1024, fat::FatType::Fat12, 512, true, 0},
+                      Layout{"Fat16", "-F 16 -s 1", 4096, fat::FatType::Fat16, 512, false, 0},
+                      Layout{"Fat16BigClusters", "-F 16 -s 16", 40960, fat::FatType::Fat16, 8192, false, 0},
+                      Layout{"Fat32", "-F 32 -s 1", 40960, fat::FatType::Fat32, 512, false, 34000}),
     [](const ::testing::TestParamInfo<Layout>& p) { return std::string(p.param.Name); });
 
 // ---- Damaged copies of one FAT16 volume of 512-byte clusters ---------------------------
@@ -241,7 +246,7 @@ class Damaged : public ::testing::TestWithParam<DamageCase> {
   static void SetUpTestSuite() {
     if (test::kWindows) return;
     made_ = std::make_unique<ToolVolume>();
-    made_->Make(Layout{"Damage", "-F 16 -s 1", 4096, fat::FatType::Fat16, 512, false}, [](const fs::path& t) {
+    made_->Make(Layout{"Damage", "-F 16 -s 1", 4096, fat::FatType::Fat16, 512, false, 0}, [](const fs::path& t) {
       WriteFile(t / "chain.bin", 5 * 512, 1);
       WriteFile(t / "other.bin", 3 * 512, 2);
       WriteFile(t / "cut.bin", 4 * 512 - 7, 3);
