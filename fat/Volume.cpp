@@ -616,19 +616,16 @@ std::optional<Entry> Volume::Find(std::string_view path) {
   std::string want(path);
   while (want.size() > 1 && want.back() == '/') want.pop_back();
   if (want.empty() || want.front() != '/') want.insert(want.begin(), '/');
+  // The same walk as the listing's, so a folder that damage keeps out of the listing is
+  // kept out here too and the first entry listed under a path is the one found.
   std::optional<Entry> found;
   Walk(
       [&](const Entry& e) {
-        if (EqualNoCase(e.Path, want)) {
-          found = e;
-          return WalkStep::Stop;
-        }
-        if (!e.IsFolder()) return WalkStep::Continue;
-        const bool above = want.size() > e.Path.size() && want[e.Path.size()] == '/' &&
-                           EqualNoCase(std::string_view(want).substr(0, e.Path.size()), e.Path);
-        return above ? WalkStep::Continue : WalkStep::SkipFolder;
+        if (!EqualNoCase(e.Path, want)) return WalkStep::Continue;
+        found = e;
+        return WalkStep::Stop;
       },
-      nullptr, WalkOptions{false});
+      nullptr);
   return found;
 }
 

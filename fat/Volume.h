@@ -99,7 +99,7 @@ enum class WalkStep : std::uint8_t { Continue, SkipFolder, Stop };
 
 struct WalkOptions {
   // Follow every file's chain (and extended-attribute chain) to check it; without it
-  // only folders are followed, as a look-up needs.
+  // only folders are followed: a quicker listing without the files' chain findings.
   bool CheckChains = true;
 };
 
@@ -161,7 +161,8 @@ class Volume {
   // it concerns. The volume's findings come first.
   WalkTotals Walk(const EntrySink& onEntry, const FindingSink& onFinding, WalkOptions options = {});
 
-  // The entry at `path` ("/a/b.txt"; ASCII letters match either case).
+  // The first entry the walk lists at `path` ("/a/b.txt"; ASCII letters match either
+  // case).
   std::optional<Entry> Find(std::string_view path);
 
   // Streams a file's bytes (a link's record, for symbolic links) into `sink`.

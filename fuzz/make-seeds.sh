@@ -208,6 +208,84 @@ nseed smallpage-code-flip 5 1 32768 smallpage-smc 513
 nseed cut-short 2 1 1000 onenand-h256-normal
 nseed longer 4 0 40000 smallpage-normal
 
+# ---- fuzz_fat: volume size, then chunks of offset, length and bytes -------------------
+seeds=fuzz/seeds/fuzz_fat
+rm -rf "$seeds"
+mkdir -p "$seeds"
+export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
+
+le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))"; }
+u8at() { od -An -tu1 -j "$2" -N1 "$1" | tr -d ' '; }
+u16at() { echo $(($(u8at "$1" "$2") | ($(u8at "$1" $(($2 + 1))) << 8))); }
+u32at() { echo $(($(u16at "$1" "$2") | ($(u16at "$1" $(($2 + 2))) << 16))); }
+# put FILE OFFSET: the bytes on standard input written over the file at that offset.
+put() { dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+# chunks FILE OFFSET LENGTH: that part of a volume as chunks of at most 60 KiB.
+chunks() {
+  local off=$2 left=$3 n
+  while ((left > 0)); do
+    n=$((left < 61440 ? left : 61440))
+    le32 "$off"; le16 "$n"; cut_bytes "$1" "$off" "$n"
+    off=$((off + n)); left=$((left - n))
+  done
+}
+# fseed NAME IMAGE: the volume's size; its reserved sectors, the first 4 KiB of its first
+# FAT, and its root folder with the first 16 KiB of clusters.
+fseed() {
+  local img=$2 bps res fats root fatsz fatoff tables size
+  bps=$(u16at "$img" 11); res=$(u16at "$img" 14); fats=$(u8at "$img" 16); root=$(u16at "$img" 17)
+  fatsz=$(u16at "$img" 22); ((fatsz)) || fatsz=$(u32at "$img" 36)
+  fatoff=$((res * bps)); tables=$((fatoff + fats * fatsz * bps))
+  size=$(stat -c %s "$img")
+  { le32 $((size / 1024)); chunks "$img" 0 "$fatoff"
+    chunks "$img" "$fatoff" $((fatsz * bps < 4096 ? fatsz * bps : 4096))
+    chunks "$img" "$tables" $(((root * 32 + bps - 1) / bps * bps + 16384)); } >"$seeds/$1.bin"
+}
+# fvolume NAME KIB MKFS-OPTIONS: a volume holding a small tree: long and short names, an
+# empty file, a deep folder, a folder of several clusters.
+fvolume() {
+  local tree=$work/fat-tree
+  rm -rf "$tree"; mkdir -p "$tree/Deep/er and/deeper" "$tree/Many"
+  printf 'hello' >"$tree/Short.TXT"
+  : >"$tree/empty.dat"
+  for i in $(seq 1 200); do printf 'line %03d of a long file\n' "$i"; done >"$tree/A long file name.txt"
+  printf 'bottom' >"$tree/Deep/er and/deeper/bottom.txt"
+  for i in $(seq 1 30); do printf 'entry %d\n' "$i" >"$tree/Many/entry number $i.txt"; done
+  rm -f "$work/$1.img"
+  mkfs.fat -C -n SEEDS $3 "$work/$1.img" "$2" >/dev/null
+  (cd "$tree" && mcopy -s -i "$work/$1.img" * ::/)
+}
+fvolume fat12 1024 "-F 12"
+fvolume fat16 4096 "-F 16 -s 1"
+fvolume fat32 33792 "-F 32 -s 1"
+fseed fat12 "$work/fat12.img"
+fseed fat16 "$work/fat16.img"
+fseed fat32 "$work/fat32.img"
+
+# The phone's additions, patched by hand into the root folder of a FAT12 volume: an
+# extended entry with owner and mode after A, a symbolic link, a FIFO, extended
+# attributes named in X's creation fields, the journal file.
+img=$work/phone.img
+rm -f "$img"
+mkfs.fat -C -F 12 -n PHONE "$img" 1024 >/dev/null
+printf 'journal' >"$work/j"; printf 'a' >"$work/a"; printf 'b' >"$work/b"; : >"$work/p"; printf 'x' >"$work/x"
+{ le32 $((0xDFA78699)); printf '\xd7\x00'; le16 7; printf '/\0s\0y\0s\0t\0e\0m\0\0\0'; le32 0; le32 $((0x83B18ACD)); } >"$work/l"
+for f in j a b l p x; do
+  name=$f; [ $f = j ] && name='$RFS_LOG.LO$'
+  mcopy -i "$img" "$work/$f" "::/$(echo "$name" | tr a-z A-Z)"
+done
+root=$((($(u16at "$img" 14) + $(u8at "$img" 16) * $(u16at "$img" 22)) * 512))
+sum=0
+for b in 65 32 32 32 32 32 32 32 32 32 32; do sum=$(((((sum & 1) << 7) + (sum >> 1) + b) & 255)); done
+printf '\x40' | put "$img" $((root + 2 * 32 + 12))
+xattr=$(u16at "$img" $((root + 3 * 32 + 26)))
+{ printf '.btfs?xde*'; printf "\\x$(printf %02x $sum)\\xcf\\x00\\x00"; le16 $((0660)); le32 1001; le32 1001; le32 0; le32 0; } \
+  | put "$img" $((root + 3 * 32))
+printf '\xd7' | put "$img" $((root + 4 * 32 + 13))
+printf '\xe8' | put "$img" $((root + 5 * 32 + 13))
+{ printf '\x80\x00'; le16 "$xattr"; le16 0; } | put "$img" $((root + 6 * 32 + 12))
+fseed phone "$img"
+
 echo "Seeds written:"
 for d in fuzz/seeds/*/; do
   printf '  %-40s %3d files, %s\n' "$d" "$(find "$d" -type f | wc -l)" "$(du -sh "$d" | cut -f1)"
