@@ -47,16 +47,20 @@ std::string Shell(const test::TempDir& tmp, const std::string& command) {
 }
 
 std::vector<std::uint8_t> FileBytes(const fs::path& path) {
+  std::error_code ec;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(fs::file_size(path, ec)));
   std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (ec || !f) bytes.clear();
+  return bytes;
 }
 
 void WriteFile(const fs::path& path, std::size_t size, unsigned seed) {
   fs::create_directories(path.parent_path());
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  std::ofstream(path, std::ios::binary) << bytes;
+  std::mt19937_64 random(seed);
+  std::vector<std::uint64_t> words(size / 8 + 1);
+  for (std::uint64_t& w : words) w = random();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(size));
 }
 
 // "path|size or DIR|YYYY-MM-DD HH:MM" for every entry `mdir -/ -a` lists.
