@@ -117,7 +117,7 @@ TEST(BootGeometry, TheClusterCountDecidesTheType) {
 
 TEST(BootGeometry, AVolumeLongerThanItsSourceOpensWithAFinding) {
   TinyVolume v;
-  v.Bytes.resize(TinyVolume::kData + 10 * 512);
+  v.Bytes.resize(v.Data + 10 * 512);
   fat::MemorySource source(v.Bytes);
   std::string error;
   const auto volume = fat::Volume::Open(source, error);

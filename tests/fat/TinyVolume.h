@@ -1,7 +1,8 @@
 #pragma once
-// A small FAT12 volume built byte by byte in memory (512-byte sectors and clusters, 64
-// root entries, clusters 2 to 392), for the cases no formatting tool writes: the phone's
-// additions, broken long names, boot sectors with impossible values.
+// A small FAT12 or FAT16 volume built byte by byte in memory (512-byte sectors and
+// clusters, 64 root entries; 400 sectors give clusters 2 to 392), for the cases no
+// formatting tool writes: the phone's additions, broken long names, boot sectors with
+// impossible values, the walk's limits.
 
 #include <algorithm>
 #include <array>
@@ -20,16 +21,23 @@ inline void PutLe(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t 
 }
 
 struct TinyVolume {
-  static constexpr std::uint32_t kSectors = 400;
-  static constexpr std::uint32_t kFatSectors = 2;
   static constexpr std::uint32_t kRootEntries = 64;
   static constexpr std::uint64_t kFat1 = 512;
-  static constexpr std::uint64_t kRoot = (1 + 2 * kFatSectors) * 512;
-  static constexpr std::uint64_t kData = kRoot + kRootEntries * 32;
 
-  std::vector<std::uint8_t> Bytes = std::vector<std::uint8_t>(kSectors * 512);
+  std::uint32_t Sectors;
+  bool Fat16;  // FAT12 below 4085 clusters
+  std::uint32_t FatSectors;
+  std::uint64_t Root;
+  std::uint64_t Data;
+  std::vector<std::uint8_t> Bytes;
 
-  TinyVolume() {
+  explicit TinyVolume(std::uint32_t sectors = 400)
+      : Sectors(sectors),
+        Fat16(sectors > 4100),
+        FatSectors(static_cast<std::uint32_t>(((sectors + 2ull) * (Fat16 ? 4 : 3) / 2 + 511) / 512)),
+        Root((1 + 2ull * FatSectors) * 512),
+        Data(Root + kRootEntries * 32),
+        Bytes(sectors * 512ull) {
     const std::uint8_t jump[3] = {0xEB, 0x3C, 0x90};
     std::copy(jump, jump + 3, Bytes.begin());
     PutLe(Bytes, 11, 512, 2);
@@ -37,33 +45,40 @@ struct TinyVolume {
     PutLe(Bytes, 14, 1, 2);
     Bytes[16] = 2;
     PutLe(Bytes, 17, kRootEntries, 2);
-    PutLe(Bytes, 19, kSectors, 2);
+    PutLe(Bytes, 19, sectors, 2);
     Bytes[21] = 0xF8;
-    PutLe(Bytes, 22, kFatSectors, 2);
+    PutLe(Bytes, 22, FatSectors, 2);
     Bytes[38] = 0x29;
-    const std::string label = "TINY       FAT12   ";
+    const std::string label = Fat16 ? "TINY       FAT16   " : "TINY       FAT12   ";
     std::copy(label.begin(), label.end(), Bytes.begin() + 43);
     Bytes[510] = 0x55;
     Bytes[511] = 0xAA;
-    SetFat(0, 0xFF8);
-    SetFat(1, 0xFFF);
+    SetFat(0, 0xFFF8);
+    SetFat(1, 0xFFFF);
   }
 
+  std::uint32_t EndOfChain() const { return Fat16 ? 0xFFFF : 0x0FFF; }
+  // Sets a FAT entry in both FATs.
   void SetFat(std::uint32_t cluster, std::uint32_t value) {
-    for (std::uint64_t fat : {kFat1, kFat1 + kFatSectors * 512}) {
+    for (const std::uint64_t fat : {kFat1, kFat1 + std::uint64_t{FatSectors} * 512}) {
+      if (Fat16) {
+        PutLe(Bytes, fat + 2ull * cluster, value, 2);
+        continue;
+      }
       const std::uint64_t at = fat + cluster + cluster / 2;
       std::uint32_t pair = Bytes[at] | (Bytes[at + 1] << 8);
-      pair = (cluster & 1) ? (pair & 0x000F) | (value << 4) : (pair & 0xF000) | (value & 0x0FFF);
+      value &= 0x0FFF;
+      pair = (cluster & 1) ? (pair & 0x000F) | (value << 4) : (pair & 0xF000) | value;
       PutLe(Bytes, at, pair, 2);
     }
   }
   // Links the clusters in order and ends the chain after the last.
   void Chain(const std::vector<std::uint32_t>& clusters) {
     for (std::size_t i = 0; i < clusters.size(); ++i)
-      SetFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : 0xFFF);
+      SetFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : EndOfChain());
   }
-  static std::uint64_t Cluster(std::uint32_t c) { return kData + (c - 2) * 512ull; }
-  static std::uint64_t RootSlot(std::uint32_t i) { return kRoot + i * 32ull; }
+  std::uint64_t Cluster(std::uint32_t c) const { return Data + (c - 2) * 512ull; }
+  std::uint64_t RootSlot(std::uint32_t i) const { return Root + i * 32ull; }
 
   void Put(std::uint64_t at, const std::vector<std::uint8_t>& data) {
     std::copy(data.begin(), data.end(), Bytes.begin() + static_cast<std::ptrdiff_t>(at));

@@ -1,10 +1,13 @@
-// What the phone's file system adds to FAT, on a volume written byte by byte: extended
+// Volumes written byte by byte. What the phone's file system adds to FAT: extended
 // entries with owner and mode, extended-attribute clusters in the creation fields,
 // symbolic links, FIFOs and sockets, the journal file; with deleted entries and broken
-// long names beside them. The whole listing and every finding are compared.
+// long names beside them (the whole listing and every finding are compared). And the
+// limits that keep a walk bounded: folders nested past the longest path, a folder of
+// more entries than FAT allows.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,7 +53,7 @@ struct Expected {
 
 TEST(PhoneAdditions, ListedAsThePhoneWroteThem) {
   TinyVolume v;
-  std::uint64_t at = TinyVolume::RootSlot(0);
+  std::uint64_t at = v.RootSlot(0);
   at = v.PutEntries(at, {Short("ORVPHONE   ", fat::kAttrLabel, 0, 0)});
 
   // Owner and mode in an extended entry, which must neither be listed nor spoil the long
@@ -111,7 +114,7 @@ TEST(PhoneAdditions, ListedAsThePhoneWroteThem) {
   // A subfolder: dot entries, the journal's name away from the root, lower-case flags.
   at = v.PutEntries(at, {Short("SUB        ", fat::kAttrFolder, 30, 0)});
   v.Chain({30});
-  v.PutEntries(TinyVolume::Cluster(30), {Short(".          ", fat::kAttrFolder, 30, 0),
+  v.PutEntries(v.Cluster(30), {Short(".          ", fat::kAttrFolder, 30, 0),
                                          Short("..         ", fat::kAttrFolder, 0, 0),
                                          Short("$RFS_LOGLO$", fat::kAttrArchive, 0, 0),
                                          Short("LOWER   TXT", fat::kAttrArchive, 0, 0, fat::kFlagLowerBase | fat::kFlagLowerExt)});
@@ -190,6 +193,70 @@ TEST(PhoneAdditions, ListedAsThePhoneWroteThem) {
   EXPECT_EQ(bytes, std::vector<std::uint8_t>(100, 'A'));
   EXPECT_FALSE(volume->Find("/SUB/missing").has_value());
   EXPECT_TRUE(volume->Find("/sub/LOWER.TXT").has_value());
+}
+
+// Each level's folder has a 255-character name, so the 17th level's path passes 4096
+// bytes: it is listed with its finding, and what it holds is not.
+TEST(Limits, AFolderPastTheLongestPathIsListedButNotEntered) {
+  TinyVolume v;
+  std::uint64_t at = v.RootSlot(0);
+  std::string path;
+  for (std::uint32_t level = 1; level <= 17; ++level) {
+    const std::u16string name(255, static_cast<char16_t>(u'a' + level));
+    const std::uint32_t first = 2 * level;
+    char shortName[12];
+    std::snprintf(shortName, sizeof shortName, "LEVEL%03u   ", level);
+    const Raw folder = Short(shortName, fat::kAttrFolder, first, 0);
+    v.PutEntries(v.PutEntries(at, Long(name, folder)), {folder});
+    v.Chain({first, first + 1});
+    at = v.PutEntries(v.Cluster(first), {Short(".          ", fat::kAttrFolder, first, 0),
+                                         Short("..         ", fat::kAttrFolder, 0, 0)});
+    path += "/" + std::string(255, static_cast<char>('a' + level));
+  }
+  v.PutEntries(at, {Short("DEEP    TXT", fat::kAttrArchive, 0, 0)});
+
+  fat::MemorySource source(v.Bytes);
+  std::string error;
+  const auto volume = fat::Volume::Open(source, error);
+  ASSERT_NE(volume, nullptr) << error;
+  std::vector<std::string> listed;
+  std::vector<std::pair<FindingKind, std::string>> findings;
+  volume->Walk([&](const fat::Entry& e) { listed.push_back(e.Path); return fat::WalkStep::Continue; },
+               [&](const fat::Finding& f) { findings.emplace_back(f.Kind, f.Path); });
+  ASSERT_EQ(listed.size(), 17u);
+  EXPECT_EQ(listed.back(), path);
+  EXPECT_EQ(findings, (std::vector<std::pair<FindingKind, std::string>>{{FindingKind::PathTooLong, path}}));
+}
+
+// A folder of 65552 entries: the first 65536 are listed, then one finding.
+TEST(Limits, AFolderOfMoreEntriesThanFatAllowsStopsAtTheLimit) {
+  TinyVolume v(4400);
+  ASSERT_TRUE(v.Fat16);
+  constexpr std::uint32_t kClusters = 4097;
+  std::vector<std::uint32_t> chain;
+  for (std::uint32_t c = 2; c < 2 + kClusters; ++c) chain.push_back(c);
+  v.Chain(chain);
+  v.PutEntries(v.RootSlot(0), {Short("BIG        ", fat::kAttrFolder, 2, 0)});
+  std::vector<Raw> files;
+  for (std::uint32_t i = 0; i < kClusters * 16; ++i) {
+    char name[12];
+    std::snprintf(name, sizeof name, "F%07uTXT", i);
+    files.push_back(Short(name, fat::kAttrArchive, 0, 0));
+  }
+  v.PutEntries(v.Cluster(2), files);
+
+  fat::MemorySource source(v.Bytes);
+  std::string error;
+  const auto volume = fat::Volume::Open(source, error);
+  ASSERT_NE(volume, nullptr) << error;
+  std::vector<std::pair<FindingKind, std::string>> findings;
+  std::string last;
+  const fat::WalkTotals totals = volume->Walk(
+      [&](const fat::Entry& e) { last = e.Path; return fat::WalkStep::Continue; },
+      [&](const fat::Finding& f) { findings.emplace_back(f.Kind, f.Path); });
+  EXPECT_EQ(totals.Files, fat::kMaxFolderEntries);
+  EXPECT_EQ(last, "/BIG/F0065535.TXT");
+  EXPECT_EQ(findings, (std::vector<std::pair<FindingKind, std::string>>{{FindingKind::FolderTooLarge, "/BIG"}}));
 }
 
 }  // namespace
