@@ -236,16 +236,16 @@ FindingKind Volume::FindingOf(LinkKind kind) {
 }
 
 bool Volume::ClaimNext(WalkState& w, std::uint32_t first, std::uint32_t count, std::uint32_t next,
-                       const std::string& path, const char* what) {
+                       const std::string& path, const char* what, const std::string& consequence) {
   if (w.Claims.Insert(next)) return true;
   if (InChain(first, count, next))
     Emit(w, FindingKind::ChainLoop, path,
          std::string(what) + " comes back to its cluster " + Num(next) + " after " + Num(count) +
-             " clusters");
+             " clusters" + consequence);
   else
     Emit(w, FindingKind::CrossLink, path,
          std::string(what) + " runs into cluster " + Num(next) + " after " + Num(count) +
-             " clusters, which another file or folder already holds");
+             " clusters, which another file or folder already holds" + consequence);
   return false;
 }
 
@@ -262,7 +262,9 @@ bool Volume::AdvanceFolder(WalkState& w, Cursor& c) {
                      " clusters; the entries after that are not listed");
     return false;
   }
-  if (!ClaimNext(w, c.First, c.Clusters, link.Value, c.Path, "its chain")) return false;
+  if (!ClaimNext(w, c.First, c.Clusters, link.Value, c.Path, "its chain",
+                 "; the entries after that are not listed"))
+    return false;
   c.Cluster = link.Value;
   ++c.Clusters;
   c.Index = 0;
@@ -415,7 +417,8 @@ void Volume::CheckChain(WalkState& w, const std::string& path, std::uint32_t fir
                      (sized ? readable(count) : std::string()));
       return;
     }
-    if (!ClaimNext(w, first, count, link.Value, path, what)) return;
+    if (!ClaimNext(w, first, count, link.Value, path, what, sized ? readable(count) : std::string()))
+      return;
     ++count;
     c = link.Value;
   }

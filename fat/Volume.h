@@ -192,7 +192,7 @@ class Volume {
   bool NextRaw(WalkState& w, Cursor& c, std::uint8_t* e, std::uint64_t& at);
   bool AdvanceFolder(WalkState& w, Cursor& c);
   bool ClaimNext(WalkState& w, std::uint32_t first, std::uint32_t count, std::uint32_t next,
-                 const std::string& path, const char* what);
+                 const std::string& path, const char* what, const std::string& consequence);
   void MakeEntry(WalkState& w, Cursor& c, const std::uint8_t* e, std::uint64_t at, Entry& entry);
   void CheckChain(WalkState& w, const std::string& path, std::uint32_t first, std::uint64_t size,
                   bool sized, const char* what);
