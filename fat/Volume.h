@@ -39,7 +39,9 @@ struct FileOwner {
 };
 
 struct Entry {
-  std::string Path;       // from the root, "/"-separated: "/data/nv_data.bin"
+  // From the root, the names joined by "/": "/data/nv_data.bin". A damaged long name may
+  // hold "/" itself, so whoever makes files checks each Name, not the Path.
+  std::string Path;
   std::string Name;       // the last part: the long name, else the short name
   std::string ShortName;  // "NV_DATA.BIN" as stored (case flags applied)
   EntryKind Kind = EntryKind::File;
