@@ -616,8 +616,8 @@ std::string Volume::FindLabel() {
 }
 
 std::optional<Entry> Volume::Find(std::string_view path) {
+  // Paths are taken as listed: a damaged name may end in "/", so none is cut off.
   std::string want(path);
-  while (want.size() > 1 && want.back() == '/') want.pop_back();
   if (want.empty() || want.front() != '/') want.insert(want.begin(), '/');
   // The same walk as the listing's, so a folder that damage keeps out of the listing is
   // kept out here too and the first entry listed under a path is the one found.

@@ -104,7 +104,8 @@ TEST(PhoneAdditions, ListedAsThePhoneWroteThem) {
   Raw goneLong = Long(u"gone for good.txt", gone)[0];
   goneLong[0] = fat::kEntryDeleted;
   at = v.PutEntries(at, {Short("$RFS_LOGLO$", fat::kAttrHidden | fat::kAttrSystem, 8, 1024), gone, goneLong, gone,
-                         Short("AFTERDELTXT", fat::kAttrArchive, 0, 0)});
+                         Short("AFTERDELTXT", fat::kAttrArchive, 0, 0),
+                         Short("ODD/       ", fat::kAttrArchive, 0, 0)});  // a name no FAT allows
 
   // A long name whose checksum belongs to another short name.
   const Raw brokenName = Short("BROKEN~1TXT", fat::kAttrArchive, 0, 0);
@@ -148,6 +149,7 @@ TEST(PhoneAdditions, ListedAsThePhoneWroteThem) {
       {"/SOCK", EntryKind::Socket, 0},
       {"/$RFS_LOG.LO$", EntryKind::Journal, 1024},
       {"/AFTERDEL.TXT", EntryKind::File, 0},
+      {"/ODD/", EntryKind::File, 0},
       {"/BROKEN~1.TXT", EntryKind::File, 0},
       {"/SUB", EntryKind::Folder, 0},
       {"/SUB/$RFS_LOG.LO$", EntryKind::File, 0},
@@ -193,6 +195,10 @@ TEST(PhoneAdditions, ListedAsThePhoneWroteThem) {
   EXPECT_EQ(bytes, std::vector<std::uint8_t>(100, 'A'));
   EXPECT_FALSE(volume->Find("/SUB/missing").has_value());
   EXPECT_TRUE(volume->Find("/sub/LOWER.TXT").has_value());
+  // A path is taken as listed, even one whose name ends in a separator.
+  const auto odd = volume->Find("/ODD/");
+  ASSERT_TRUE(odd.has_value());
+  EXPECT_EQ(odd->Name, "ODD/");
 }
 
 // Each level's folder has a 255-character name, so the 17th level's path passes 4096
