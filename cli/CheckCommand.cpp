@@ -7,8 +7,12 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Frame.h"
+#include "cli/Outputs.h"
 #include "cli/ThreadLanes.h"
 #include "image/NandHealth.h"
+#include "image/Notation.h"
+#include "nand/SectorCheck.h"
 #include "nand/SpareLayout.h"
 
 namespace orvella::cli {
@@ -23,22 +27,17 @@ constexpr int kWrongUsage = 16;
 // The text report lists this many bad blocks and uncorrectable sectors, then a count.
 constexpr std::size_t kListedFindings = 100;
 
-int CheckUsage(const std::string& problem) {
-  Usage("check: " + problem);
-  return kWrongUsage;
-}
-
 std::string Percent(double share) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f%%", share * 100.0);
   return buf;
 }
 
-template <typename T>
-std::string Listed(const std::vector<T>& items) {
+template <typename T, typename Text>
+std::string Listed(const std::vector<T>& items, Text textOf) {
   std::string line;
   for (std::size_t i = 0; i < items.size() && i < kListedFindings; ++i)
-    line += (i ? ", " : "") + std::to_string(items[i]);
+    line += (i ? ", " : "") + textOf(items[i]);
   if (items.size() > kListedFindings)
     line += ", and " + std::to_string(items.size() - kListedFindings) + " more";
   return line;
@@ -69,23 +68,25 @@ void PrintText(const NandHealthReport& r) {
   if (!r.TableProblem.empty()) std::printf("Partition table: %s\n", r.TableProblem.c_str());
   else if (!r.TableFound) std::printf("Partition table: none at block 1; no partition lines\n");
   for (const auto& p : r.Partitions)
-    std::printf("Partition %u %s (blocks %u+%u): %zu bad blocks, %s\n", p.Position, p.Name.c_str(),
-                p.BegBlock, p.Blocks, p.BadBlocks.size(), CountsText(p.Counts).c_str());
+    std::printf("Partition %u %s (blocks %s): %zu bad blocks, %s\n", p.Position, p.Name.c_str(),
+                BlocksText(p.BegBlock, p.Blocks).c_str(), p.BadBlocks.size(), CountsText(p.Counts).c_str());
   if (r.TableFound && r.Outside.Sectors)
     std::printf("Outside every partition: %s\n", CountsText(r.Outside).c_str());
   std::printf("Bad blocks: %zu%s%s\n", r.BadBlocks.size(), r.BadBlocks.empty() ? "" : ": ",
-              Listed(r.BadBlocks).c_str());
+              Listed(r.BadBlocks, BlockText).c_str());
   std::printf("Uncorrectable sectors: %zu%s%s\n", r.Uncorrectable.size(),
-              r.Uncorrectable.empty() ? "" : ": ", Listed(r.Uncorrectable).c_str());
+              r.Uncorrectable.empty() ? "" : ": ", Listed(r.Uncorrectable, SectorText).c_str());
   if (!r.RepairedTo.empty())
     std::printf("Repaired image: %s (%llu sectors repaired, %zu uncorrectable copied as they are)\n",
                 r.RepairedTo.c_str(), static_cast<unsigned long long>(r.RepairedSectors),
                 r.Uncorrectable.size());
 }
 
+// Every count of a region; the kinds after "sectors" add up to it, written to all but erased.
 nlohmann::ordered_json CountsJson(const NandCounts& c) {
-  return {{"written", c.Written()}, {"erased", c.Erased}, {"corrected", c.Corrected},
-          {"code_errors", c.CodeErrors}, {"uncorrectable", c.Uncorrectable}};
+  return {{"sectors", c.Sectors},       {"written", c.Written()},      {"erased", c.Erased},
+          {"clean", c.Clean},           {"corrected", c.Corrected},    {"code_errors", c.CodeErrors},
+          {"uncorrectable", c.Uncorrectable}, {"not_checked", c.Unchecked}};
 }
 
 // The complete lists can hold millions of sectors on a badly damaged dump: they are
@@ -108,28 +109,40 @@ void PrintJson(const NandHealthReport& r) {
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   };
   const auto number = [](std::uint64_t n) { std::printf("%llu", static_cast<unsigned long long>(n)); };
+  const auto sector = [](std::uint64_t s) {
+    std::printf("{\"sector\":%llu,\"offset\":%llu}", static_cast<unsigned long long>(s),
+                static_cast<unsigned long long>(s * nand::kSectorBytes));
+  };
   Json layout = {{"name", r.Layout.empty() ? Json(nullptr) : Json(r.Layout)},
                  {"chosen", r.LayoutNamedByUser ? "named" : "auto"},
                  {"clean_share", r.CleanShare}};
   Json sectors = {{"total", r.Total.Sectors}, {"erased", r.Total.Erased},
                   {"clean", r.Total.Clean}, {"corrected", r.Total.Corrected},
-                  {"code_errors", r.Total.CodeErrors}, {"uncorrectable", r.Total.Uncorrectable}};
+                  {"code_errors", r.Total.CodeErrors}, {"uncorrectable", r.Total.Uncorrectable},
+                  {"not_checked", r.Total.Unchecked}};
   std::printf("{\"image\":%s,\"layout\":%s,\"sectors\":%s", text(Json(r.Image)).c_str(),
               text(layout).c_str(), text(sectors).c_str());
   PrintList("bad_blocks", r.BadBlocks, number);
   PrintList("corrections", r.Corrections, [](const SectorCorrection& c) {
-    std::printf("{\"sector\":%llu,\"bit\":%u}", static_cast<unsigned long long>(c.Sector),
-                static_cast<unsigned>(c.Bit));
+    std::printf("{\"sector\":%llu,\"bit\":%u,\"offset\":%llu}", static_cast<unsigned long long>(c.Sector),
+                static_cast<unsigned>(c.Bit), static_cast<unsigned long long>(c.Sector * nand::kSectorBytes));
   });
-  PrintList("code_errors", r.CodeErrors, number);
-  PrintList("uncorrectable", r.Uncorrectable, number);
+  PrintList("code_errors", r.CodeErrors, sector);
+  PrintList("uncorrectable", r.Uncorrectable, sector);
   Json partitions = Json::array();
+  std::vector<std::uint32_t> outsideBad = r.BadBlocks;
   for (const auto& p : r.Partitions) {
-    Json row = {{"position", p.Position}, {"name", p.Name}, {"bad_blocks", p.BadBlocks}};
+    Json row = {{"position", p.Position}, {"name", p.Name}, {"first_block", p.BegBlock},
+                {"blocks", p.Blocks},     {"bad_blocks", p.BadBlocks}};
     row.update(CountsJson(p.Counts));
     partitions.push_back(std::move(row));
+    std::erase_if(outsideBad, [&p](std::uint32_t b) { return b >= p.BegBlock && b - p.BegBlock < p.Blocks; });
   }
   std::printf(",\"partitions\":%s", text(partitions).c_str());
+  Json outside = {{"blocks", r.Outside.Sectors / nand::kSectorsPerBlock}, {"bad_blocks", outsideBad}};
+  outside.update(CountsJson(r.Outside));
+  std::printf(",\"outside\":%s", text(outside).c_str());
+  std::printf(",\"not_whole\":%s", r.NotWhole.empty() ? "null" : text(Json(r.NotWhole)).c_str());
   // Only a partial check or a repair adds to the fields above.
   if (!r.Complete) std::printf(",\"complete\":false,\"not_read\":%s", text(Json(r.NotRead)).c_str());
   if (!r.RepairedTo.empty()) std::printf(",\"repaired_to\":%s", text(Json(r.RepairedTo)).c_str());
@@ -138,33 +151,21 @@ void PrintJson(const NandHealthReport& r) {
 
 }  // namespace
 
-int RunCheck(const Args& args) {
+int RunCheck(const CheckOptions& o) {
+  const std::string& image = o.Image;
+  const bool json = o.Json;
   NandCheckOptions options;
-  bool json = false, optionsEnded = false, haveImage = false;
-  std::string image;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!optionsEnded && (arg == "--layout" || arg == "--repair")) {
-      if (i + 1 >= args.size()) return CheckUsage(arg + " needs a value");
-      (arg == "--layout" ? options.Layout : options.RepairTo) = args[++i];
-      if (arg == "--repair" && options.RepairTo.empty()) return CheckUsage("--repair needs a file name");
-    } else if (!optionsEnded && arg == "--json") {
-      json = true;
-    } else if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      return CheckUsage("unknown option \"" + arg + "\"");
-    } else if (haveImage) {
-      return CheckUsage("give one image only");
-    } else {
-      image = arg;
-      haveImage = true;
-    }
-  }
-  if (!haveImage) return CheckUsage("no image given");
+  options.Layout = o.Layout;
+  options.RepairTo = o.Repair;
   if (options.Layout != "auto" && !nand::FindLayout(options.Layout)) {
-    return CheckUsage("unknown layout \"" + options.Layout + "\"; known:" + nand::KnownLayoutNames() +
-                      " (or auto)");
+    return UsageProblem("check", "unknown layout \"" + options.Layout + "\"; known:" +
+                                     nand::KnownLayoutNames() + " (or auto)",
+                        kWrongUsage);
+  }
+  if (!options.RepairTo.empty()) {
+    OutputGuard guard("check", o.Force);
+    guard.Input(image);
+    if (!guard.Allows(options.RepairTo)) return kCannotRead;  // the repair is not written
   }
 
   int shownPercent = -1;
@@ -195,6 +196,9 @@ int RunCheck(const Args& args) {
   if (!report.Complete) {
     std::fprintf(stderr, "orvella: check: not read: %s\n", report.NotRead.c_str());
     status |= kCannotRead;
+  } else if (!report.NotWhole.empty()) {
+    std::fprintf(stderr, "orvella: check: \"%s\" is not a whole image: %s\n", image.c_str(),
+                 report.NotWhole.c_str());
   }
   if (!report.RepairNotDone.empty()) {
     std::fprintf(stderr, "orvella: check: %s\n", report.RepairNotDone.c_str());

@@ -1,27 +1,81 @@
 #pragma once
-// The commands of the `orvella` tool. Each takes the words after the command name and
-// returns the process exit status: 0 success, 1 failure, 2 wrong usage.
+// The commands of the `orvella` tool: each one's options, as CommandLine.cpp declares
+// them, and the function that runs it and returns the exit status (Frame.h).
 
 #include <string>
-#include <vector>
 
 namespace orvella::cli {
 
-using Args = std::vector<std::string>;
+struct ListOptions {
+  std::string Image;
+  bool Json = false;
+};
+int RunList(const ListOptions& o);
 
-int RunList(const Args& args);       // list IMAGE [--json]
-int RunMkImage(const Args& args);    // mkimage OUT --chip-mib N --table ... [--fill ...]
-int RunExport(const Args& args);     // export IMAGE --mode ... (--row N | --all) --prefix P
-int RunSaveImage(const Args& args);  // save-image IMAGE OUT
-int RunBlank(const Args& args);      // blank IMAGE
-int RunHash(const Args& args);       // hash IMAGE [--algo LIST] [--json]
-int RunDiff(const Args& args);       // diff A B [--json] [--main-only]; 0 same, 1 differ, 2 trouble
-int RunReport(const Args& args);     // report IMAGE -o REPORT.html [--compare B] [--algo LIST]
-// check IMAGE [--layout auto|NAME] [--json] [--repair OUT]; exit bits 4 uncorrectable
-// sectors, 8 cannot read, 16 wrong usage.
-int RunCheck(const Args& args);
+struct MkImageOptions {
+  std::string Out;
+  std::string ChipMiB;
+  std::string Table;
+  std::string Fill = "ff";
+  std::string Ecc;
+  std::string ErasedPercent;
+  std::string BadBlocks;
+  bool Force = false;
+};
+int RunMkImage(const MkImageOptions& o);
 
-// Prints the usage text to standard error and returns 2.
-int Usage(const std::string& problem);
+struct ExportOptions {
+  std::string Image;
+  std::string Mode;
+  std::string Row;
+  bool All = false;
+  std::string Prefix;
+  bool Force = false;
+};
+int RunExport(const ExportOptions& o);
+
+struct SaveImageOptions {
+  std::string Image;
+  std::string Out;
+  bool Force = false;
+};
+int RunSaveImage(const SaveImageOptions& o);
+
+struct BlankOptions {
+  std::string Image;
+};
+int RunBlank(const BlankOptions& o);
+
+struct HashOptions {
+  std::string Image;
+  std::string Algo = "sha256";
+  bool Json = false;
+};
+int RunHash(const HashOptions& o);
+
+struct DiffOptions {
+  std::string A, B;
+  bool Json = false;
+  bool MainOnly = false;
+};
+int RunDiff(const DiffOptions& o);  // 0 identical, 1 different, 2 trouble
+
+struct ReportOptions {
+  std::string Image;
+  std::string Out;
+  std::string Compare;
+  std::string Algo = "sha256";
+  bool Force = false;
+};
+int RunReport(const ReportOptions& o);
+
+struct CheckOptions {
+  std::string Image;
+  std::string Layout = "auto";
+  std::string Repair;
+  bool Json = false;
+  bool Force = false;
+};
+int RunCheck(const CheckOptions& o);  // exit bits: 4 uncorrectable, 8 cannot read, 16 usage
 
 }  // namespace orvella::cli

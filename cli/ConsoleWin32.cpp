@@ -12,9 +12,32 @@
 #include <memory>
 
 #include "cli/Console.h"
+#include "image/FileIO.h"
 #include "image/WideText.h"
 
 namespace orvella::cli {
+
+namespace {
+
+// The status Windows gives a console program that Ctrl+C ends.
+constexpr UINT kEndedByControlC = 0xC000013A;
+
+// Runs on a thread of its own while the command goes on. The part files were opened with
+// delete sharing, so deleting them now takes them away once the process has ended.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      PartFile::RemoveUnfinished(+[](const char* path) { DeleteFileAt(path); });
+      ::ExitProcess(kEndedByControlC);
+  }
+  return FALSE;
+}
+
+}  // namespace
 
 std::vector<std::string> CommandLineWords(int, char**) {
   int n = 0;
@@ -30,6 +53,8 @@ void SetUpStandardStreams() {
   _setmode(_fileno(stderr), _O_BINARY);
   ::SetConsoleOutputCP(CP_UTF8);
 }
+
+void InstallInterruptCleanup() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool StandardErrorIsTerminal() {
   // _isatty is true for the NUL device as well; only a console has a console mode.

@@ -13,6 +13,8 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsolePort.h"
+#include "cli/Frame.h"
+#include "cli/Outputs.h"
 #include "cli/ThreadLanes.h"
 #include "evidence/ErasedBlocks.h"
 #include "evidence/ImageDiff.h"
@@ -26,8 +28,6 @@ namespace orvella::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr char kDefaultDigests[] = "sha256";
 
 bool Open(const char* command, const std::string& path, EvidenceImage& image) {
   std::string error;
@@ -121,7 +121,8 @@ Json RegionJson(const RegionDiff& r) {
   return j;
 }
 
-void PrintComparisonJson(const ImageComparison& c) {
+void PrintComparisonJson(const ImageComparison& c, const std::string& notWholeA,
+                         const std::string& notWholeB) {
   Json j = Json::object();
   j["identical"] = c.Identical();
   j["size_a"] = c.SizeA;
@@ -142,6 +143,8 @@ void PrintComparisonJson(const ImageComparison& c) {
   Json outside = RegionJson(c.Outside);
   outside["trailing_bytes_differ"] = c.Outside.TrailingBytes;
   j["outside"] = std::move(outside);
+  j["not_whole_a"] = notWholeA.empty() ? Json(nullptr) : Json(notWholeA);
+  j["not_whole_b"] = notWholeB.empty() ? Json(nullptr) : Json(notWholeB);
   std::printf("%s\n", DumpJson(j).c_str());
 }
 
@@ -194,9 +197,8 @@ std::string UtcNow() {
 // Writes the report beside its final name first, so that no half-written file ever
 // carries that name.
 bool WriteReport(const std::string& path, const std::string& html, std::string& error) {
-  PartFile out;
-  return out.Create(path, error) && out.Out().WriteAll(html.data(), html.size(), error) &&
-         out.Commit(error);
+  return OutputGuard::Write(path, [&html](File& f, std::string& e) { return f.WriteAll(html.data(), html.size(), e); },
+                            error);
 }
 
 // Runs the NAND health check over the image for the report. False only when the image
@@ -229,20 +231,14 @@ bool AddNandHealth(const std::string& path, ReportInput& input) {
 
 }  // namespace
 
-int RunHash(const Args& args) {
-  std::string image, algoText = kDefaultDigests, problem;
-  bool json = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--json") json = true;
-    else if (a == "--algo" && i + 1 < args.size()) algoText = args[++i];
-    else if (image.empty() && !a.empty() && a[0] != '-') image = a;
-    else return Usage("hash: unexpected argument \"" + a + "\"");
-  }
-  if (image.empty()) return Usage("hash: no image given");
+int RunHash(const HashOptions& o) {
+  const std::string& image = o.Image;
+  const bool json = o.Json;
+  std::string problem;
   std::vector<DigestAlgorithm> algorithms;
-  if (!ParseAlgorithms(algoText, algorithms, problem)) return Usage("hash: " + problem);
+  if (!ParseAlgorithms(o.Algo, algorithms, problem)) return UsageProblem("hash", problem);
 
+  const std::string notWhole = NotWholeText(NoteNotWhole("hash", image));
   EvidenceImage evidence;
   if (!Open("hash", image, evidence)) return 1;
   NoteTable("hash", evidence, "only the whole file and its main and spare areas are hashed");
@@ -281,20 +277,16 @@ int RunHash(const Args& args) {
                      {"spare", DigestObject(digests, p.Spare)}});
   j["partitions"] = std::move(parts);
   if (!evidence.HasTable()) j["table_problem"] = evidence.TableProblem;
+  j["not_whole"] = notWhole.empty() ? Json(nullptr) : Json(notWhole);
   std::printf("%s\n", DumpJson(j).c_str());
   return Flushed("hash", status);
 }
 
-int RunDiff(const Args& args) {
-  std::vector<std::string> images;
-  bool json = false, mainOnly = false;
-  for (const std::string& a : args) {
-    if (a == "--json") json = true;
-    else if (a == "--main-only") mainOnly = true;
-    else if (images.size() < 2 && !a.empty() && a[0] != '-') images.push_back(a);
-    else return Usage("diff: unexpected argument \"" + a + "\"");
-  }
-  if (images.size() != 2) return Usage("diff: give two images");
+int RunDiff(const DiffOptions& o) {
+  const std::vector<std::string> images{o.A, o.B};
+  const bool json = o.Json, mainOnly = o.MainOnly;
+  const std::string notWholeA = NotWholeText(NoteNotWhole("diff", o.A));
+  const std::string notWholeB = NotWholeText(NoteNotWhole("diff", o.B));
   constexpr int kTrouble = 2;
   EvidenceImage a, b;
   if (!Open("diff", images[0], a) || !Open("diff", images[1], b)) return kTrouble;
@@ -319,36 +311,29 @@ int RunDiff(const Args& args) {
     return kTrouble;
   }
   const ImageComparison result = differ.Finish();
-  if (json) PrintComparisonJson(result); else PrintComparison(a, b, result);
+  if (json) PrintComparisonJson(result, notWholeA, notWholeB); else PrintComparison(a, b, result);
   if (Flushed("diff", 0) != 0) return kTrouble;
   return result.Identical() ? 0 : 1;
 }
 
-int RunReport(const Args& args) {
-  std::string image, out, compare, algoText = kDefaultDigests, problem;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if ((a == "-o" || a == "--output") && hasValue) out = args[++i];
-    else if (a == "--compare" && hasValue) compare = args[++i];
-    else if (a == "--algo" && hasValue) algoText = args[++i];
-    else if (image.empty() && !a.empty() && a[0] != '-') image = a;
-    else return Usage("report: unexpected argument \"" + a + "\"");
-  }
-  if (image.empty()) return Usage("report: no image given");
-  if (out.empty()) return Usage("report: no -o REPORT.html given");
+int RunReport(const ReportOptions& o) {
+  const std::string& image = o.Image;
+  const std::string& out = o.Out;
+  const std::string& compare = o.Compare;
+  std::string problem;
   std::vector<DigestAlgorithm> algorithms;
-  if (!ParseAlgorithms(algoText, algorithms, problem)) return Usage("report: " + problem);
+  if (!ParseAlgorithms(o.Algo, algorithms, problem)) return UsageProblem("report", problem);
 
+  // The report is the one file written, and only after every read: refused before them.
+  OutputGuard guard("report", o.Force);
+  guard.Input(image);
+  if (!compare.empty()) guard.Input(compare);
+  if (!guard.Allows(out)) return 1;
+
+  NoteNotWhole("report", image);
   EvidenceImage a, b;
   const bool comparing = !compare.empty();
   if (!Open("report", image, a) || (comparing && !Open("report", compare, b))) return 1;
-  for (const std::string& input : {image, compare})
-    if (!input.empty() && SameFile(out, input)) {
-      std::fprintf(stderr, "orvella: report: \"%s\" is the image \"%s\"; the report never replaces an image\n",
-                   out.c_str(), input.c_str());
-      return 1;
-    }
   NoteTable("report", a, "the report shows no partitions");
 
   ImageHasher hasher;

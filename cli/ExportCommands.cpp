@@ -2,12 +2,15 @@
 // run on the same core as the plug-in through a recording window port whose save
 // dialog answers with the path given on the command line.
 
+#include <algorithm>
 #include <cstdio>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/ConsolePort.h"
+#include "cli/Frame.h"
+#include "cli/Outputs.h"
 #include "image/BlankCheck.h"
 #include "image/Export.h"
 #include "image/FullImage.h"
@@ -50,81 +53,76 @@ int Finish(const ExportResult& result, ConsolePort& port) {
   return 1;
 }
 
-std::optional<std::uint32_t> ParseRow(const std::string& text) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const unsigned long long v = std::stoull(text);
-  if (v == 0 || v > 0xFFFFFFFFull) return std::nullopt;
-  return static_cast<std::uint32_t>(v);
-}
-
 }  // namespace
 
-int RunExport(const Args& args) {
-  std::string image, mode, prefix, rowText;
-  bool all = false, haveRow = false, havePrefix = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--mode" && hasValue) {
-      mode = args[++i];
-    } else if (a == "--row" && hasValue) {
-      rowText = args[++i];
-      haveRow = true;
-    } else if (a == "--prefix" && hasValue) {
-      prefix = args[++i];
-      havePrefix = true;
-    } else if (a == "--all") {
-      all = true;
-    } else if (image.empty() && !a.empty() && a.rfind("--", 0) != 0) {
-      image = a;
-    } else {
-      return Usage("export: unexpected argument \"" + a + "\"");
-    }
-  }
-  if (image.empty()) return Usage("export: no image file given");
-  if (mode != "main" && mode != "spare" && mode != "full")
-    return Usage("export: --mode must be main, spare or full");
-  if (all == haveRow) return Usage("export: give either --row N or --all");
-  if (!havePrefix) return Usage("export: no --prefix given");
-  std::optional<std::uint32_t> row;
-  if (haveRow && !(row = ParseRow(rowText)))
-    return Usage("export: --row needs a row number counted from 1");
-  const bool saveMain = mode != "spare";
-  const bool saveRedu = mode != "main";
+int RunExport(const ExportOptions& o) {
+  if (o.Mode != "main" && o.Mode != "spare" && o.Mode != "full")
+    return UsageProblem("export", "--mode takes main, spare or full, not \"" + o.Mode + "\"");
+  if (o.All == !o.Row.empty()) return UsageProblem("export", "give either --row N|NAME or --all");
+  const bool saveMain = o.Mode != "spare";
+  const bool saveRedu = o.Mode != "main";
 
   ImageModel model;
   ConsolePort port("export");
-  if (!LoadImage(model, port, image)) return 1;
-  port.SaveAnswers.push_back(prefix);
-  if (all) return Finish(SaveAllPartitionsDataIntoFile(model, port, saveMain, saveRedu), port);
-  if (*row > model.PartitionRows.size()) {
-    std::fprintf(stderr, "orvella: the image has %zu partitions; there is no row %u\n",
-                 model.PartitionRows.size(), *row);
+  const DumpShape shape = NoteNotWhole("export", o.Image);
+  if (!LoadImage(model, port, o.Image)) return 1;
+  // Without a whole spare area, what would be copied as spare data is something else
+  // (main data, or nothing). Bytes after a whole spare area belong to no partition.
+  if (saveRedu && (shape.Kind == DumpKind::NoSpare || shape.Kind == DumpKind::CutSpare)) {
+    std::fprintf(stderr, "orvella: export: --mode %s refused: the spare data of \"%s\" are not all "
+                         "there (%s); --mode main copies its main data\n",
+                 o.Mode.c_str(), o.Image.c_str(), NotWholeText(shape).c_str());
     return 1;
   }
-  return Finish(SavePartitionDataIntoFile(model, port, *row - 1, saveMain, saveRedu), port);
+  std::vector<std::size_t> rows;
+  if (o.All) {
+    for (std::size_t k = 0; k < std::min(model.EntryCount(), model.PartitionRows.size()); ++k) rows.push_back(k);
+  } else {
+    std::size_t k = 0;
+    std::string problem;
+    if (!ResolveRow(model, o.Row, k, problem)) {
+      std::fprintf(stderr, "orvella: export: %s\n", problem.c_str());
+      return 1;
+    }
+    rows.push_back(k);
+  }
+  // Every file is looked at before the first is written, so a refusal leaves nothing half done.
+  std::vector<std::string> outputs;
+  for (const std::size_t k : rows)
+    outputs.push_back(PartitionFileName(o.Prefix, model.RangeOf(k).MainOffset, model.PartitionRows[k].PartitionName));
+  OutputGuard guard("export", o.Force);
+  guard.Input(o.Image);
+  if (!guard.AllowsAll(outputs)) return 1;
+
+  port.SaveAnswers.push_back(o.Prefix);
+  if (o.All)
+    return Finish(SaveAllPartitionsDataIntoFile(model, port, saveMain, saveRedu, OutputWriting::Whole), port);
+  return Finish(SavePartitionDataIntoFile(model, port, rows.front(), saveMain, saveRedu, OutputWriting::Whole),
+                port);
 }
 
-int RunSaveImage(const Args& args) {
-  if (args.size() != 2) return Usage("save-image: give IMAGE and OUT");
+int RunSaveImage(const SaveImageOptions& o) {
   ImageModel model;
   ConsolePort port("save-image");
-  if (!LoadImage(model, port, args[0])) return 1;
-  port.SaveAnswers.push_back(args[1]);
-  return Finish(SaveAsImageFile(model, port), port);
+  NoteNotWhole("save-image", o.Image);
+  if (!LoadImage(model, port, o.Image)) return 1;
+  OutputGuard guard("save-image", o.Force);
+  guard.Input(o.Image);
+  if (!guard.Allows(o.Out)) return 1;
+  port.SaveAnswers.push_back(o.Out);
+  return Finish(SaveAsImageFile(model, port, OutputWriting::Whole), port);
 }
 
-int RunBlank(const Args& args) {
-  if (args.size() != 1) return Usage("blank: give IMAGE");
+int RunBlank(const BlankOptions& o) {
   ImageModel model;
   ConsolePort port("blank");
-  const bool loaded = model.LoadImageFileAndProcessIt(args[0], port);
+  NoteNotWhole("blank", o.Image);
+  const bool loaded = model.LoadImageFileAndProcessIt(o.Image, port);
   const bool checked = loaded && CheckBlanks(model, port);
   port.EndProgress();
   for (const auto& line : port.Log) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
-  if (!loaded) PrintLoadErrors(port, args[0]);
+  if (!loaded) PrintLoadErrors(port, o.Image);
   else if (!checked) PrintErrors(port);
   return checked ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "cli/Frame.h"
 #include "image/FullImage.h"
 #include "image/RecordingPort.h"
 #include "image/RowText.h"
@@ -51,27 +52,10 @@ void PrintJson(const ImageModel& model) {
 
 }  // namespace
 
-int RunList(const Args& args) {
-  bool json = false;
-  bool optionsEnded = false;
-  std::string image;
-  bool haveImage = false;
-  for (const std::string& arg : args) {
-    if (!optionsEnded && arg == "--json") {
-      json = true;
-    } else if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      return Usage("list: unknown option \"" + arg + "\"");
-    } else if (haveImage) {
-      return Usage("list: give one image only");
-    } else {
-      image = arg;
-      haveImage = true;
-    }
-  }
-  if (!haveImage) return Usage("list: no image given");
-
+int RunList(const ListOptions& o) {
+  const std::string& image = o.Image;
+  const bool json = o.Json;
+  NoteNotWhole("list", image);
   ImageModel model;
   RecordingPort port;
   const bool loaded = model.LoadImageFileAndProcessIt(image, port);

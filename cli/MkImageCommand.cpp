@@ -4,7 +4,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "image/FileIO.h"
+#include "cli/Frame.h"
+#include "cli/Outputs.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
 #include "nand/SpareLayout.h"
@@ -61,67 +62,39 @@ bool ParseBlockList(const std::string& text, std::vector<std::uint32_t>& blocks)
 
 }  // namespace
 
-int RunMkImage(const Args& args) {
+int RunMkImage(const MkImageOptions& o) {
+  const auto usage = [](const std::string& problem) { return UsageProblem("mkimage", problem); };
   ImageSpec spec;
   NandSpec dump;
-  std::string out;
-  bool haveOut = false, haveChip = false, haveTable = false, force = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool takesValue = arg == "--chip-mib" || arg == "--table" || arg == "--fill" ||
-                            arg == "--ecc" || arg == "--erased-percent" || arg == "--bad-blocks";
-    if (takesValue && i + 1 >= args.size()) return Usage("mkimage: " + arg + " needs a value");
-    if (arg == "--chip-mib") {
-      if (!ParseChipMiB(args[++i], spec.ChipMiB))
-        return Usage("mkimage: --chip-mib takes a whole number of MiB from 1 to " +
-                     std::to_string(kMaxChipMiB) + ", not \"" + args[i] + "\"");
-      haveChip = true;
-    } else if (arg == "--table") {
-      std::string error;
-      if (!ParseTableSpec(args[++i], spec.Table, error)) return Usage("mkimage: " + error);
-      haveTable = true;
-    } else if (arg == "--fill") {
-      if (!ParseFill(args[++i], spec.Fill))
-        return Usage("mkimage: --fill takes ff, zero, pattern or noise, not \"" + args[i] + "\"");
-    } else if (arg == "--ecc") {
-      dump.EccLayout = args[++i];
-      if (!nand::FindLayout(dump.EccLayout)) {
-        return Usage("mkimage: --ecc takes a layout name (" + nand::KnownLayoutNames().substr(1) +
-                     "), not \"" + dump.EccLayout + "\"");
-      }
-    } else if (arg == "--erased-percent") {
-      if (!ParseNumber(args[++i], dump.ErasedPercent) || dump.ErasedPercent > 100)
-        return Usage("mkimage: --erased-percent takes a number from 0 to 100, not \"" + args[i] + "\"");
-    } else if (arg == "--bad-blocks") {
-      if (!ParseBlockList(args[++i], dump.BadBlocks))
-        return Usage("mkimage: --bad-blocks takes block numbers separated by commas, not \"" +
-                     args[i] + "\"");
-    } else if (arg == "--force") {
-      force = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage("mkimage: unknown option \"" + arg + "\"");
-    } else if (haveOut) {
-      return Usage("mkimage: give one output file only");
-    } else {
-      out = arg;
-      haveOut = true;
-    }
-  }
-  if (!haveOut) return Usage("mkimage: no output file given");
-  if (!haveChip) return Usage("mkimage: --chip-mib is required");
-  if (!haveTable) return Usage("mkimage: --table is required");
+  const std::string& out = o.Out;
+  if (!ParseChipMiB(o.ChipMiB, spec.ChipMiB))
+    return usage("--chip-mib takes a whole number of MiB from 1 to " + std::to_string(kMaxChipMiB) +
+                 ", not \"" + o.ChipMiB + "\"");
+  std::string error;
+  if (!ParseTableSpec(o.Table, spec.Table, error)) return usage(error);
+  if (!ParseFill(o.Fill, spec.Fill))
+    return usage("--fill takes ff, zero, pattern or noise, not \"" + o.Fill + "\"");
+  dump.EccLayout = o.Ecc;
+  if (!dump.EccLayout.empty() && !nand::FindLayout(dump.EccLayout))
+    return usage("--ecc takes a layout name (" + nand::KnownLayoutNames().substr(1) + "), not \"" +
+                 dump.EccLayout + "\"");
+  if (!o.ErasedPercent.empty() &&
+      (!ParseNumber(o.ErasedPercent, dump.ErasedPercent) || dump.ErasedPercent > 100))
+    return usage("--erased-percent takes a number from 0 to 100, not \"" + o.ErasedPercent + "\"");
+  if (!o.BadBlocks.empty() && !ParseBlockList(o.BadBlocks, dump.BadBlocks))
+    return usage("--bad-blocks takes block numbers separated by commas, not \"" + o.BadBlocks + "\"");
   const std::size_t tableBytes = kPitHeaderSize + spec.Table.size() * std::size_t{kPitEntrySize};
   if (tableBytes > kBlockSize)
-    return Usage("mkimage: a table of " + std::to_string(spec.Table.size()) +
+    return usage("a table of " + std::to_string(spec.Table.size()) +
                  " partitions does not fit in block 1 (at most " +
                  std::to_string((kBlockSize - kPitHeaderSize) / kPitEntrySize) + ")");
+  // A table that runs past the chip would list partitions that end before they begin.
+  if (!TableFitsChip(spec.Table, spec.ChipMiB * (std::uint32_t{1 << 20} / kBlockSize), error))
+    return usage(error);
 
   // The file at OUT may well be somebody's only dump of a phone.
-  if (FileExists(out) && !force) {
-    std::fprintf(stderr, "orvella: mkimage: \"%s\" already exists; give --force to replace it\n",
-                 out.c_str());
-    return 1;
-  }
+  const OutputGuard guard("mkimage", o.Force);
+  if (!guard.Allows(out)) return 1;
 
   const std::uint64_t mainBytes = std::uint64_t{spec.ChipMiB} << 20;
   const std::uint64_t totalBytes = mainBytes + mainBytes / kSpareDivisor;
@@ -136,12 +109,10 @@ int RunMkImage(const Args& args) {
     if (done >= total) std::fputc('\n', stderr);
   };
 
-  std::string error;
+  // Written as OUT.part and renamed: OUT stays as it was until the image is complete.
   if (!WriteFullImage(out, spec, dump, error, progress)) {
     if (shownPercent >= 0 && shownPercent < 100) std::fputc('\n', stderr);
     std::fprintf(stderr, "orvella: mkimage: %s\n", error.c_str());
-    // Only what this command wrote is removed: OUT was absent or --force gave it up.
-    DeleteFileAt(out);
     return 1;
   }
   std::printf("Wrote %s: %llu bytes, a %u MiB chip with %zu partition%s\n", out.c_str(),

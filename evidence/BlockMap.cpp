@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "image/Notation.h"
+
 namespace orvella {
 
 namespace {
@@ -21,12 +23,9 @@ constexpr std::array<BlockStateStyle, kBlockStateCount> kStyles{{
 // Label text is estimated at this many pixels per character (10 px bold sans-serif, capitals).
 constexpr int kLabelCharWidth = 7;
 constexpr int kLabelPadding = 3;
-
-std::string Hex(std::uint64_t v, int digits) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%0*llX", digits, static_cast<unsigned long long>(v));
-  return buf;
-}
+// The labels' baseline lies this far above the cells: descenders and the text's white
+// outline then stay in the lane.
+constexpr int kLabelAboveCells = 4;
 
 std::string Rgb(std::uint32_t rgb) {
   char buf[8];
@@ -35,27 +34,29 @@ std::string Rgb(std::uint32_t rgb) {
 }
 
 std::string BlockSpan(std::uint64_t first, std::uint64_t last) {
-  return first == last ? "block " + Hex(first, 4) : "blocks " + Hex(first, 4) + "-" + Hex(last, 4);
+  return first == last ? "block " + BlockText(first) : "blocks " + BlocksText(first, last - first + 1);
 }
 
 // The outline of the cells [first, end), following the rows: its path in SVG pixels,
-// on the grid lines around the cells so that no cell is covered.
+// on the grid lines around the cells so that no cell is covered. Between two rows it
+// runs just below the cells of the upper one.
 std::string Outline(std::uint64_t first, std::uint64_t end) {
   const std::uint64_t last = end - 1;
   const std::uint64_t r0 = first / G::kColumns, c0 = first % G::kColumns;
   const std::uint64_t r1 = last / G::kColumns, c1 = last % G::kColumns + 1;
   char buf[160];
   const auto px = [](std::uint64_t c) { return G::kLeft + static_cast<double>(c) * G::kPitch - 0.5; };
-  const auto py = [](std::uint64_t r) { return G::kTop + static_cast<double>(r) * G::kPitch - 0.5; };
-  const auto rect = [&](std::uint64_t ca, std::uint64_t cb, std::uint64_t ra, std::uint64_t rb) {
-    std::snprintf(buf, sizeof buf, "M%.1f %.1fH%.1fV%.1fH%.1fZ", px(ca), py(ra), px(cb), py(rb), px(ca));
+  const auto top = [](std::uint64_t r) { return G::CellY(r * G::kColumns) - 0.5; };
+  const auto bottom = [](std::uint64_t r) { return G::CellY(r * G::kColumns) + G::kCell + 0.5; };
+  const auto rect = [&](std::uint64_t ca, std::uint64_t cb, std::uint64_t r) {
+    std::snprintf(buf, sizeof buf, "M%.1f %.1fH%.1fV%.1fH%.1fZ", px(ca), top(r), px(cb), bottom(r), px(ca));
     return std::string(buf);
   };
-  if (r0 == r1) return rect(c0, c1, r0, r0 + 1);
+  if (r0 == r1) return rect(c0, c1, r0);
   if (r1 == r0 + 1 && c1 <= c0)  // two pieces that do not touch
-    return rect(c0, G::kColumns, r0, r0 + 1) + rect(0, c1, r1, r1 + 1);
-  std::snprintf(buf, sizeof buf, "M%.1f %.1fH%.1fV%.1fH%.1fV%.1fH%.1fV%.1fH%.1fZ", px(c0), py(r0),
-                px(G::kColumns), py(r1), px(c1), py(r1 + 1), px(0), py(r0 + 1), px(c0));
+    return rect(c0, G::kColumns, r0) + rect(0, c1, r1);
+  std::snprintf(buf, sizeof buf, "M%.1f %.1fH%.1fV%.1fH%.1fV%.1fH%.1fV%.1fH%.1fZ", px(c0), top(r0),
+                px(G::kColumns), bottom(r1 - 1), px(c1), bottom(r1), px(0), top(r0 + 1), px(c0));
   return buf;
 }
 
@@ -135,7 +136,7 @@ std::string BlockMapSvg(const BlockMapInput& input, const std::vector<BlockState
   const std::uint32_t blocks = input.Blocks;
   const int rows = std::max(1, G::Rows(blocks));
   const int cellsWidth = G::kColumns * G::kPitch - 1;
-  const int cellsHeight = rows * G::kPitch - 1;
+  const int cellsHeight = rows * G::kRowPitch - 1;
   std::string svg;
   svg.reserve(4096 + std::size_t{blocks} * 16);
   svg += "<svg class=\"map\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
@@ -179,8 +180,8 @@ std::string BlockMapSvg(const BlockMapInput& input, const std::vector<BlockState
   const int every = rows > 64 ? 4 : 1;
   for (int r = 0; r < rows; r += every)
     svg += "<text class=\"row\" x=\"" + std::to_string(G::kLeft - G::kFrame - 4) + "\" y=\"" +
-           std::to_string(G::kTop + r * G::kPitch + 10) + "\">" +
-           Hex(std::uint64_t(r) * G::kColumns, 4) + "</text>\n";
+           std::to_string(G::CellY(std::uint64_t(r) * G::kColumns) + 10) + "\">" +
+           BlockText(std::uint64_t(r) * G::kColumns) + "</text>\n";
   for (const MapPartition& p : input.Partitions) {
     if (p.Blocks == 0 || p.FirstBlock >= blocks) continue;
     const std::uint64_t end = std::min<std::uint64_t>(p.FirstBlock + p.Blocks, blocks);
@@ -188,9 +189,10 @@ std::string BlockMapSvg(const BlockMapInput& input, const std::vector<BlockState
            std::to_string(p.Position) + " " + EscapeMarkup(p.Name) + ": " +
            BlockSpan(p.FirstBlock, p.FirstBlock + p.Blocks - 1) + "</title></path>\n";
   }
+  // Labels stand in the lanes; none reaches into a row of cells.
   for (const MapLabel& label : MapLabels(input))
     svg += "<text class=\"label\" x=\"" + std::to_string(G::CellX(label.FirstBlock) + 2) + "\" y=\"" +
-           std::to_string(G::CellY(label.FirstBlock) + 10) + "\">" + EscapeMarkup(label.Text) +
+           std::to_string(G::CellY(label.FirstBlock) - kLabelAboveCells) + "\">" + EscapeMarkup(label.Text) +
            "</text>\n";
   svg += "</svg>";
   return svg;

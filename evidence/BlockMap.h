@@ -53,12 +53,16 @@ std::vector<BlockState> CombineStates(const BlockMapInput& input);
 std::vector<BlockState> LegendStates(const BlockMapInput& input);
 
 // Geometry in SVG pixels: cells of kCell pixels at a pitch of kPitch, so one pixel of
-// grid colour lies between neighbours; a frame of kFrame pixels in the frame colour
-// surrounds the cells, whose top-left pixel is at (kLeft, kTop).
+// grid colour lies between neighbours; above every row of cells a lane of kLane pixels
+// holds the labels of the partitions that start in it, so that no label covers a cell.
+// A frame of kFrame pixels in the frame colour surrounds lanes and cells; the top-left
+// pixel of the first lane is at (kLeft, kTop).
 struct BlockMapGeometry {
   static constexpr int kColumns = 64;
   static constexpr int kPitch = 14;
   static constexpr int kCell = kPitch - 1;
+  static constexpr int kLane = 15;
+  static constexpr int kRowPitch = kLane + kPitch;
   static constexpr int kFrame = 2;
   static constexpr int kLeft = 64;   // room for the row labels
   static constexpr int kTop = 4;
@@ -69,17 +73,19 @@ struct BlockMapGeometry {
   static int Rows(std::uint32_t blocks) { return (static_cast<int>(blocks) + kColumns - 1) / kColumns; }
   static int Width() { return kLeft + kColumns * kPitch - 1 + kFrame + kMargin; }
   static int Height(std::uint32_t blocks) {
-    return kTop + (blocks ? Rows(blocks) : 1) * kPitch - 1 + kFrame + kMargin;
+    return kTop + (blocks ? Rows(blocks) : 1) * kRowPitch - 1 + kFrame + kMargin;
   }
   static int CellX(std::uint64_t block) { return kLeft + static_cast<int>(block % kColumns) * kPitch; }
-  static int CellY(std::uint64_t block) { return kTop + static_cast<int>(block / kColumns) * kPitch; }
+  static int CellY(std::uint64_t block) {
+    return kTop + kLane + static_cast<int>(block / kColumns) * kRowPitch;
+  }
 };
 
-// A partition's label over its first cells: its position, and its name where it fits
-// in the partition's first row.
+// A partition's label in the lane above its first cells: its position, and its name
+// where it fits above the partition's cells of that row.
 struct MapLabel {
   std::uint64_t FirstBlock = 0;
-  std::uint32_t Cells = 0;  // cells the text may cover, from FirstBlock on
+  std::uint32_t Cells = 0;  // cells the text spans, from FirstBlock on
   std::string Text;
 };
 std::vector<MapLabel> MapLabels(const BlockMapInput& input);

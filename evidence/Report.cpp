@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "image/DumpShape.h"
+#include "image/Notation.h"
 #include "image/RowText.h"
 
 namespace orvella {
@@ -25,6 +27,7 @@ constexpr char kStyle[] =
     "body{font:14px/1.45 'Liberation Sans',Arial,sans-serif;margin:16px 20px;color:#111;"
     "background:#fff}"
     "h1{font-size:20px;margin:0 0 12px}h2{font-size:16px;margin:22px 0 8px}"
+    "h3{font-size:14px;margin:14px 0 6px}"
     "table{border-collapse:collapse}th,td{border:1px solid #c4c4c4;padding:2px 8px;"
     "text-align:left;vertical-align:top}th{background:#f0f0f0}"
     ".facts th{background:none;font-weight:normal;color:#555}"
@@ -67,6 +70,8 @@ std::string Facts(const EvidenceImage& image) {
   html += Row("Main area", Span(0, l.MainEnd));
   html += Row("Spare area", Span(l.MainEnd, l.SpareEnd));
   html += Row("After the spare area", Span(l.SpareEnd, l.FileSize));
+  const std::string notWhole = NotWholeText(ShapeOfSize(l.FileSize));
+  html += Row("Whole image", notWhole.empty() ? std::string("yes") : "no: " + E(notWhole));
   if (image.HasTable())
     html += Row("Partition table",
                 "block " + std::to_string(kPitBlock) + ", file offset <span class=\"mono\">" +
@@ -86,20 +91,23 @@ std::string Swatch(const BlockStateStyle& style) {
   return buf;
 }
 
-std::string Map(const BlockMapInput& map) {
-  const std::vector<BlockState> states = CombineStates(map);
+std::size_t Drawn(const std::vector<BlockState>& states, BlockState s) {
+  return static_cast<std::size_t>(std::count(states.begin(), states.end(), s));
+}
+
+std::string Map(const BlockMapInput& map, const std::vector<BlockState>& states) {
   std::string html = "<section id=\"map\"><h2>Block map</h2>\n<p>One cell per erase block, " +
                      std::to_string(BlockMapGeometry::kColumns) +
                      " to a row; each row is labelled with its first block. Partitions are "
-                     "outlined and labelled with their position and, where it fits, their "
-                     "name.</p>\n<table class=\"legend\"><tr><th></th><th>State</th>"
+                     "outlined and labelled above their first cells with their position and, "
+                     "where it fits, their name. A block is drawn in one state, the first of bad, "
+                     "uncorrectable, different, corrected, written and erased that applies to "
+                     "it; the legend counts the blocks drawn in each.</p>\n<table class=\"legend\"><tr><th></th><th>State</th>"
                      "<th>Meaning</th><th class=\"num\">Blocks</th></tr>\n";
   for (BlockState s : LegendStates(map)) {
-    std::size_t count = 0;
-    for (BlockState b : states) count += b == s;
     const BlockStateStyle& style = StyleOf(s);
     html += "<tr><td>" + Swatch(style) + "</td><td>" + style.Label + "</td><td>" +
-            style.Meaning + "</td><td class=\"num\">" + std::to_string(count) + "</td></tr>\n";
+            style.Meaning + "</td><td class=\"num\">" + std::to_string(Drawn(states, s)) + "</td></tr>\n";
   }
   html += "</table>\n<p>" + BlockMapSvg(map, states) + "</p></section>\n";
   return html;
@@ -159,21 +167,74 @@ std::string Digests(const EvidenceImage& image, const ImageDigests& d) {
   return html + "</table></section>\n";
 }
 
-std::string Health(const HealthFacts& h) {
-  std::string html = "<section id=\"health\"><h2>NAND health</h2><table class=\"facts\">\n";
-  html += Row("Bad blocks", std::to_string(h.BadBlocks));
-  html += Row("Corrected sectors", std::to_string(h.SectorsCorrected) + " in " +
-                                       std::to_string(h.BlocksCorrected) + " blocks");
-  html += Row("Uncorrectable sectors", std::to_string(h.SectorsUncorrectable) + " in " +
-                                           std::to_string(h.BlocksUncorrectable) + " blocks");
-  return html + "</table></section>\n";
+// How the map draws the blocks of one finding, when not all in the finding's own state:
+// " (on the map: 1 drawn corrected, 1 drawn different)", so that the legend's counts
+// and the summary's are seen to agree.
+std::string DrawnAs(const std::vector<std::uint32_t>& blocks, BlockState own,
+                    const std::vector<BlockState>& states) {
+  std::size_t counts[kBlockStateCount] = {};
+  for (std::uint32_t b : blocks)
+    if (b < states.size()) ++counts[static_cast<std::size_t>(states[b])];
+  if (counts[static_cast<std::size_t>(own)] == blocks.size()) return "";
+  std::string text;
+  for (const BlockStateStyle& style : BlockStateStyles()) {
+    const std::size_t n = counts[static_cast<std::size_t>(style.State)];
+    if (n == 0 && style.State != own) continue;
+    text += (text.empty() ? "" : ", ") + std::to_string(n) + " drawn " + style.Label;
+  }
+  return " (on the map: " + text + ")";
 }
 
-// The number of erase blocks the sectors (index of 512 main bytes) lie in.
-std::uint32_t DistinctBlocks(std::vector<std::uint64_t> sectors) {
-  for (std::uint64_t& s : sectors) s /= kBlockSize / 512;
-  std::sort(sectors.begin(), sectors.end());
-  return static_cast<std::uint32_t>(std::unique(sectors.begin(), sectors.end()) - sectors.begin());
+std::string More(std::size_t shown, std::uint64_t all) {
+  return all > shown ? "<p>… and " + std::to_string(all - shown) + " more.</p>\n" : "";
+}
+
+std::string Health(const HealthFacts& h, const std::vector<BlockState>& states) {
+  std::string html = "<section id=\"health\"><h2>NAND health</h2><table class=\"facts\">\n";
+  html += Row("Bad blocks", std::to_string(h.BadBlocks) + DrawnAs(h.BadBlockList, BlockState::Bad, states));
+  html += Row("Corrected sectors", std::to_string(h.SectorsCorrected) + " in " +
+                                       std::to_string(h.BlocksCorrected) + " blocks" +
+                                       DrawnAs(h.CorrectedBlockList, BlockState::Corrected, states));
+  html += Row("Uncorrectable sectors",
+              std::to_string(h.SectorsUncorrectable) + " in " + std::to_string(h.BlocksUncorrectable) +
+                  " blocks" + DrawnAs(h.UncorrectableBlockList, BlockState::Uncorrectable, states));
+  html += "</table>\n";
+  if (!h.BadBlockList.empty()) {
+    html += "<h3>Bad blocks</h3>\n<table id=\"bad-blocks\"><tr><th>Block</th>"
+            "<th>Main data at</th><th>Spare data at</th></tr>\n";
+    const std::size_t n = std::min(h.BadBlockList.size(), kListedFindings);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t b = h.BadBlockList[i];
+      html += "<tr><td class=\"mono\">" + BlockText(b) + "</td><td class=\"mono\">" +
+              OffsetText(b * kBlockSize) + "</td><td class=\"mono\">" +
+              OffsetText(h.SpareStart + b * kSparePerBlock) + "</td></tr>\n";
+    }
+    html += "</table>\n" + More(n, h.BadBlockList.size());
+  }
+  if (!h.UncorrectableSectors.empty()) {
+    html += "<h3>Uncorrectable sectors</h3>\n<table id=\"uncorrectable\"><tr><th>Sector</th>"
+            "<th>Block</th><th>Main data at</th><th>Spare data at</th></tr>\n";
+    const std::size_t n = std::min(h.UncorrectableSectors.size(), kListedFindings);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t sector = h.UncorrectableSectors[i];
+      html += "<tr><td class=\"num\">" + std::to_string(sector) + "</td><td class=\"mono\">" +
+              BlockText(sector / kSectorsPerBlock) + "</td><td class=\"mono\">" +
+              OffsetText(sector * kSectorBytes) + "</td><td class=\"mono\">" +
+              OffsetText(h.SpareStart + sector * kSpareSectorBytes) + "</td></tr>\n";
+    }
+    html += "</table>\n" + More(n, h.SectorsUncorrectable);
+  }
+  return html + "</section>\n";
+}
+
+// The erase blocks the sectors (index of 512 main bytes) lie in, each once, in order.
+std::vector<std::uint32_t> DistinctBlocks(const std::vector<std::uint64_t>& sectors) {
+  std::vector<std::uint32_t> blocks;
+  blocks.reserve(sectors.size());
+  for (std::uint64_t s : sectors) blocks.push_back(static_cast<std::uint32_t>(s / kSectorsPerBlock));
+  std::sort(blocks.begin(), blocks.end());
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  return blocks;
 }
 
 std::string Verdict(bool identical) {
@@ -242,10 +303,17 @@ bool AddHealth(const NandHealthReport& check, ReportInput& input) {
   std::vector<std::uint64_t> repaired = check.CodeErrors;
   for (const SectorCorrection& c : check.Corrections) repaired.push_back(c.Sector);
   facts.BadBlocks = static_cast<std::uint32_t>(check.BadBlocks.size());
+  facts.BadBlockList = check.BadBlocks;
   facts.SectorsCorrected = check.Total.Corrected + check.Total.CodeErrors;
-  facts.BlocksCorrected = DistinctBlocks(std::move(repaired));
+  facts.CorrectedBlockList = DistinctBlocks(repaired);
+  facts.BlocksCorrected = static_cast<std::uint32_t>(facts.CorrectedBlockList.size());
   facts.SectorsUncorrectable = check.Total.Uncorrectable;
-  facts.BlocksUncorrectable = DistinctBlocks(check.Uncorrectable);
+  facts.UncorrectableBlockList = DistinctBlocks(check.Uncorrectable);
+  facts.BlocksUncorrectable = static_cast<std::uint32_t>(facts.UncorrectableBlockList.size());
+  facts.UncorrectableSectors.assign(
+      check.Uncorrectable.begin(),
+      check.Uncorrectable.begin() + static_cast<std::ptrdiff_t>(std::min(check.Uncorrectable.size(), kListedFindings)));
+  facts.SpareStart = std::uint64_t{check.ChipBlocks} * kBlockSize;
   input.Health = facts;
   return true;
 }
@@ -258,9 +326,10 @@ std::string ReportHtml(const ReportInput& in) {
                      E("Orvella report: " + name) + "</title>\n<style>" + kStyle +
                      "</style></head>\n<body>\n<h1>" + E("Orvella report: " + name) + "</h1>\n";
   html += Facts(image);
-  html += Map(in.Map);
+  const std::vector<BlockState> states = CombineStates(in.Map);
+  html += Map(in.Map, states);
   if (in.Comparison && in.Compared) html += Comparison(*in.Compared, *in.Comparison);
-  if (in.Health) html += Health(*in.Health);
+  if (in.Health) html += Health(*in.Health, states);
   html += PartitionTable(image);
   if (in.Digests) html += Digests(image, *in.Digests);
   html += "<footer>" + E(in.Footer) + "</footer>\n</body></html>\n";

@@ -3,6 +3,7 @@
 // the image's facts, its partition table as the list shows it, the digests, the
 // comparison with a second image when there is one, and the block map.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@
 
 namespace orvella {
 
+// The report lists this many bad blocks and uncorrectable sectors, then counts the rest.
+inline constexpr std::size_t kListedFindings = 100;
+
 // What a NAND health check found in the whole image, for the report's summary.
 struct HealthFacts {
   std::uint32_t BadBlocks = 0;
@@ -23,6 +27,13 @@ struct HealthFacts {
   std::uint32_t BlocksUncorrectable = 0;  // blocks with sectors it cannot correct
   std::uint64_t SectorsCorrected = 0;
   std::uint64_t SectorsUncorrectable = 0;
+  // Each finding's blocks, complete, so the summary can say how the map draws them.
+  std::vector<std::uint32_t> BadBlockList;
+  std::vector<std::uint32_t> CorrectedBlockList;
+  std::vector<std::uint32_t> UncorrectableBlockList;
+  // The first kListedFindings uncorrectable sectors, and where the spare area starts.
+  std::vector<std::uint64_t> UncorrectableSectors;
+  std::uint64_t SpareStart = 0;
 };
 
 struct ReportInput {

@@ -7,6 +7,7 @@
 #include "image/ChunkBuffer.h"
 #include "image/FileIO.h"
 #include "image/FilePlatform.h"
+#include "image/Notation.h"
 
 namespace orvella {
 
@@ -22,12 +23,6 @@ constexpr char kCompleteText[] = "Complete OK";
 constexpr char kNoMemory[] = "Out of memory: cannot allocate the copy buffer";
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-std::string HexAtLeast(std::uint64_t v, int digits) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%0*llX", digits, static_cast<unsigned long long>(v));
-  return buf;
-}
 
 // Everything one copy needs besides its range.
 struct CopyContext {
@@ -64,17 +59,25 @@ bool CopyRange(CopyContext& c, std::uint64_t from, std::uint64_t length,
 }
 
 // Opens the image, creates the output and runs `copy`; closes the output, then the
-// image. On failure both are closed and `error` names the failure.
+// image. On failure both are closed and `error` names the failure; a whole-file output
+// then leaves nothing behind.
 template <typename Copy>
-bool WithFiles(const ImageModel& model, const std::string& output, std::string& error,
-               Copy&& copy) {
+bool WithFiles(const ImageModel& model, const std::string& output, OutputWriting writing,
+               std::string& error, Copy&& copy) {
   File source;
   if (!source.OpenRead(model.CurrentImageFile, error)) return false;
   if (!CheckNotTheImage(output, model.CurrentImageFile, error)) return false;
-  File target;
-  if (!target.Create(output, error)) return false;
-  if (!copy(source, target)) return false;  // both closed by their owners
-  if (!target.Close(error)) return false;
+  if (writing == OutputWriting::Whole) {
+    if (!CheckNotTheImage(PartFile::PartName(output), model.CurrentImageFile, error)) return false;
+    PartFile target;
+    if (!target.Create(output, error) || !copy(source, target.Out()) || !target.Commit(error))
+      return false;
+  } else {
+    File target;
+    if (!target.Create(output, error)) return false;
+    if (!copy(source, target)) return false;  // both closed by their owners
+    if (!target.Close(error)) return false;
+  }
   std::string ignored;
   source.Close(ignored);  // read-only: nothing of ours can be lost at close
   return true;
@@ -83,7 +86,7 @@ bool WithFiles(const ImageModel& model, const std::string& output, std::string& 
 // Copies partition k into its file under `prefix`; `written` gets the file's name.
 bool SaveOnePartition(const ImageModel& model, WindowPort& port, std::size_t k,
                       const std::string& prefix, bool SaveMain, bool SaveRedu,
-                      ChunkBuffer& buffer, std::string& written,
+                      OutputWriting writing, ChunkBuffer& buffer, std::string& written,
                       std::string& error) {
   const std::string& name = model.PartitionRows.at(k).PartitionName;
   written = PartitionFileName(prefix, model.RangeOf(k).MainOffset, name);
@@ -104,7 +107,7 @@ bool SaveOnePartition(const ImageModel& model, WindowPort& port, std::size_t k,
   const std::uint64_t mainEnd = model.SpareAreaStart();
   const std::uint64_t spareEnd = mainEnd + mainEnd / kSpareDivisor;
   const std::string beyond = BeyondImageError(model, k);
-  return WithFiles(model, written, error, [&](File& source, File& target) {
+  return WithFiles(model, written, writing, error, [&](File& source, File& target) {
     CopyContext c{port, source, target, buffer, error};
     if (SaveMain &&
         !CopyRange(c, r.MainOffset, r.MainLength, model.BlockSize, true, mainEnd, beyond))
@@ -143,9 +146,8 @@ std::string BeyondImageError(const ImageModel& model, std::size_t k) {
   const std::uint64_t blocks = model.EffectiveSize(k);
   return "I/O error: read beyond end of image " + Quoted(model.CurrentImageFile) +
          ": partition " + Quoted(model.PartitionRows.at(k).PartitionName) +
-         " covers blocks 0x" + HexAtLeast(first, 8) + " to 0x" +
-         HexAtLeast(first + blocks - 1, 8) + ", the image holds 0x" +
-         HexAtLeast(model.TotalBlocks, 8) + " blocks";
+         " covers blocks " + BlocksText(first, blocks) + ", the image holds blocks " +
+         BlocksText(0, model.TotalBlocks);
 }
 
 std::string PartitionFileName(const std::string& prefix, std::uint32_t mainOffset,
@@ -155,7 +157,7 @@ std::string PartitionFileName(const std::string& prefix, std::uint32_t mainOffse
 
 ExportResult SavePartitionDataIntoFile(const ImageModel& model, WindowPort& port,
                                        std::size_t PopupRowIndex, bool SaveMain,
-                                       bool SaveRedu) {
+                                       bool SaveRedu, OutputWriting writing) {
   ExportResult result;
   port.ProcessMessages();
   const auto prefix = port.SaveDialog({kPartitionFilter, 1, ""});
@@ -170,8 +172,8 @@ ExportResult SavePartitionDataIntoFile(const ImageModel& model, WindowPort& port
 
   ChunkBuffer buffer;
   std::string written, error;
-  if (!SaveOnePartition(model, port, PopupRowIndex, *prefix, SaveMain, SaveRedu, buffer,
-                        written, error)) {
+  if (!SaveOnePartition(model, port, PopupRowIndex, *prefix, SaveMain, SaveRedu, writing,
+                        buffer, written, error)) {
     port.ErrorBox(error);
     return result;
   }
@@ -181,7 +183,7 @@ ExportResult SavePartitionDataIntoFile(const ImageModel& model, WindowPort& port
 }
 
 ExportResult SaveAllPartitionsDataIntoFile(const ImageModel& model, WindowPort& port,
-                                           bool SaveMain, bool SaveRedu) {
+                                           bool SaveMain, bool SaveRedu, OutputWriting writing) {
   ExportResult result;
   port.ProcessMessages();
   const auto prefix = port.SaveDialog({kAllPartitionsFilter, 1, ""});
@@ -212,8 +214,8 @@ ExportResult SaveAllPartitionsDataIntoFile(const ImageModel& model, WindowPort& 
       return result;
     }
     std::string written, error;
-    if (!SaveOnePartition(model, port, k, *prefix, SaveMain, SaveRedu, buffer, written,
-                          error)) {
+    if (!SaveOnePartition(model, port, k, *prefix, SaveMain, SaveRedu, writing, buffer,
+                          written, error)) {
       port.ErrorBox(error);
       return result;
     }
@@ -225,7 +227,7 @@ ExportResult SaveAllPartitionsDataIntoFile(const ImageModel& model, WindowPort& 
   return result;
 }
 
-ExportResult SaveAsImageFile(const ImageModel& model, WindowPort& port) {
+ExportResult SaveAsImageFile(const ImageModel& model, WindowPort& port, OutputWriting writing) {
   ExportResult result;
   port.ProcessMessages();
   const auto path = port.SaveDialog({kImageFilter, 1, kImageDefaultExt});
@@ -247,7 +249,7 @@ ExportResult SaveAsImageFile(const ImageModel& model, WindowPort& port) {
   const std::string beyond = "I/O error: read beyond end of file " +
                              Quoted(model.CurrentImageFile);
   std::string error;
-  const bool ok = WithFiles(model, *path, error, [&](File& source, File& target) {
+  const bool ok = WithFiles(model, *path, writing, error, [&](File& source, File& target) {
     CopyContext c{port, source, target, buffer, error};
     return CopyRange(c, 0, mainEnd, model.BlockSize, true, mainEnd, beyond) &&
            CopyRange(c, mainEnd, mainEnd / kSpareDivisor, model.BlockSize, true, spareEnd,

@@ -16,6 +16,11 @@ namespace orvella {
 
 enum class ExportOutcome { Done, Cancelled, Failed };
 
+// How the commands write their files. The window's commands write in place, so that
+// what was written before a failure stays in the file; the tool's write each file under
+// a temporary name (PartFile) that takes the file's name only once it is complete.
+enum class OutputWriting { InPlace, Whole };
+
 struct ExportResult {
   ExportOutcome Outcome = ExportOutcome::Cancelled;
   std::vector<std::string> FilesWritten;  // completed files, in the order written
@@ -45,13 +50,16 @@ std::string PartitionFileName(const std::string& prefix, std::uint32_t mainOffse
 // Saves the partition of row PopupRowIndex into one file named from the chosen prefix.
 ExportResult SavePartitionDataIntoFile(const ImageModel& model, WindowPort& port,
                                        std::size_t PopupRowIndex, bool SaveMain,
-                                       bool SaveRedu);
+                                       bool SaveRedu,
+                                       OutputWriting writing = OutputWriting::InPlace);
 
 // Saves every partition, in table order, each into its own file.
 ExportResult SaveAllPartitionsDataIntoFile(const ImageModel& model, WindowPort& port,
-                                           bool SaveMain, bool SaveRedu);
+                                           bool SaveMain, bool SaveRedu,
+                                           OutputWriting writing = OutputWriting::InPlace);
 
 // Saves the main and spare areas of the loaded image into one new full image file.
-ExportResult SaveAsImageFile(const ImageModel& model, WindowPort& port);
+ExportResult SaveAsImageFile(const ImageModel& model, WindowPort& port,
+                             OutputWriting writing = OutputWriting::InPlace);
 
 }  // namespace orvella

@@ -1,7 +1,9 @@
 #include "image/FileIO.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "image/FilePlatform.h"
 
@@ -243,28 +245,75 @@ bool RenameFile(const std::string& from, const std::string& to, std::string& err
   return false;
 }
 
+namespace {
+
+// The part files being written, for RemoveUnfinished. Each entry is a copy of the name;
+// whoever takes it out of its slot (the part file when it ends, or the interrupt) owns it.
+constexpr std::size_t kUnfinishedSlots = 64;
+std::atomic<char*> g_unfinished[kUnfinishedSlots];
+
+char* NoteUnfinished(const std::string& path) {
+  auto copy = std::make_unique<char[]>(path.size() + 1);
+  std::memcpy(copy.get(), path.c_str(), path.size() + 1);
+  for (std::atomic<char*>& slot : g_unfinished) {
+    char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, copy.get())) return copy.release();
+  }
+  return nullptr;  // more part files at once than slots: this one is not removed on an interrupt
+}
+
+void ForgetUnfinished(char*& entry) {
+  if (!entry) return;
+  for (std::atomic<char*>& slot : g_unfinished) {
+    char* mine = entry;
+    if (slot.compare_exchange_strong(mine, nullptr)) {
+      std::unique_ptr<char[]> owned(entry);
+      break;
+    }
+  }
+  entry = nullptr;
+}
+
+}  // namespace
+
+void PartFile::RemoveUnfinished(void (*remove)(const char* path)) noexcept {
+  for (std::atomic<char*>& slot : g_unfinished)
+    if (char* path = slot.exchange(nullptr)) remove(path);  // kept: the process ends next
+}
+
 PartFile::~PartFile() {
-  if (part_.empty()) return;
-  std::string ignored;
-  if (file_.IsOpen()) file_.Close(ignored);
-  DeleteFileAt(part_);
+  if (!part_.empty()) {
+    std::string ignored;
+    if (file_.IsOpen()) file_.Close(ignored);
+    DeleteFileAt(part_);
+  }
+  ForgetUnfinished(unfinished_);
 }
 
 bool PartFile::Create(const std::string& path, std::string& error) {
   final_ = path;
+  part_.clear();
+  ForgetUnfinished(unfinished_);
+  // A rename would put a plain file where the device or pipe was.
+  if (platform::IsDeviceOrPipe(path)) return file_.Create(path, error);
   part_ = PartName(path);
+  unfinished_ = NoteUnfinished(part_);
   if (file_.Create(part_, error)) return true;
   part_.clear();
+  ForgetUnfinished(unfinished_);
   return false;
 }
 
 bool PartFile::Commit(std::string& error) {
-  if (part_.empty()) {
+  if (!file_.IsOpen() && part_.empty()) {
     error = "no file is being written";
     return false;
   }
-  if (!file_.Close(error) || !RenameFile(part_, final_, error)) return false;
+  if (!file_.Close(error)) return false;
+  if (part_.empty()) return true;  // written in place
+  if (!RenameFile(part_, final_, error)) return false;
   part_.clear();
+  ForgetUnfinished(unfinished_);
   return true;
 }
 

@@ -86,7 +86,8 @@ bool RenameFile(const std::string& from, const std::string& to, std::string& err
 
 // A new file written under OUT.part and given its name OUT only once complete, so that
 // no half-written file ever carries the name. The part file is removed unless Commit
-// succeeds.
+// succeeds. An OUT that is a device or a pipe (nothing a rename could put in its place)
+// is written directly instead.
 class PartFile {
  public:
   PartFile() = default;
@@ -101,10 +102,17 @@ class PartFile {
   // Closes the part file and renames it to OUT.
   bool Commit(std::string& error);
 
+  // Calls `remove` once with the name of every part file this process is writing and
+  // forgets them, for a handler of an interrupt that ends the process next. It takes no
+  // lock and allocates nothing, so a signal handler may call it with a `remove` that is
+  // itself safe there (unlink).
+  static void RemoveUnfinished(void (*remove)(const char* path)) noexcept;
+
  private:
   File file_;
   std::string final_;
-  std::string part_;  // empty once committed, or when nothing was created
+  std::string part_;           // empty once committed, when nothing was created, or in place
+  char* unfinished_ = nullptr;  // this part file's entry for RemoveUnfinished
 };
 
 // Fault injection for tests: the n-th read or write (counted from 1 after Arm) fails

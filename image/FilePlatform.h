@@ -41,6 +41,8 @@ std::size_t CopyInSystem(Handle from, std::uint64_t fromAt, Handle to, std::uint
 std::string_view ForbiddenInFileNames();
 
 bool IsFileNotFolder(const std::string& path);
+// True for an existing device, pipe or socket: a name that a rename must not replace.
+bool IsDeviceOrPipe(const std::string& path);
 std::optional<FileId> IdOf(const std::string& path);
 bool Remove(const std::string& path);
 bool Rename(const std::string& from, const std::string& to, std::string& why);

@@ -132,6 +132,17 @@ bool IsFileNotFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsDeviceOrPipe(const std::string& path) {
+  const std::wstring wide = LongPath(path);
+  if (wide.empty()) return false;
+  const HANDLE h = ::CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = ::GetFileType(h);
+  ::CloseHandle(h);
+  return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
 std::optional<FileId> IdOf(const std::string& path) {
   const std::wstring wide = LongPath(path);
   if (wide.empty()) return std::nullopt;

@@ -6,6 +6,7 @@
 
 #include "image/FileIO.h"
 #include "image/FullImage.h"
+#include "image/Notation.h"
 #include "image/Utf8Text.h"
 #include "nand/SectorCheck.h"
 #include "nand/SpareLayout.h"
@@ -92,6 +93,28 @@ bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
   return true;
 }
 
+bool TableFitsChip(const std::vector<PartitionSpec>& table, std::uint32_t chipBlocks,
+                   std::string& error) {
+  // Bases as the table's load makes them: the sum of the stored sizes before, modulo 2^32.
+  std::uint32_t base = 0;
+  for (const PartitionSpec& p : table) {
+    const bool toEnd = p.SizeInBlocks == 0 || p.SizeInBlocks == 0xFFFFFFFFu;
+    const std::string chip = ", past the chip, whose blocks are " + BlocksText(0, chipBlocks);
+    if (base >= chipBlocks) {
+      error = "partition " + p.Name + " would start at block " + std::to_string(base) + " (" +
+              BlockText(base) + ")" + chip;
+      return false;
+    }
+    if (const std::uint64_t end = std::uint64_t{base} + p.SizeInBlocks; !toEnd && end > chipBlocks) {
+      error = "partition " + p.Name + " would end at block " + std::to_string(end - 1) + " (" +
+              BlockText(end - 1) + ")" + chip;
+      return false;
+    }
+    base += p.SizeInBlocks;
+  }
+  return true;
+}
+
 namespace {
 
 // A fixed pseudo-random stream, eight bytes per step (splitmix64 of the word's index).
@@ -156,15 +179,17 @@ bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSp
       return false;
     }
 
-  File out;
-  if (!out.Create(path, error)) return false;
+  // Written under a temporary name: an image cut short never carries the name.
+  PartFile part;
+  if (!part.Create(path, error)) return false;
+  File& out = part.Out();
   if (spec.Fill == ImageFill::Zero && !layout && nandSpec.BadBlocks.empty() && nandSpec.ErasedPercent == 0) {
     // Holes read as zero, so a zero image costs no disk space.
     if (!out.Resize(total, error)) return false;
     if (!out.Seek(kPitBlock * kBlockSize, error) || !out.WriteAll(pit.data(), pit.size(), error))
       return false;
     if (progress) progress(total, total);
-    return out.Close(error);
+    return part.Commit(error);
   }
 
   // Main data a chunk at a time, each followed by its spare data, so the codes can be
@@ -201,7 +226,7 @@ bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSp
       return false;
     if (progress) progress((at + kChunk) / kChunk * (kChunk + kSpareChunk), total);
   }
-  return out.Close(error);
+  return part.Commit(error);
 }
 
 }  // namespace orvella

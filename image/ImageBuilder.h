@@ -48,9 +48,16 @@ std::vector<std::uint8_t> BuildPitTable(const std::vector<PartitionSpec>& table)
 bool ParseTableSpec(const std::string& text, std::vector<PartitionSpec>& table,
                     std::string& error);
 
-// Writes the image; progress(done, total) is called per chunk. The table must fit in
-// block 1, the chip must have at least two blocks, the layout must be known and the bad
-// blocks on the chip. Zero images without codes or bad blocks are written sparse.
+// True when every partition of the table starts on a chip of `chipBlocks` blocks and
+// ends on it (a partition of the rest runs to its end); otherwise `error` names the first
+// that does not. The writer below leaves this to its callers: fixtures make such tables.
+bool TableFitsChip(const std::vector<PartitionSpec>& table, std::uint32_t chipBlocks,
+                   std::string& error);
+
+// Writes the image under a temporary name that takes the name `path` once complete;
+// progress(done, total) is called per chunk. The table must fit in block 1, the chip
+// must have at least two blocks, the layout must be known and the bad blocks on the
+// chip. Zero images without codes or bad blocks are written sparse.
 bool WriteFullImage(const std::string& path, const ImageSpec& spec, std::string& error,
                     const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
 bool WriteFullImage(const std::string& path, const ImageSpec& spec, const NandSpec& nand,

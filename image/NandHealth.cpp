@@ -6,9 +6,11 @@
 #include <optional>
 
 #include "image/ChunkBuffer.h"
+#include "image/DumpShape.h"
 #include "image/Export.h"
 #include "image/FileIO.h"
 #include "image/FullImage.h"
+#include "image/Notation.h"
 #include "nand/SectorCheck.h"
 
 namespace orvella {
@@ -43,10 +45,7 @@ constexpr std::uint64_t kMinSampleRuns = 256;
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// Where the file's areas lie. The image is main data of whole blocks followed by their
-// spare data; a file that is not a whole number of blocks is taken for a cut-off dump of
-// the smallest power-of-two chip larger than it (chips come in those sizes), so that its
-// spare data are looked for where they belong, not inside the main data.
+// Where the file's areas lie, as its size lays them out (see DumpShape).
 struct Geometry {
   std::uint32_t ChipBlocks = 0;
   std::uint64_t SpareStart = 0;
@@ -55,17 +54,8 @@ struct Geometry {
 };
 
 Geometry GeometryOf(std::uint64_t size) {
-  Geometry g;
-  std::uint64_t blocks = size / kBlockFileBytes;
-  if (size % kBlockFileBytes != 0) blocks = std::bit_ceil(blocks + 1);
-  g.ChipBlocks = static_cast<std::uint32_t>(blocks);
-  g.SpareStart = blocks * kBlockSize;
-  g.FullBytes = blocks * kBlockFileBytes;
-  const std::uint64_t mainBlocks = std::min<std::uint64_t>(blocks, size / kBlockSize);
-  const std::uint64_t spareBlocks =
-      size > g.SpareStart ? std::min<std::uint64_t>(blocks, (size - g.SpareStart) / kBlockSpareBytes) : 0;
-  g.Readable = static_cast<std::uint32_t>(std::min(mainBlocks, spareBlocks));
-  return g;
+  const DumpShape shape = ShapeOfSize(size);
+  return {shape.ChipBlocks, shape.SpareStart, shape.WholeBytes, shape.Readable};
 }
 
 struct Partition {
@@ -239,8 +229,7 @@ bool ReadChunk(File& main, File& spare, std::uint32_t blocks, Chunk& c) {
 }
 
 std::string BlockRange(std::uint32_t from, std::uint32_t to) {
-  return from + 1 == to ? "block " + std::to_string(from)
-                        : "blocks " + std::to_string(from) + " to " + std::to_string(to - 1);
+  return from + 1 == to ? "block " + BlockText(from) : "blocks " + BlocksText(from, to - from);
 }
 
 // Checks one block of the pass and adds what it found to the report.
@@ -309,6 +298,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
 
   const Geometry g = GeometryOf(size);
   report.ChipBlocks = g.ChipBlocks;
+  report.NotWhole = NotWholeText(ShapeOfSize(size));
   if (g.Readable < g.ChipBlocks) {
     report.Complete = false;
     report.NotRead = BlockRange(g.Readable, g.ChipBlocks) + " (the file ends at byte " +

@@ -61,6 +61,7 @@ struct NandHealthReport {
   std::vector<NandBlockState> Blocks;         // one per erase block checked
   bool Complete = true;         // false: part of the image could not be read
   std::string NotRead;          // what could not be read, when not complete
+  std::string NotWhole;         // why the file is not a whole image (DumpShape); empty when it is
   std::string RepairedTo;       // output of a repair; empty without one
   std::uint64_t RepairedSectors = 0;
   std::string RepairNotDone;    // why no repaired image was written although one was asked

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "image/NandHealth.h"
+#include "image/Notation.h"
 
 namespace orvella {
 
@@ -21,11 +22,11 @@ std::string Count(std::uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-template <typename T>
-std::string Listed(const std::vector<T>& numbers) {
+template <typename T, typename Text>
+std::string Listed(const std::vector<T>& numbers, Text textOf) {
   std::string text;
   for (std::size_t i = 0; i < numbers.size() && i < kListed; ++i)
-    text += (i ? ", " : "") + std::to_string(numbers[i]);
+    text += (i ? ", " : "") + textOf(numbers[i]);
   if (numbers.size() > kListed) text += " and " + std::to_string(numbers.size() - kListed) + " more";
   return text;
 }
@@ -84,9 +85,7 @@ std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
     if (findings.empty()) continue;
     anyFindings = true;
     lines.push_back("Partition " + std::to_string(p.Position) + " \"" + p.Name + "\" (blocks " +
-                    std::to_string(p.BegBlock) + "-" +
-                    std::to_string(p.BegBlock + (p.Blocks ? p.Blocks - 1 : 0)) +
-                    "): " + findings);
+                    BlocksText(p.BegBlock, p.Blocks) + "): " + findings);
   }
   // Bad blocks outside the table are in the list below.
   if (const std::string outside = Findings(report.Outside, 0, withEcc); !outside.empty()) {
@@ -100,11 +99,11 @@ std::vector<std::string> NandHealthLogLines(const NandHealthReport& report) {
     lines.push_back("Bad blocks: none");
   else
     lines.push_back("Bad blocks (" + std::to_string(report.BadBlocks.size()) +
-                    "): " + Listed(report.BadBlocks));
-  // The sectors a repair cannot restore, by number (main offset / 512).
+                    "): " + Listed(report.BadBlocks, BlockText));
+  // The sectors a repair cannot restore, by number and by place in the file.
   if (!report.Uncorrectable.empty())
     lines.push_back("Uncorrectable sectors (" + std::to_string(report.Uncorrectable.size()) +
-                    "): " + Listed(report.Uncorrectable));
+                    "): " + Listed(report.Uncorrectable, SectorText));
   if (!report.TableProblem.empty())
     lines.push_back("Partition table: " + report.TableProblem);
   else if (!report.TableFound)

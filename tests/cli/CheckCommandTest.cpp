@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -20,10 +21,10 @@ constexpr std::uint64_t kMain = 4u << 20;  // 4 MiB chip: 16 blocks, 8192 sector
 
 class CheckCommand : public ::testing::Test {
  protected:
-  std::string Make(const std::string& name, std::vector<std::string> extra) {
+  std::string Make(const std::string& name, std::vector<std::string> extra,
+                   const std::string& table = "BOOT:2,DATA:rest") {
     const std::string path = dir.File(name);
-    std::vector<std::string> args{"mkimage", path, "--chip-mib", "4", "--table",
-                                  "BOOT:2,DATA:rest", "--fill", "noise"};
+    std::vector<std::string> args{"mkimage", path, "--chip-mib", "4", "--table", table, "--fill", "noise"};
     args.insert(args.end(), extra.begin(), extra.end());
     const auto r = RunTool(dir, args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -64,27 +65,33 @@ TEST_F(CheckCommand, JsonFindingsExitStatusAndRepairRoundTrip) {
   EXPECT_EQ(r.err, "");  // no progress where standard error is no terminal
   const nlohmann::json j = Json(r);
   EXPECT_EQ(Keys(j), (std::set<std::string>{"image", "layout", "sectors", "bad_blocks", "corrections",
-                                            "code_errors", "uncorrectable", "partitions",
-                                            "repaired_to"}));
+                                            "code_errors", "uncorrectable", "partitions", "outside",
+                                            "not_whole", "repaired_to"}));
   EXPECT_EQ(j["image"], image);
   EXPECT_EQ(j["layout"]["name"], "onenand-h512-normal");
   EXPECT_EQ(j["layout"]["chosen"], "auto");
   EXPECT_GT(j["layout"]["clean_share"].get<double>(), 0.99);
-  EXPECT_EQ(Keys(j["sectors"]),
-            (std::set<std::string>{"total", "erased", "clean", "corrected", "code_errors", "uncorrectable"}));
+  EXPECT_EQ(Keys(j["sectors"]), (std::set<std::string>{"total", "erased", "clean", "corrected", "code_errors",
+                                                       "uncorrectable", "not_checked"}));
   EXPECT_EQ(j["sectors"]["total"], 8192);
   EXPECT_EQ(j["sectors"]["corrected"], 1);
   EXPECT_EQ(j["sectors"]["code_errors"], 1);
   EXPECT_EQ(j["sectors"]["uncorrectable"], 1);
   EXPECT_EQ(j["bad_blocks"], nlohmann::json::parse("[7]"));
-  EXPECT_EQ(j["corrections"], nlohmann::json::parse(R"([{"sector": 1234, "bit": 517}])"));
-  EXPECT_EQ(j["code_errors"], nlohmann::json::parse("[4321]"));
-  EXPECT_EQ(j["uncorrectable"], nlohmann::json::parse("[99]"));
+  // Every sector also by its main-data offset (sector * 512).
+  EXPECT_EQ(j["corrections"], nlohmann::json::parse(R"([{"sector": 1234, "bit": 517, "offset": 631808}])"));
+  EXPECT_EQ(j["code_errors"], nlohmann::json::parse(R"([{"sector": 4321, "offset": 2212352}])"));
+  EXPECT_EQ(j["uncorrectable"], nlohmann::json::parse(R"([{"sector": 99, "offset": 50688}])"));
+  EXPECT_TRUE(j["not_whole"].is_null());
   ASSERT_EQ(j["partitions"].size(), 2u);
   const nlohmann::json& data = j["partitions"][1];
-  EXPECT_EQ(Keys(data), (std::set<std::string>{"position", "name", "bad_blocks", "written", "erased",
-                                               "corrected", "code_errors", "uncorrectable"}));
+  EXPECT_EQ(Keys(data), (std::set<std::string>{"position", "name", "first_block", "blocks", "bad_blocks",
+                                               "sectors", "written", "erased", "clean", "corrected",
+                                               "code_errors", "uncorrectable", "not_checked"}));
   EXPECT_EQ(data["position"], 2);
+  EXPECT_EQ(data["first_block"], 2);
+  EXPECT_EQ(data["blocks"], 14);
+  EXPECT_EQ(data["not_checked"], 512) << "the bad block's sectors";
   EXPECT_EQ(data["name"], "DATA");
   EXPECT_EQ(data["bad_blocks"], nlohmann::json::parse("[7]"));
   EXPECT_EQ(data["written"], 14 * 512);
@@ -98,7 +105,7 @@ TEST_F(CheckCommand, JsonFindingsExitStatusAndRepairRoundTrip) {
   const nlohmann::json again = Json(r);
   EXPECT_EQ(again["corrections"].size(), 0u);
   EXPECT_EQ(again["code_errors"].size(), 0u);
-  EXPECT_EQ(again["uncorrectable"], nlohmann::json::parse("[99]"));
+  EXPECT_EQ(again["uncorrectable"], nlohmann::json::parse(R"([{"sector": 99, "offset": 50688}])"));
 
   // The text report names the layout, each partition, the bad block and the sector.
   r = RunTool(dir, {"check", image, "--layout", "onenand-h512-normal"});
@@ -106,9 +113,10 @@ TEST_F(CheckCommand, JsonFindingsExitStatusAndRepairRoundTrip) {
   const auto lines = test::Lines(r.out);
   ASSERT_GE(lines.size(), 6u) << r.out;
   EXPECT_EQ(lines[1].rfind("Layout: onenand-h512-normal (named with --layout", 0), 0u) << lines[1];
-  EXPECT_NE(r.out.find("Partition 2 DATA (blocks 2+14): 1 bad blocks, 7168 written"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Bad blocks: 1: 7\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Uncorrectable sectors: 1: 99\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Partition 2 DATA (blocks 0x0002..0x000F): 1 bad blocks, 7168 written"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Bad blocks: 1: 0x0007\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Uncorrectable sectors: 1: 99 at 0x0000C600\n"), std::string::npos) << r.out;
 }
 
 // 0 sound, 8 unreadable or partly read, 16 wrong usage; the layout name is null when none
@@ -136,12 +144,13 @@ TEST_F(CheckCommand, ExitStatuses) {
   EXPECT_EQ(r.exitCode, 8);
   const nlohmann::json j = Json(r);
   EXPECT_EQ(j["complete"], false);
-  EXPECT_NE(j["not_read"].get<std::string>().find("block 15"), std::string::npos) << j;
+  EXPECT_NE(j["not_read"].get<std::string>().find("block 0x000F"), std::string::npos) << j;
+  EXPECT_NE(j["not_whole"].get<std::string>().find("its spare area is cut off"), std::string::npos) << j;
   EXPECT_EQ(j["sectors"]["total"], 15 * 512);
 
   r = RunTool(dir, {"check", sound, "--repair", sound});
   EXPECT_EQ(r.exitCode, 8);
-  EXPECT_NE(r.err.find("it is the image file in use"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("a file this command reads"), std::string::npos) << r.err;
   EXPECT_EQ(RunTool(dir, {"check", dir.File("none.bin")}).exitCode, 8);
 
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -149,8 +158,54 @@ TEST_F(CheckCommand, ExitStatuses) {
            {"check", sound, "--bogus"}, {"check", sound, plain}, {"check", sound, "--repair", ""}}) {
     r = RunTool(dir, args);
     EXPECT_EQ(r.exitCode, 16) << args.size();
-    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    EXPECT_NE(r.err.find("; see \"orvella check --help\"\n"), std::string::npos) << r.err;
   }
+}
+
+// The JSON's counts add up: the kinds to the total, the partitions and what lies outside
+// them to every kind, their blocks to the chip's, their bad blocks to the list.
+TEST_F(CheckCommand, JsonTotalsAddUpOverPartitionsAndWhatLiesOutside) {
+  // 16 blocks: BOOT 0-1, DATA 2-11, blocks 12-15 outside; bad blocks inside and outside.
+  const std::string image =
+      Make("parts.bin", {"--ecc", "onenand-h512-normal", "--erased-percent", "10", "--bad-blocks", "3,13"},
+           "BOOT:2,DATA:10");
+  Flip(image, 20 * 512 + 7, 2);         // corrected, in BOOT
+  Flip(image, 7178 * 512 + 3, 1);       // uncorrectable, outside (block 14)
+  Flip(image, 7178 * 512 + 4, 1);
+  Flip(image, kMain + 3000 * 16 + 9, 4);  // a code error, in DATA
+  const auto r = RunTool(dir, {"check", image, "--json"});
+  ASSERT_EQ(r.exitCode, 4) << r.err;
+  const nlohmann::json j = Json(r);
+  const char* kinds[] = {"erased", "clean", "corrected", "code_errors", "uncorrectable", "not_checked"};
+  std::uint64_t sum = 0;
+  for (const char* kind : kinds) sum += j["sectors"][kind].get<std::uint64_t>();
+  EXPECT_EQ(sum, j["sectors"]["total"].get<std::uint64_t>());
+
+  const nlohmann::json& outside = j["outside"];
+  EXPECT_EQ(outside["blocks"], 4);
+  EXPECT_EQ(outside["bad_blocks"], nlohmann::json::parse("[13]"));
+  EXPECT_EQ(outside["uncorrectable"], 1);
+  std::uint64_t blocks = outside["blocks"];
+  std::vector<std::uint64_t> bad = outside["bad_blocks"];
+  nlohmann::json whole = j["sectors"];
+  whole["sectors"] = whole["total"];
+  whole["written"] = whole["total"].get<std::uint64_t>() - whole["erased"].get<std::uint64_t>();
+  for (const char* kind : {"sectors", "written", "erased", "clean", "corrected", "code_errors",
+                           "uncorrectable", "not_checked"}) {
+    std::uint64_t parts = outside[kind];
+    for (const auto& p : j["partitions"]) parts += p[kind].get<std::uint64_t>();
+    EXPECT_EQ(parts, whole[kind].get<std::uint64_t>()) << kind;
+  }
+  for (const auto& p : j["partitions"]) {
+    EXPECT_EQ(p["sectors"], p["blocks"].get<std::uint64_t>() * 512) << p["name"];
+    blocks += p["blocks"].get<std::uint64_t>();
+    for (const auto& b : p["bad_blocks"]) bad.push_back(b);
+  }
+  EXPECT_EQ(blocks, 16u);
+  std::sort(bad.begin(), bad.end());
+  EXPECT_EQ(nlohmann::json(bad), j["bad_blocks"]);
+  EXPECT_EQ(j["partitions"][0]["corrected"], 1);
+  EXPECT_EQ(j["partitions"][1]["code_errors"], 1);
 }
 
 }  // namespace

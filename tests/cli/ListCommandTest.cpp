@@ -125,16 +125,25 @@ TEST_F(ListCommandTest, EmptyTableFailsWithTheAllocationErrorLine) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST_F(ListCommandTest, WrongUsageExitsWithTwoAndPrintsNothingOnStandardOutput) {
-  for (const auto& args : {std::vector<std::string>{"list"},
-                           std::vector<std::string>{"list", image, image},
-                           std::vector<std::string>{"list", "--csv", image},
-                           std::vector<std::string>{"list", "--json"},
-                           std::vector<std::string>{"lsit", image}}) {
-    const auto r = RunTool(dir, args);
-    EXPECT_EQ(r.exitCode, 2) << args.back();
+// Each mistake is named in one line that points to the help of the command, or of the
+// tool when the command itself is mistyped.
+TEST_F(ListCommandTest, WrongUsageExitsWithTwoAndNamesTheMistakeInOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+      {{"list"}, "orvella: list: IMAGE is required; see \"orvella list --help\"\n"},
+      {{"list", image, image}, "orvella: list: unexpected argument \""},
+      {{"list", "--csv", image}, "orvella: list: unknown option \"--csv\"; see \"orvella list --help\"\n"},
+      {{"list", "--json"}, "orvella: list: IMAGE is required; see \"orvella list --help\"\n"},
+      {{"lsit", image}, "orvella: unknown command \"lsit\" (did you mean \"list\"?); see \"orvella --help\"\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunTool(dir, c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.args.back();
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    EXPECT_EQ(r.err.rfind(c.line, 0), 0u) << r.err;
+    EXPECT_EQ(test::Lines(r.err).size(), 1u) << r.err;
   }
 }
 

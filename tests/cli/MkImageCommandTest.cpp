@@ -27,6 +27,17 @@ class MkImageCommandTest : public ::testing::Test {
   std::string out = dir.File("made.bin");
 };
 
+// The table a user gives is listed back as it was meant: no partition ends before it begins.
+TEST_F(MkImageCommandTest, ATableThatFillsTheChipExactlyIsWrittenAndOnePastItIsNamed) {
+  auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", "A:1,EMPTY:0,B:3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::filesystem::remove(out);
+  r = RunTool(dir, {"mkimage", out, "--chip-mib", "8", "--table", "BOOT:2,EFS:4000,DATA:rest"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "orvella: mkimage: partition EFS would end at block 4001 (0x0FA1), past the chip, "
+                   "whose blocks are 0x0000..0x001F; see \"orvella mkimage --help\"\n");
+}
+
 TEST_F(MkImageCommandTest, WritesAChipOfNMiBWithSpareAndALoadableTable) {
   const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "2", "--table",
                                "BOOT:2,EMPTY:0,CSC:3,DATA:rest"});
@@ -82,8 +93,9 @@ TEST_F(MkImageCommandTest, ErasedFillIsTheDefault) {
 }
 
 TEST_F(MkImageCommandTest, LargestTableThatFitsInBlockOneIsWritten) {
-  // (0x40000 - 48) / 132 = 1985 entries.
-  const auto r = RunTool(dir, {"mkimage", out, "--chip-mib", "1", "--table", TableOf(1985)});
+  // (0x40000 - 48) / 132 = 1985 entries, of one block each on a chip of 2000 blocks.
+  const auto r =
+      RunTool(dir, {"mkimage", out, "--chip-mib", "500", "--fill", "zero", "--table", TableOf(1985)});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ImageModel model;
   RecordingPort port;
@@ -122,13 +134,20 @@ TEST_F(MkImageCommandTest, WrongUsageExitsWithTwoAndWritesNothing) {
       {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--erased-percent", "101"},
       {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--bad-blocks", "1,,2"},
       {"mkimage", out, "--chip-mib", "1", "--table", "A:1", "--bad-blocks", "-1"},
+      // Tables that run past the chip (4 blocks), at their end or at their start.
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:5"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:3,B:2"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:4,B:rest"},
+      {"mkimage", out, "--chip-mib", "1", "--table", "A:rest,B:1"},
+      {"mkimage", out, "--chip-mib", "8", "--table", "EFS:4000,DATA:rest"},
   };
   for (const auto& args : cases) {
     const auto r = RunTool(dir, args);
     std::string shown;
     for (const auto& a : args) shown += a + " ";
     EXPECT_EQ(r.exitCode, 2) << shown;
-    EXPECT_NE(r.err.find("usage:"), std::string::npos) << shown;
+    EXPECT_NE(r.err.find("; see \"orvella mkimage --help\"\n"), std::string::npos) << shown << r.err;
+    EXPECT_EQ(test::Lines(r.err).size(), 1u) << r.err;
     EXPECT_FALSE(std::filesystem::exists(out)) << shown;
   }
 }

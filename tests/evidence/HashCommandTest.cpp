@@ -184,7 +184,7 @@ TEST(EvidenceProgress, GoesToStandardErrorOnATerminalOnly) {
   };
   const std::vector<Case> commands{{{"hash", image}, "hash "},
                                    {{"diff", image, image}, "diff "},
-                                   {{"report", image, "-o", report}, "report "},
+                                   {{"report", image, "-o", report, "--force"}, "report "},
                                    {{"check", image}, "Checking " + image + ": "}};
   if (RunCommand("command -v script >/dev/null").exitCode != 0) GTEST_SKIP() << "no script(1)";
   for (const auto& [args, shown] : commands) {

@@ -151,8 +151,8 @@ TEST_F(BlankCheck, SizesThatWrapAt4GiBAreNotTakenForBlankPartitions) {
   EXPECT_FALSE(CheckBlanks(model, port));
   EXPECT_EQ(port.ErrorBoxes,
             std::vector<std::string>{"I/O error: read beyond end of image \"" + image +
-                                     "\": partition \"W\" covers blocks 0x00000002 to "
-                                     "0x00004001, the image holds 0x00000010 blocks"});
+                                     "\": partition \"W\" covers blocks 0x0002..0x4001, "
+                                     "the image holds blocks 0x0000..0x000F"});
   EXPECT_EQ(port.Log, (std::vector<std::string>{"", "Checking which Partition is blank...2/3"}));
   EXPECT_FALSE(model.PartitionRows[1].IsBlank);
   EXPECT_EQ(port.Pos, 2 + 15) << "the gauge stays at the block past the end";

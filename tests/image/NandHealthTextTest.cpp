@@ -24,11 +24,13 @@ TEST(NandHealthText, NamedLayoutListsFindingsOutsideAndLongListsCut) {
                 "ECC layout: smallpage-smc (as named)",
                 "Sectors: 1024 sectors (1000 written, 24 erased); 990 clean, 0 corrected, 1 code error, "
                 "9 uncorrectable",
-                "Partition 2 \"DATA\" (blocks 1-40): 9 uncorrectable, 2 bad blocks",
+                "Partition 2 \"DATA\" (blocks 0x0001..0x0028): 9 uncorrectable, 2 bad blocks",
                 "Outside every partition: 1 code error",
-                "Bad blocks (40): 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, "
-                "21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32 and 8 more",
-                "Uncorrectable sectors (2): 600, 601"}));
+                "Bad blocks (40): 0x0001, 0x0002, 0x0003, 0x0004, 0x0005, 0x0006, 0x0007, 0x0008, "
+                "0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0012, "
+                "0x0013, 0x0014, 0x0015, 0x0016, 0x0017, 0x0018, 0x0019, 0x001A, 0x001B, 0x001C, "
+                "0x001D, 0x001E, 0x001F, 0x0020 and 8 more",
+                "Uncorrectable sectors (2): 600 at 0x0004B000, 601 at 0x0004B200"}));
 }
 
 TEST(NandHealthText, NoLayoutNoTableAndACutOffImageSayWhatWasNotChecked) {

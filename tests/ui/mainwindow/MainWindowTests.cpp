@@ -919,10 +919,10 @@ TEST_F(CheckEccTest, WornImageReportsLayoutTotalsPartitionsAndBadBlocks) {
   EXPECT_TRUE(log[0].startsWith("ECC layout: onenand-h512-normal (found: ")) << log[0].toStdString();
   EXPECT_EQ(log[1], "Sectors: 32768 sectors (32768 written, 0 erased); 32254 clean, 1 corrected, "
                     "0 code errors, 1 uncorrectable, 512 not checked (bad blocks)");
-  EXPECT_EQ(log.mid(2), (QStringList{"Partition 3 \"CSC\" (blocks 3-8): 1 corrected",
-                                     "Partition 5 \"SBL\" (blocks 17-20): 1 uncorrectable",
-                                     "Partition 6 \"DATA\" (blocks 21-63): 1 bad block",
-                                     "Bad blocks (1): 40", "Uncorrectable sectors (1): 8707"}));
+  EXPECT_EQ(log.mid(2), (QStringList{"Partition 3 \"CSC\" (blocks 0x0003..0x0008): 1 corrected",
+                                     "Partition 5 \"SBL\" (blocks 0x0011..0x0014): 1 uncorrectable",
+                                     "Partition 6 \"DATA\" (blocks 0x0015..0x003F): 1 bad block",
+                                     "Bad blocks (1): 0x0028", "Uncorrectable sectors (1): 8707 at 0x00440600"}));
 }
 
 // Esc in the window, or the host's stop flag (as a host's stop press raises it).
@@ -950,7 +950,7 @@ TEST_P(CheckEccStop, StopsTheCheckAndCloseIsRefusedWhileItRuns) {
   EXPECT_EQ(ButtonsEnabled(), before);
   EXPECT_EQ(hostStop, 0) << "the stop is not left raised for the next command";
   RunCheck();
-  EXPECT_EQ(w->LogLines().last(), "Uncorrectable sectors (1): 8707");
+  EXPECT_EQ(w->LogLines().last(), "Uncorrectable sectors (1): 8707 at 0x00440600");
 }
 
 INSTANTIATE_TEST_SUITE_P(How, CheckEccStop, ::testing::Values(true, false),

@@ -1,0 +1,115 @@
+// Every command of the tool, in the order `orvella --help` lists them: its name, what it
+// does, its exit statuses and its options with their help. The commands' own files do
+// the work (Commands.h).
+
+#include "cli/Commands.h"
+#include "cli/Frame.h"
+
+namespace orvella::cli {
+
+namespace {
+
+constexpr char kAlgoHelp[] = "digests, separated by commas: md5, sha1, sha256";
+
+}  // namespace
+
+void DeclareCommands(CommandTable& table) {
+  {
+    auto& o = table.Options<ListOptions>();
+    CLI::App& c = table.Add("list", "the load's log, then one line per partition", kPlainStatuses,
+                            [&o] { return RunList(o); });
+    AddImage(c, o.Image);
+    AddJson(c, o.Json, "the partitions as a JSON array on standard output (the log goes to standard error)");
+  }
+  {
+    auto& o = table.Options<MkImageOptions>();
+    CLI::App& c = table.Add("mkimage", "write a new full image with a partition table at block 1",
+                            kPlainStatuses, [&o] { return RunMkImage(o); });
+    c.add_option("OUT", o.Out, "the image file to write")->required()->check(FileName())->type_name("");
+    c.add_option("--chip-mib", o.ChipMiB, "main data of the chip in MiB (1 to 3971)")
+        ->required()->type_name("N");
+    c.add_option("--table", o.Table,
+                 "the partitions in order, NAME:BLOCKS separated by commas; BLOCKS \"rest\" (or 0) "
+                 "runs to the end of the chip")
+        ->required()->type_name("NAME:BLOCKS,...");
+    c.add_option("--fill", o.Fill, "what the data hold: ff (erased, the default), zero, pattern or noise")
+        ->type_name("ff|zero|pattern|noise");
+    c.add_option("--ecc", o.Ecc, "write every sector's ECC codes into its spare data in this layout")
+        ->type_name("LAYOUT");
+    c.add_option("--erased-percent", o.ErasedPercent, "leave this share of the sectors erased (0 to 100)")
+        ->type_name("P");
+    c.add_option("--bad-blocks", o.BadBlocks, "mark these blocks bad, separated by commas")
+        ->type_name("B,...");
+    AddForce(c, o.Force);
+  }
+  {
+    auto& o = table.Options<ExportOptions>();
+    CLI::App& c = table.Add("export", "write partitions into files of their own, named from a prefix",
+                            kPlainStatuses, [&o] { return RunExport(o); });
+    AddImage(c, o.Image);
+    c.add_option("--mode", o.Mode, "main data, spare data, or both (main first)")
+        ->required()->type_name("main|spare|full");
+    AddRow(c, o.Row);
+    c.add_flag("--all", o.All, "every partition, each into its own file");
+    c.add_option("--prefix", o.Prefix,
+                 "every file is named PREFIX, then the main data's offset in 12 hex digits, then _NAME.bin")
+        ->required()->type_name("PREFIX");
+    AddForce(c, o.Force);
+  }
+  {
+    auto& o = table.Options<SaveImageOptions>();
+    CLI::App& c = table.Add("save-image", "write the main and spare areas into a new full image",
+                            kPlainStatuses, [&o] { return RunSaveImage(o); });
+    AddImage(c, o.Image);
+    c.add_option("OUT", o.Out, "the new image file")->required()->check(FileName())->type_name("");
+    AddForce(c, o.Force);
+  }
+  {
+    auto& o = table.Options<BlankOptions>();
+    CLI::App& c = table.Add("blank", "find the partitions that are completely blank", kPlainStatuses,
+                            [&o] { return RunBlank(o); });
+    AddImage(c, o.Image);
+  }
+  {
+    auto& o = table.Options<HashOptions>();
+    CLI::App& c = table.Add("hash", "digests of the file, its areas and every partition", kPlainStatuses,
+                            [&o] { return RunHash(o); });
+    AddImage(c, o.Image);
+    c.add_option("--algo", o.Algo, std::string(kAlgoHelp) + " (default sha256)")->type_name("LIST");
+    AddJson(c, o.Json, "one JSON object on standard output");
+  }
+  {
+    auto& o = table.Options<DiffOptions>();
+    CLI::App& c = table.Add("diff", "what differs between two images, partition by partition",
+                            kCompareStatuses, [&o] { return RunDiff(o); });
+    c.add_option("A", o.A, "the first image")->required()->type_name("");
+    c.add_option("B", o.B, "the second image")->required()->type_name("");
+    AddJson(c, o.Json, "one JSON object on standard output");
+    c.add_flag("--main-only", o.MainOnly, "leave the spare data aside");
+  }
+  {
+    auto& o = table.Options<ReportOptions>();
+    CLI::App& c = table.Add("report", "one HTML file: facts, table, block map, NAND health, digests",
+                            kPlainStatuses, [&o] { return RunReport(o); });
+    AddImage(c, o.Image);
+    c.add_option("-o,--output", o.Out, "the HTML file to write")->required()->check(FileName())
+        ->type_name("REPORT.html");
+    c.add_option("--compare", o.Compare, "an image to compare with")->type_name("B");
+    c.add_option("--algo", o.Algo, std::string(kAlgoHelp) + " (default sha256)")->type_name("LIST");
+    AddForce(c, o.Force);
+  }
+  {
+    auto& o = table.Options<CheckOptions>();
+    CLI::App& c = table.Add("check", "the NAND's health: ECC findings per sector, bad blocks",
+                            kCheckStatuses, [&o] { return RunCheck(o); });
+    AddImage(c, o.Image);
+    c.add_option("--layout", o.Layout, "the spare layout: auto (found in the image, the default) or a name")
+        ->type_name("auto|NAME");
+    AddJson(c, o.Json, "one JSON object on standard output, lists complete");
+    c.add_option("--repair", o.Repair, "also write a repaired copy of the image")
+        ->check(FileName())->type_name("OUT");
+    AddForce(c, o.Force);
+  }
+}
+
+}  // namespace orvella::cli
