@@ -41,7 +41,7 @@ for i in "${!names[@]}"; do table+="${table:+,}${names[$i]}:${sizes[$i]}"; done
 make_sample() {  # FILE CHIP_MIB FILL
   [ -f "$1" ] && [ -f "$1.made-by" ] && return 0
   echo "Making $1 ($2 MiB of main data, fill $3) ..." >&2
-  if "$orv" mkimage "$1.part" --chip-mib "$2" --table "$table" --fill "$3" >/dev/null 2>&1; then
+  if "$orv" mkimage "$1.part" --chip-mib "$2" --table "$table" --fill "$3" --force >/dev/null 2>&1; then
     echo "orvella mkimage" > "$1.made-by"
   else
     "$helper" mkimage "$1.part" "$2" "$table" "$3"
@@ -57,7 +57,7 @@ made_by=$(cat sample.bin.made-by)
 # A dump with codes in its spare data and 1 GiB of written main data, for the check.
 if [ ! -f ecc.bin ] || [ ! -f ecc.bin.made-by ]; then
   echo "Making ecc.bin (1 GiB of noise with onenand-h512-normal codes) ..." >&2
-  "$orv" mkimage ecc.bin.part --chip-mib 1024 --table "$table" --fill noise --ecc onenand-h512-normal >/dev/null
+  "$orv" mkimage ecc.bin.part --chip-mib 1024 --table "$table" --fill noise --ecc onenand-h512-normal --force >/dev/null
   echo "orvella mkimage --fill noise --ecc onenand-h512-normal" > ecc.bin.made-by
   mv ecc.bin.part ecc.bin
 fi
@@ -180,7 +180,7 @@ done
 # 2 to 1025), found from its first byte, against grep -c and cat of the same bytes.
 if [ ! -f find.bin ] || [ ! -f find.bin.made-by ] || [ ! -f find-data.bin ]; then
   echo "Making find.bin (a 256 MiB partition with a pattern at its end) ..." >&2
-  "$orv" mkimage find.bin.part --chip-mib 272 --table BOOT:2,DATA:1024,REST:rest --fill pattern >/dev/null
+  "$orv" mkimage find.bin.part --chip-mib 272 --table BOOT:2,DATA:1024,REST:rest --fill pattern --force >/dev/null
   printf 'ORVFIND!' | dd of=find.bin.part bs=1 seek=$(( 1026 * BS - 8 )) conv=notrunc status=none
   dd if=find.bin.part of=find-data.bin bs=256K skip=2 count=1024 status=none
   echo "orvella mkimage, dd" > find.bin.made-by
@@ -198,7 +198,7 @@ for ((r = 0; r < runs; r++)); do
 done
 cat big.bin big-b.bin > /dev/null
 for ((r = 0; r < 3; r++)); do
-  record report_o "$orv" report big.bin --compare big-b.bin -o big-report.html
+  record report_o "$orv" report big.bin --compare big-b.bin -o big-report.html --force
   record report_b "$orv" diff big.bin big-b.bin
 done
 grep -q 'class="different"' big-report.html || { echo "the big report shows no differences" >&2; exit 1; }

@@ -20,6 +20,9 @@ for at in $((4 * 0x40000 + 77)) $((64 * 0x40000 + 9 * 0x4000 + 3)) $((64 * 0x400
   printf '\x00' | dd of=other.bin bs=1 seek="$at" conv=notrunc status=none
 done
 printf 'not an image' > junk.bin
+# Dumps that are not whole: main data alone, and a whole one with bytes after it.
+head -c $((64 * 0x40000)) dump.bin > mainonly.bin
+{ cat dump.bin; printf 'trailing bytes'; } > trailing.bin
 
 commands=(
   "list ../../images/dump.bin"
@@ -44,8 +47,23 @@ commands=(
   "report ../../images/erased.bin -o erased.html"
   "mkimage new.bin --chip-mib 2 --table A:1,B:rest --fill pattern"
   "frobnicate"
+  "--help"
+  "help export"
+  "check --help"
+  "lsit ../../images/dump.bin"
+  "list ../../images/dump.bin --jsn"
+  "export ../../images/dump.bin --mode=full --row=efs --prefix=named"
+  "export ../../images/dump.bin --mode main --row NONE --prefix x"
+  "save-image ../../images/dump.bin ../../images/other.bin"
+  "save-image ../../images/dump.bin ../../images/./dump.bin --force"
+  "report ../../images/dump.bin -o ../../images/erased.bin"
+  "mkimage past.bin --chip-mib 2 --table EFS:4000,DATA:rest"
+  "list ../../images/mainonly.bin"
+  "hash ../../images/trailing.bin --json"
+  "export ../../images/mainonly.bin --mode spare --all --prefix x"
+  "diff ../../images/dump.bin ../../images/trailing.bin --json"
 )
-if "$linux" --help 2>&1 | grep -q '^  orvella check'; then
+if "$linux" --help 2>&1 | grep -q '^  check '; then
   # A dump with codes, a bad block, and one fault of each kind: one data bit (sector
   # 1000), two in one half (sector 2000), one code bit (sector 4000).
   "$linux" mkimage ecc.bin --chip-mib 8 --table BOOT:2,DATA:rest --fill noise --ecc onenand-h256-smc \
