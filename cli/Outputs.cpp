@@ -18,6 +18,11 @@ bool OutputGuard::Allows(const std::string& output) const {
                  command_.c_str(), output.c_str(), how.c_str(), input.c_str());
     return false;
   }
+  if (!FileExists(output) && IdOfFile(output)) {  // refused now, not after all the reading
+    std::fprintf(stderr, "orvella: %s: cannot create \"%s\": it is a folder\n", command_.c_str(),
+                 output.c_str());
+    return false;
+  }
   if (!force_ && FileExists(output)) {
     std::fprintf(stderr, "orvella: %s: \"%s\" already exists; give --force to replace it\n",
                  command_.c_str(), output.c_str());

@@ -1,7 +1,7 @@
 #pragma once
 // The one owner of a command's output files. Before anything is written it refuses an
-// output that exists unless --force was given, and any output that is one of the
-// command's inputs (or whose part file would be), however the names are spelled; it
+// output that exists unless --force was given, a folder, and any output that is one of
+// the command's inputs (or whose part file would be), however the names are spelled; it
 // names each refused file on standard error. Files are then written through PartFile:
 // under OUT.part, renamed to OUT once complete, removed on a failure and, through the
 // handler the tool installs (Console.h), on an interrupt.

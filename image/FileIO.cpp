@@ -296,6 +296,11 @@ bool PartFile::Create(const std::string& path, std::string& error) {
   ForgetUnfinished(unfinished_);
   // A rename would put a plain file where the device or pipe was.
   if (platform::IsDeviceOrPipe(path)) return file_.Create(path, error);
+  // Nor could it put one where a folder is: refused before a byte is written.
+  if (!path.empty() && !FileExists(path) && IdOfFile(path)) {
+    error = "I/O error: cannot create " + Quoted(path) + ": it is a folder";
+    return false;
+  }
   part_ = PartName(path);
   unfinished_ = NoteUnfinished(part_);
   if (file_.Create(part_, error)) return true;

@@ -98,6 +98,21 @@ TEST_P(WritingCommand, RefusesAnExistingOutputWithoutForceAndReplacesItWithForce
   EXPECT_EQ(test::ReadWholeFile(image), before);
 }
 
+// A folder in the output's place: refused before anything is written, with --force too.
+TEST_P(WritingCommand, RefusesAFolderAsOutputBeforeWritingAnything) {
+  const Writing& w = GetParam();
+  const std::string out = dir.File("folder");
+  ASSERT_TRUE(std::filesystem::create_directory(out + w.suffix));
+  for (const bool force : {false, true}) {
+    const test::ToolResult r = Run(out, force);
+    EXPECT_EQ(r.exitCode, w.refused) << r.err;
+    EXPECT_NE(r.err.find("cannot create \"" + out + w.suffix + "\": it is a folder\n"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(PartFile::PartName(out + w.suffix)));
+    EXPECT_TRUE(std::filesystem::is_empty(out + w.suffix));
+  }
+}
+
 TEST_P(WritingCommand, RefusesItsInputAsOutputUnderAnotherSpellingEvenWithForce) {
   const Writing& w = GetParam();
   if (!w.readsImage) GTEST_SKIP() << w.name << " reads no file";
