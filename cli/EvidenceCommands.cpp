@@ -197,8 +197,8 @@ std::string UtcNow() {
 // Writes the report beside its final name first, so that no half-written file ever
 // carries that name.
 bool WriteReport(const std::string& path, const std::string& html, std::string& error) {
-  return OutputGuard::Write(path, [&html](File& f, std::string& e) { return f.WriteAll(html.data(), html.size(), e); },
-                            error);
+  return OutputGuard::Write(
+      path, [&html](File& f, std::string& e) { return f.WriteAll(html.data(), html.size(), e); }, error);
 }
 
 // Runs the NAND health check over the image for the report. False only when the image

@@ -263,8 +263,9 @@ CLI::Option* AddRow(CLI::App& command, std::string& row) {
 }
 
 CLI::Validator FileName() {
-  return CLI::Validator([](std::string& name) { return name.empty() ? std::string("needs a file name") : std::string(); },
-                        "", "FileName");
+  return CLI::Validator(
+      [](std::string& name) { return name.empty() ? std::string("needs a file name") : std::string(); }, "",
+      "FileName");
 }
 
 bool ResolveRow(const ImageModel& model, const std::string& row, std::size_t& index,

@@ -310,9 +310,9 @@ bool AddHealth(const NandHealthReport& check, ReportInput& input) {
   facts.SectorsUncorrectable = check.Total.Uncorrectable;
   facts.UncorrectableBlockList = DistinctBlocks(check.Uncorrectable);
   facts.BlocksUncorrectable = static_cast<std::uint32_t>(facts.UncorrectableBlockList.size());
-  facts.UncorrectableSectors.assign(
-      check.Uncorrectable.begin(),
-      check.Uncorrectable.begin() + static_cast<std::ptrdiff_t>(std::min(check.Uncorrectable.size(), kListedFindings)));
+  const std::size_t listed = std::min(check.Uncorrectable.size(), kListedFindings);
+  facts.UncorrectableSectors.assign(check.Uncorrectable.begin(),
+                                    check.Uncorrectable.begin() + static_cast<std::ptrdiff_t>(listed));
   facts.SpareStart = std::uint64_t{check.ChipBlocks} * kBlockSize;
   input.Health = facts;
   return true;

@@ -73,7 +73,8 @@ TEST_F(CommandLine, WrongUsageIsOneLineWithTheCommandsStatus) {
        "orvella: check: unknown option \"--lay\" (did you mean \"--layout\"?); see \"orvella check --help\""},
       {{"check", image, "--layout"}, 16, "orvella: check: --layout needs a value; see \"orvella check --help\""},
       {{"check", image, "--repair="}, 16, "orvella: check: --repair needs a value; see \"orvella check --help\""},
-      {{"check", image, "--repair", ""}, 16, "orvella: check: --repair: needs a file name; see \"orvella check --help\""},
+      {{"check", image, "--repair", ""}, 16,
+       "orvella: check: --repair: needs a file name; see \"orvella check --help\""},
       {{"diff", image}, 2, "orvella: diff: B is required; see \"orvella diff --help\""},
       {{"diff", image, image, "--fast"}, 2, "orvella: diff: unknown option \"--fast\"; see \"orvella diff --help\""},
       {{"hash", image, "--algo=md4"}, 2, "orvella: hash: --algo: unknown digest \"md4\""},
@@ -127,7 +128,8 @@ TEST_F(CommandLine, ValuesAfterEqualsSignsAndRowsByName) {
     const char* says;
   } refused[] = {
       {"Csc", "orvella: export: rows 3 and 4 are all named \"Csc\"; give the row's position instead\n"},
-      {"EFZ", "orvella: export: no partition is named \"EFZ\" (did you mean \"EFS\"?); `orvella list` shows the table\n"},
+      {"EFZ",
+       "orvella: export: no partition is named \"EFZ\" (did you mean \"EFS\"?); `orvella list` shows the table\n"},
       {"6", "orvella: export: the image has 5 partitions; there is no row 6\n"},
       {"0", "orvella: export: the image has 5 partitions; there is no row 0\n"},
   };

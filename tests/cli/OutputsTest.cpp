@@ -45,9 +45,11 @@ struct Writing {
 constexpr char kDataFile[] = "000000080000_DATA.bin";
 
 const Writing kWriting[] = {
-    {"mkimage", {"mkimage", "{out}", "--chip-mib", "{mib}", "--table", "A:1,B:rest", "--fill", "noise"}, "", false, 1, false},
+    {"mkimage", {"mkimage", "{out}", "--chip-mib", "{mib}", "--table", "A:1,B:rest", "--fill", "noise"}, "",
+     false, 1, false},
     {"save-image", {"save-image", "{image}", "{out}"}, "", true, 1, false},
-    {"export", {"export", "{image}", "--mode", "full", "--row", "DATA", "--prefix", "{out}"}, kDataFile, true, 1, false},
+    {"export", {"export", "{image}", "--mode", "full", "--row", "DATA", "--prefix", "{out}"}, kDataFile,
+     true, 1, false},
     {"report", {"report", "{image}", "-o", "{out}"}, "", true, 1, true},
     {"check", {"check", "{image}", "--layout", "onenand-h512-normal", "--repair", "{out}"}, "", true, 8, false},
 };
@@ -57,7 +59,8 @@ void PrintTo(const Writing& w, std::ostream* os) { *os << w.name; }
 std::vector<std::string> Words(const Writing& w, const std::string& image, const std::string& out,
                                const std::string& mib, bool force) {
   std::vector<std::string> words;
-  for (const std::string& a : w.args) words.push_back(a == "{image}" ? image : a == "{out}" ? out : a == "{mib}" ? mib : a);
+  for (const std::string& a : w.args)
+    words.push_back(a == "{image}" ? image : a == "{out}" ? out : a == "{mib}" ? mib : a);
   if (force) words.push_back("--force");
   return words;
 }
