@@ -17,11 +17,12 @@ struct WorkFolderInputs {
   std::string InstallFolder;  // where an install puts the executables, e.g. /opt/x/bin
 };
 
-// True for folders under /usr/, /bin/ and /sbin/, and for `installFolder`.
+// True for the system's folders (under /usr/, /bin/ and /sbin/; on Windows under
+// %SystemRoot% and the program folders) and for `installFolder`.
 bool IsSystemFolder(const std::string& folder, const std::string& installFolder);
 
-// Folder with a trailing '/'. The per-user fallback is $XDG_DATA_HOME/orvella/ or
-// ~/.local/share/orvella/; it is not created here.
+// Folder with a trailing separator. The per-user fallback is $XDG_DATA_HOME/orvella/ or
+// ~/.local/share/orvella/ (on Windows %LOCALAPPDATA%\orvella\); it is not created here.
 std::string ChooseWorkFolder(const WorkFolderInputs& inputs);
 
 // The work folder of this process, created when it is the per-user fallback. Empty

@@ -142,7 +142,7 @@ bool DeviceCommands::RefusedUnaddressableRow() {
 }
 
 void DeviceCommands::EndCommand(bool clearStatus) {
-  window_.OnSelectionChange(window_.ItemIndex(), kMouseLeft, 0, 0);
+  window_.OnSelectionChange(window_.ItemIndex(), mbLeft, 0, 0);
   if (clearStatus) window_.SetStatusText(0, "");
   HostEndSession();
   window_.GaugeSetPos(0);

@@ -9,6 +9,7 @@
 
 #include "image/FullImage.h"
 #include "image/WindowPort.h"
+#include "rows/ListEvents.h"
 
 namespace orvella {
 
@@ -24,11 +25,6 @@ inline constexpr int kDeviceButtonCount = 4;
 // Caption and glyph of a button while its command runs.
 inline constexpr const char* kStopCaption = "&Stop";
 inline constexpr int kRunningImageIndex = 20;
-
-// Mouse buttons as OnSelectionChange receives them.
-inline constexpr int kMouseLeft = 0;
-inline constexpr int kMouseRight = 1;
-inline constexpr int kMouseMiddle = 2;
 
 // The look a device button has when no command runs on it.
 struct IdleLook {
@@ -67,6 +63,7 @@ class DeviceWindow : public WindowPort {
 
   // The window's own handlers.
   virtual void UpdateEnabledButtons() = 0;
+  // `mouseButton` is a TMouseButton.
   virtual void OnSelectionChange(int itemIndex, int mouseButton, int x, int y) = 0;
   // The load handler, started by `sender` (the get-table command passes ReadPartitionBtn:
   // the log is kept and CurrentImageFile is loaded as it is).

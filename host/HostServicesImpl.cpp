@@ -16,7 +16,7 @@
 
 #include "host/VirtualPhone.h"
 #include "image/WindowPort.h"
-#include "contract/MemoLines.h"
+#include "qtcontract/MemoLines.h"
 
 namespace orvella {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "image/WindowPort.h"
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 
 namespace orvella {
 

@@ -3,7 +3,7 @@
 
 #include <QColor>
 
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 
 namespace orvella {
 

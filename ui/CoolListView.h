@@ -12,7 +12,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
+#include "rows/ListEvents.h"
 #include "ui/ListGeometry.h"
 
 class QHeaderView;
@@ -32,9 +33,6 @@ inline constexpr std::uintptr_t vkEnd = 35;
 inline constexpr std::uintptr_t vkHome = 36;
 inline constexpr std::uintptr_t vkUp = 38;
 inline constexpr std::uintptr_t vkDown = 40;
-
-// Mouse buttons as the events number them.
-enum TMouseButton : int { mbLeft = 0, mbRight = 1, mbMiddle = 2 };
 
 // The scroll bar's tag value while the list itself moves the bar.
 inline constexpr int kScrollBusyTag = 0x1234;

@@ -1,12 +1,3 @@
-# The hex view's data side without Qt: the 16 KiB data window and the chunk search.
-add_library(orvella_hexdata STATIC
-  HexDataWindow.cpp HexDataWindow.h
-  HexSearch.cpp HexSearch.h
-)
-target_include_directories(orvella_hexdata PUBLIC ${ORVELLA_SOURCE_ROOT})
-target_link_libraries(orvella_hexdata PUBLIC orvella_image)
-orvella_warnings(orvella_hexdata)
-
 # Hex view control and the hex window.
 add_library(orvella_hexview STATIC
   HEXView.cpp HEXView.h

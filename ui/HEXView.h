@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 #include "ui/HexDataWindow.h"
 
 class QKeyEvent;

@@ -9,7 +9,7 @@
 #include <QString>
 #include <vector>
 
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 #include "ui/ListGeometry.h"
 
 namespace orvella {

@@ -1,12 +1,12 @@
 #pragma once
 // Geometry of the partition list as plain functions of a few numbers: row bands, hit
-// tests, scroll range, progress fill and the pieces and digit gaps of hex fields.
+// tests, scroll range, progress fill and the digit gaps of hex fields.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <span>
-#include <string_view>
+
+#include "rows/HexFields.h"
 
 namespace orvella {
 
@@ -66,20 +66,43 @@ constexpr int ClampPosition(int position, int maximum, int screenLines) {
   return std::clamp(position, 0, LargestPosition(maximum, screenLines));
 }
 
+// floor(a * b / d) for 0 <= a, 0 <= b < d, exact whatever the sizes: the product is
+// taken one bit of `a` at a time, keeping only its remainder by `d` (below 2^63, so no
+// step overflows 64 bits).
+constexpr std::int64_t ScaledDown(std::int64_t a, std::int64_t b, std::int64_t d) {
+  const auto ub = static_cast<std::uint64_t>(b);
+  const auto ud = static_cast<std::uint64_t>(d);
+  std::uint64_t quotient = 0;
+  std::uint64_t remainder = 0;
+  for (int bit = 62; bit >= 0; --bit) {
+    quotient <<= 1;
+    remainder <<= 1;
+    if (remainder >= ud) {
+      remainder -= ud;
+      quotient |= 1;
+    }
+    if ((static_cast<std::uint64_t>(a) >> bit) & 1u) {
+      remainder += ub;
+      if (remainder >= ud) {
+        remainder -= ud;
+        ++quotient;
+      }
+    }
+  }
+  return static_cast<std::int64_t>(quotient);
+}
+
 // Filled width of a progress row `width` pixels wide, exact in 64 bits and kept within
 // 0 .. width whatever the values.
 constexpr int ProgressFillWidth(int width, std::int64_t progress, std::int64_t maxValue) {
   if (width <= 0) return 0;
   if (progress >= maxValue) return width;
   if (maxValue <= 0 || progress <= 0) return 0;
-  // 0 < progress < maxValue: the quotient is below width; the product needs 128 bits.
-  __extension__ using Wide = unsigned __int128;
-  const Wide product = static_cast<Wide>(width) * static_cast<Wide>(progress);
-  return static_cast<int>(product / static_cast<Wide>(maxValue));
+  // 0 < progress < maxValue: the quotient is below width.
+  return static_cast<int>(ScaledDown(width, progress, maxValue));
 }
 
-// Hex fields: each a run of 16 characters of the cell text.
-inline constexpr int kHexFieldChars = 16;
+// Hex fields (rows/HexFields.h): the extra pixels after grouped digits.
 inline constexpr int kDigitGap = 2;  // extra pixels after a grouped digit
 
 // Per digit position 0-15 of one field: the extra pixels after that digit.
@@ -91,44 +114,6 @@ constexpr TExtraWidths ExtraWidthsFor(int n) {
   const int r = (n % 4 == 0) ? 4 : n % 4;
   for (int i = r; i < n && i <= 16; i += 4) gaps[static_cast<std::size_t>(i - 1)] = kDigitGap;
   return gaps;
-}
-
-// One piece of a hex cell: a field (0-based index, digits shown) or a literal text.
-struct THexPiece {
-  int Field = -1;  // -1: literal
-  int Digits = 0;
-  std::string_view Literal;
-};
-
-namespace detail {
-inline constexpr THexPiece kHexOne[] = {{0, 12, {}}};
-inline constexpr THexPiece kHexRange[] = {
-    {0, 12, {}}, {-1, 0, ".."}, {1, 12, {}}, {-1, 0, " ("},
-    {2, 4, {}},  {-1, 0, ".."}, {3, 4, {}},  {-1, 0, ")"}};
-inline constexpr THexPiece kHexSize[] = {{0, 12, {}}, {-1, 0, " ("}, {1, 4, {}}, {-1, 0, ")"}};
-}  // namespace detail
-
-// Pieces of cell type 8 (one field), 9 (byte and block range) or 10 (bytes and blocks);
-// empty for any other code.
-constexpr std::span<const THexPiece> HexPiecesFor(std::uint32_t typeCode) {
-  switch (typeCode) {
-    case 8: return detail::kHexOne;
-    case 9: return detail::kHexRange;
-    case 10: return detail::kHexSize;
-    default: return {};
-  }
-}
-
-constexpr bool IsHexFieldType(std::uint32_t typeCode) { return !HexPiecesFor(typeCode).empty(); }
-
-// The digits a field piece shows: field `index` of the cell, cut to its last `digits`
-// characters when longer; what the text lacks is simply not there.
-constexpr std::string_view FieldDigits(std::string_view cell, int index, int digits) {
-  const auto start = static_cast<std::size_t>(index) * kHexFieldChars;
-  if (index < 0 || start >= cell.size()) return {};
-  std::string_view field = cell.substr(start, kHexFieldChars);
-  const auto d = static_cast<std::size_t>(std::max(digits, 0));
-  return field.size() > d ? field.substr(field.size() - d) : field;
 }
 
 }  // namespace orvella

@@ -7,5 +7,5 @@ set_target_properties(orvella_mainwindow PROPERTIES AUTOMOC ON)
 target_include_directories(orvella_mainwindow PUBLIC ${ORVELLA_SOURCE_ROOT})
 target_link_libraries(orvella_mainwindow PUBLIC
   orvella_listview orvella_hexview orvella_outerframe orvella_settings orvella_image orvella_device
-  orvella_contract orvella_workfolder Qt6::Widgets)
+  orvella_contract orvella_qtcontract orvella_workfolder Qt6::Widgets)
 orvella_warnings(orvella_mainwindow)

@@ -34,7 +34,7 @@
 #include "image/Export.h"
 #include "image/FileIO.h"
 #include "image/NandHealth.h"
-#include "contract/MemoLines.h"
+#include "qtcontract/MemoLines.h"
 #include "contract/WorkFolder.h"
 #include "settings/SettsMng.h"
 #include "settings/WindowSettings.h"

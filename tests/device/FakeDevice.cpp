@@ -208,11 +208,11 @@ void FakeWindow::CreateListClick(DeviceButton sender) {
   const std::string name = ModelData.CurrentImageFile;
   ModelData.ClearRows();
   Cursor = -1;
-  OnSelectionChange(-1, kMouseLeft, 0, 0);
+  OnSelectionChange(-1, mbLeft, 0, 0);
   if (ModelData.LoadImageFileAndProcessIt(name, *this)) {
     Cursor = 0;
     Enabled[ReadPartitionBtn] = true;
-    OnSelectionChange(0, kMouseLeft, 0, 0);
+    OnSelectionChange(0, mbLeft, 0, 0);
   }
   GaugeSetPos(0);
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 
 namespace orvella {
 namespace {

@@ -1,63 +1,108 @@
-# Fails when a folder includes a layer above it or beside it: nothing below plugin/
-# includes plugin/, contract/, digest/ and nand/ include no project folder but themselves, every
-# other folder only what the dependency line allows (image may use ui/CoolListItems.h,
-# the plain row records), only the tool uses the evidence work and its digests, no
-# include climbs out with "../", and the std-only layers include no Qt. The std-only
-# layers reach the operating system through their platform files only (one per back end:
-# *Posix.cpp, *Win32.cpp, WideText.cpp, the digest back ends).
-set(_rules
-  "nand|device|host|image|settings|ui|cli|contract|digest|evidence|phone|fat=\"plugin/"
-  "fat=\"(nand|image|ui|device|settings|host|cli|contract|digest|evidence|phone)/"
-  "phone=\"(ui|device|settings|host|cli|contract|digest|evidence)/"
-  "nand=\"(image|ui|device|settings|host|cli|contract|digest|evidence)/"
-  "contract=\"(image|ui|device|settings|host|cli)/"
-  "image=\"(device|settings|host|cli)/"
-  "device=\"(ui|settings|host|cli)/"
-  "settings=\"(image|device|ui|host|cli)/"
-  "cli=\"(device|ui|settings|host)/"
-  "host=\"(device|ui|settings|cli)/"
-  "ui|plugin=\"(host|cli)/"
-  "digest=\"(image|ui|device|settings|host|cli|contract|evidence)/"
-  "image|device|ui|settings|phone|fat=\"(digest|evidence)/"
-  "nand|device|host|image|settings|ui|cli|contract|plugin|digest|evidence|phone|fat=\"\\.\\./"
-  "image|device|cli|digest|evidence=\"contract/MemoLines"
-  "nand|image|device|cli|digest|evidence|phone|fat=#include <Q")
+# Holds every product folder's sources to the floor table (cmake/Floors.cmake): an
+# include of a project header names a folder on the includer's floor or below, and one on
+# the same floor only when it is the includer itself or an allowed sideways pair; folders
+# reserved for some users are included by those only; no include climbs out with "../";
+# a "std" folder includes no Qt header, no header of a "qt" folder, and the operating
+# system's headers only in its platform files. A folder of the table that is missing, and
+# a project folder the table does not know, fail the check too.
+cmake_minimum_required(VERSION 3.25)
+include(${ROOT}/cmake/Floors.cmake)
+
 set(_failures "")
-foreach(rule IN LISTS _rules)
-  string(REPLACE "=" ";" _parts "${rule}")
-  list(GET _parts 0 _folders)
-  list(GET _parts 1 _pattern)
-  string(REPLACE "|" ";" _folders "${_folders}")
-  foreach(folder IN LISTS _folders)
-    file(GLOB_RECURSE _files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
-    foreach(f IN LISTS _files)
-      if(NOT _pattern MATCHES "^#")
-        file(STRINGS "${f}" _hits REGEX "^[ \t]*#[ \t]*include[ \t]*${_pattern}")
-      else()
-        file(STRINGS "${f}" _hits REGEX "^[ \t]*${_pattern}")
-      endif()
-      foreach(h IN LISTS _hits)
-        file(RELATIVE_PATH _rel "${ROOT}" "${f}")
-        string(APPEND _failures "  ${_rel}: ${h}\n")
-      endforeach()
-    endforeach()
-  endforeach()
+set(_known "")
+foreach(entry IN LISTS ORVELLA_FLOORS)
+  string(REGEX REPLACE " +" ";" entry "${entry}")
+  list(GET entry 0 _folder)
+  list(GET entry 1 _floor)
+  list(GET entry 2 _kit)
+  list(APPEND _known ${_folder})
+  set(_floor_of_${_folder} ${_floor})
+  set(_kit_of_${_folder} ${_kit})
+  if(NOT IS_DIRECTORY "${ROOT}/${_folder}")
+    string(APPEND _failures "  ${_folder}/: in the floor table but missing\n")
+  endif()
 endforeach()
-foreach(folder nand image cli digest evidence phone fat)
-  file(GLOB_RECURSE _files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
+foreach(entry IN LISTS ORVELLA_ONLY_FOR)
+  string(REPLACE ">" ";" entry "${entry}")
+  list(GET entry 0 _folder)
+  list(GET entry 1 _users)
+  set(_users_text_of_${_folder} "${_users}")
+  string(REPLACE "," ";" _users "${_users}")
+  set(_users_of_${_folder} ${_folder} ${_users})
+endforeach()
+
+# Any top-level folder with sources is a product folder unless it is one of these.
+set(_outside tests bench fuzz cmake scripts packaging build)
+file(GLOB _top LIST_DIRECTORIES true "${ROOT}/*")
+foreach(dir IN LISTS _top)
+  get_filename_component(_name "${dir}" NAME)
+  if(NOT IS_DIRECTORY "${dir}" OR _name IN_LIST _known OR _name IN_LIST _outside OR
+     _name MATCHES "^(\\.|build)")
+    continue()
+  endif()
+  file(GLOB_RECURSE _sources "${dir}/*.h" "${dir}/*.cpp")
+  if(_sources)
+    string(APPEND _failures "  ${_name}/: holds sources but has no floor in cmake/Floors.cmake\n")
+  endif()
+endforeach()
+
+foreach(_folder IN LISTS _known)
+  set(_floor ${_floor_of_${_folder}})
+  file(GLOB_RECURSE _files "${ROOT}/${_folder}/*.h" "${ROOT}/${_folder}/*.cpp")
   foreach(f IN LISTS _files)
-    if(f MATCHES "(Posix|Win32|Bcrypt|OpenSsl)\\.cpp$" OR f MATCHES "/WideText\\.cpp$")
-      continue()
-    endif()
-    file(STRINGS "${f}" _hits
-         REGEX "^[ \t]*#[ \t]*include[ \t]*<(windows|bcrypt|shellapi|io|unistd|fcntl|spawn|sys/|openssl/)")
-    foreach(h IN LISTS _hits)
-      file(RELATIVE_PATH _rel "${ROOT}" "${f}")
-      string(APPEND _failures "  ${_rel}: ${h} (outside a platform file)\n")
+    file(RELATIVE_PATH _rel "${ROOT}" "${f}")
+    file(STRINGS "${f}" _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line IN LISTS _lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*" "" _target "${line}")
+      if(_target MATCHES "^\"\\.\\./")
+        string(APPEND _failures "  ${_rel}: ${line} (climbs out of its folder)\n")
+        continue()
+      endif()
+      if(_target MATCHES "^<")
+        if(_kit_of_${_folder} STREQUAL "std")
+          if(_target MATCHES "^<Q")
+            string(APPEND _failures "  ${_rel}: ${line} (Qt in a std folder)\n")
+          endif()
+          set(_platform_file FALSE)
+          foreach(pattern IN LISTS ORVELLA_PLATFORM_FILES)
+            if(f MATCHES "${pattern}")
+              set(_platform_file TRUE)
+            endif()
+          endforeach()
+          if(NOT _platform_file AND _target MATCHES
+             "^<(windows|bcrypt|shellapi|io|unistd|fcntl|spawn|dlfcn|pwd|sys/|openssl/)")
+            string(APPEND _failures "  ${_rel}: ${line} (outside a platform file)\n")
+          endif()
+        endif()
+        continue()
+      endif()
+      if(NOT _target MATCHES "^\"([a-z]+)/")
+        continue()  # a header beside the includer
+      endif()
+      set(_to ${CMAKE_MATCH_1})
+      if(_to STREQUAL _folder)
+        continue()
+      endif()
+      if(NOT _to IN_LIST _known)
+        continue()  # not a product folder (a test's support, a generated file)
+      endif()
+      set(_to_floor ${_floor_of_${_to}})
+      if(_to_floor GREATER _floor)
+        string(APPEND _failures "  ${_rel}: ${line} (floor ${_floor} includes floor ${_to_floor})\n")
+      elseif(_to_floor EQUAL _floor AND NOT "${_folder}>${_to}" IN_LIST ORVELLA_SIDEWAYS_ALLOWED)
+        string(APPEND _failures "  ${_rel}: ${line} (sideways on floor ${_floor})\n")
+      endif()
+      if(DEFINED _users_of_${_to} AND NOT _folder IN_LIST _users_of_${_to})
+        string(APPEND _failures "  ${_rel}: ${line} (${_to}/ is for ${_users_text_of_${_to}} only)\n")
+      endif()
+      if(_kit_of_${_folder} STREQUAL "std" AND _kit_of_${_to} STREQUAL "qt")
+        string(APPEND _failures "  ${_rel}: ${line} (a std folder includes a Qt folder)\n")
+      endif()
     endforeach()
   endforeach()
 endforeach()
+
 if(_failures)
-  message(FATAL_ERROR "Includes that point up or across the layers:\n${_failures}")
+  message(FATAL_ERROR "Includes that break the floors of cmake/Floors.cmake:\n${_failures}")
 endif()
-message(STATUS "Layer includes: all point down")
+message(STATUS "Layer includes: every one points down the floors")

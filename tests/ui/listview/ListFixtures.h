@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 
 namespace orvella::test {
 

@@ -31,7 +31,7 @@
 #include "image/FileIO.h"
 #include "image/RecordingPort.h"
 #include "support/EccImage.h"
-#include "contract/MemoLines.h"
+#include "qtcontract/MemoLines.h"
 #include "ui/Colors.h"
 #include "ui/CoolListView.h"
 #include "ui/ListDrawing.h"

@@ -1,4 +1,4 @@
-#include "ui/CoolListItems.h"
+#include "rows/CoolListItems.h"
 
 #include <cstdio>
 

@@ -1,4 +1,8 @@
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,18 +14,26 @@ namespace {
 using orvella::ChooseWorkFolder;
 using orvella::WorkFolderInputs;
 
-WorkFolderInputs Inputs(bool writable, std::map<std::string, std::string> env) {
+using Env = std::map<std::string, std::string>;
+
+std::function<const char*(const char*)> EnvironmentOf(Env env) {
+  auto shared = std::make_shared<Env>(std::move(env));
+  return [shared](const char* name) -> const char* {
+    auto it = shared->find(name);
+    return it == shared->end() ? nullptr : it->second.c_str();
+  };
+}
+
+#ifndef _WIN32
+
+WorkFolderInputs Inputs(bool writable, Env env) {
   WorkFolderInputs in;
   in.ExecutablePath = "/opt/host/bin/flasher";
   in.IsWritable = [writable](const std::string& folder) {
     EXPECT_EQ(folder, "/opt/host/bin/");
     return writable;
   };
-  auto shared = std::make_shared<std::map<std::string, std::string>>(std::move(env));
-  in.Environment = [shared](const char* name) -> const char* {
-    auto it = shared->find(name);
-    return it == shared->end() ? nullptr : it->second.c_str();
-  };
+  in.Environment = EnvironmentOf(std::move(env));
   return in;
 }
 
@@ -86,5 +98,69 @@ TEST(WorkFolder, ThisProcessUsesItsExecutableFolder) {
   EXPECT_EQ(folder.back(), '/');
   EXPECT_EQ(folder, std::string(ORVELLA_TEST_BINARY_DIR) + "/");
 }
+
+#else
+
+// Windows paths: either separator, the program folders from the environment, the
+// per-user folder under %LOCALAPPDATA%.
+struct WindowsCase {
+  const char* executable;
+  bool writable;
+  Env env;
+  std::string expected;
+};
+
+class WindowsFolders : public ::testing::TestWithParam<WindowsCase> {};
+
+TEST_P(WindowsFolders, ChoosesAsOnPosix) {
+  const WindowsCase& c = GetParam();
+  WorkFolderInputs in;
+  in.ExecutablePath = c.executable;
+  in.IsWritable = [&c](const std::string&) { return c.writable; };
+  in.Environment = EnvironmentOf(c.env);
+  EXPECT_EQ(ChooseWorkFolder(in), c.expected);
+}
+
+const Env kLocal = {{"LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local"}, {"TEMP", "C:\\Temp"}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WindowsFolders,
+    ::testing::Values(
+        WindowsCase{"C:\\tools\\flasher\\flasher.exe", true, kLocal, "C:\\tools\\flasher\\"},
+        WindowsCase{"C:/tools/flasher.exe", true, kLocal, "C:/tools/"},
+        WindowsCase{"C:\\tools\\flasher.exe", false, kLocal,
+                    "C:\\Users\\u\\AppData\\Local\\orvella\\"},
+        WindowsCase{"C:\\tools\\flasher.exe", false, {{"LOCALAPPDATA", "rel"}, {"TEMP", "D:\\t\\"}},
+                    "D:\\t\\orvella\\"},
+        WindowsCase{"\\\\server\\share\\flasher.exe", true, kLocal, "\\\\server\\share\\"}));
+
+// Installed programs never write beside themselves, in whatever case the path is spelled.
+TEST(WorkFolder, ProgramFoldersUseThePerUserFolder) {
+  const char* programs = std::getenv("ProgramFiles");
+  if (programs == nullptr) GTEST_SKIP() << "no %ProgramFiles% here";
+  std::string exe = std::string(programs) + "\\Orvella\\orvella-host.exe";
+  for (char& ch : exe)
+    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+  WorkFolderInputs in;
+  in.ExecutablePath = exe;
+  in.IsWritable = [](const std::string&) { return true; };
+  in.Environment = EnvironmentOf(kLocal);
+  EXPECT_EQ(ChooseWorkFolder(in), "C:\\Users\\u\\AppData\\Local\\orvella\\");
+  EXPECT_TRUE(orvella::IsSystemFolder(programs, ""));
+}
+
+TEST(WorkFolder, ThisProcessGetsAWritableFolder) {
+  const std::string folder = orvella::WorkFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '\\');
+  const std::string probe = folder + "workfolder-test.tmp";
+  {
+    std::ofstream out(probe);
+    EXPECT_TRUE(out.good()) << probe;
+  }
+  std::remove(probe.c_str());
+}
+
+#endif
 
 }  // namespace
