@@ -50,9 +50,8 @@ class ChunkScanner {
       const auto first = buffer_.begin();
       const auto last = first + static_cast<std::ptrdiff_t>(len);
       if (forward) {
-        // The C library's memmem beats a generic searcher several times over on long runs.
-        const void* hit = ::memmem(buffer_.data(), len, pattern_.data(), pattern_.size());
-        if (hit) return start + (static_cast<const std::uint8_t*>(hit) - buffer_.data());
+        const std::int64_t hit = FindFirst({buffer_.data(), len}, pattern_);
+        if (hit >= 0) return start + hit;
       } else {
         const auto rfirst = std::make_reverse_iterator(last);
         const auto rlast = std::make_reverse_iterator(first);
@@ -93,6 +92,41 @@ class ChunkScanner {
 };
 
 }  // namespace
+
+std::int64_t FindFirst(std::span<const std::uint8_t> hay, std::span<const std::uint8_t> needle) {
+  const std::size_t n = hay.size();
+  const std::size_t m = needle.size();
+  if (m == 0) return 0;
+  if (m > n) return -1;
+  const std::uint8_t* const base = hay.data();
+  const std::uint8_t* const stop = base + (n - m + 1);  // one past the last start
+  const std::uint8_t first = needle.front();
+  const std::uint8_t last = needle.back();
+  // The C library's memchr runs through the bytes a word or a vector at a time, which
+  // beats any searcher that looks at them one by one while starts are rare. Bytes that
+  // start the needle often (erased flash and a needle of 0xFF) would make that slow: once
+  // the starts checked cost more than a quarter of the bytes passed, Boyer-Moore, linear
+  // for the first match, searches the rest.
+  std::size_t work = 0;
+  for (const std::uint8_t* p = base; p < stop; ++p) {
+    p = static_cast<const std::uint8_t*>(std::memchr(p, first, static_cast<std::size_t>(stop - p)));
+    if (p == nullptr) return -1;
+    if (m == 1) return p - base;
+    if (p[m - 1] == last) {
+      const auto differs = std::mismatch(p + 1, p + m - 1, needle.data() + 1).first;
+      if (differs == p + m - 1) return p - base;
+      work += static_cast<std::size_t>(differs - p);
+    }
+    ++work;
+    if (work > 64 + static_cast<std::size_t>(p - base) / 4) {
+      const std::boyer_moore_searcher searcher(needle.begin(), needle.end());
+      const auto rest = hay.begin() + (p + 1 - base);
+      const auto hit = std::search(rest, hay.end(), searcher);
+      return hit == hay.end() ? -1 : hit - hay.begin();
+    }
+  }
+  return -1;
+}
 
 FindResult FindInChunk(const THexDataBlockDesc& desc, const Bytes& pattern, std::int64_t from,
                        bool forward, const FindProgress& progress, std::int64_t blockSize) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ using FindProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
 FindResult FindInChunk(const THexDataBlockDesc& desc, const std::vector<std::uint8_t>& pattern,
                        std::int64_t from, bool forward, const FindProgress& progress = {},
                        std::int64_t blockSize = kFindBlock);
+
+// Offset of the first run of `needle` in `hay`; -1 for none (0 for an empty needle).
+// Linear in the haystack's length whatever the bytes.
+std::int64_t FindFirst(std::span<const std::uint8_t> hay, std::span<const std::uint8_t> needle);
 
 // Reads chunk bytes [from, from + n) into `out`; false with `error` on failure.
 bool ReadChunkBytes(const THexDataBlockDesc& desc, std::int64_t from, std::int64_t n,

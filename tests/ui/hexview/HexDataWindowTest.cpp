@@ -1,4 +1,5 @@
 #include "ui/HexDataWindow.h"
+#include "ui/HexSearch.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -272,6 +273,93 @@ INSTANTIATE_TEST_SUITE_P(
                     ScrollCase{"PageDown", 40, 40}, ScrollCase{"PageUp", -40, 40},
                     ScrollCase{"TallPageDown", 300, 300}),
     [](const testing::TestParamInfo<ScrollCase>& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace orvella
+
+namespace orvella {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Repeated(const Bytes& unit, std::size_t times) {
+  Bytes out;
+  for (std::size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
+// Bytes that repeat nowhere in a test file.
+Bytes Noise(std::size_t n) {
+  Bytes out(n);
+  std::uint32_t x = 2463534242u;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<std::uint8_t>(x >> 24);
+  }
+  return out;
+}
+
+Bytes Run(std::size_t n, std::uint8_t b, std::uint8_t lastByte) {
+  Bytes out(n, b);
+  out.back() = lastByte;
+  return out;
+}
+
+// A haystack, a needle, and where the search must find it (-1: nowhere).
+struct FirstCase {
+  const char* name;
+  Bytes hay;
+  Bytes needle;
+  std::int64_t at;
+};
+
+class FindFirstCases : public testing::TestWithParam<FirstCase> {};
+
+// Every case also agrees with the library's plain search, so the expected offsets
+// below cannot drift from what the bytes say.
+TEST_P(FindFirstCases, FindsTheFirstRunOrNone) {
+  const FirstCase& c = GetParam();
+  const auto plain = std::search(c.hay.begin(), c.hay.end(), c.needle.begin(), c.needle.end());
+  const std::int64_t want = plain == c.hay.end() ? -1 : plain - c.hay.begin();
+  ASSERT_EQ(want, c.at) << "the case's own expectation";
+  EXPECT_EQ(FindFirst(c.hay, c.needle), c.at);
+}
+
+const Bytes kVaried = hextest::TestBytes(0, 70000);
+const Bytes kNeedle8 = {'O', 'R', 'V', 'F', 'I', 'N', 'D', '!'};
+
+Bytes WithAt(Bytes hay, const Bytes& needle, std::size_t at) {
+  std::copy(needle.begin(), needle.end(), hay.begin() + static_cast<std::ptrdiff_t>(at));
+  return hay;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Searches, FindFirstCases,
+    testing::Values(
+        FirstCase{"OneByteAtTheStart", {7, 1, 7}, {7}, 0},
+        FirstCase{"OneByteAtTheEnd", {1, 2, 3}, {3}, 2},
+        FirstCase{"EmptyNeedle", {1, 2}, {}, 0},
+        FirstCase{"NeedleLongerThanTheHay", {1, 2}, {1, 2, 3}, -1},
+        FirstCase{"TwoBytesFirstOfThree", {5, 6, 5, 6, 5, 6}, {5, 6}, 0},
+        FirstCase{"EightBytesAtTheVeryEnd", WithAt(kVaried, kNeedle8, 70000 - 8), kNeedle8, 70000 - 8},
+        FirstCase{"EightBytesTwiceGivesTheFirst",
+                  WithAt(WithAt(kVaried, kNeedle8, 60000), kNeedle8, 1234), kNeedle8, 1234},
+        FirstCase{"AbsentFromVariedBytes", kVaried, kNeedle8, -1},
+        // Bytes that start the needle everywhere: erased flash and 0xFF ... 0x01.
+        FirstCase{"ErasedFlashLastByteDiffers", WithAt(Bytes(1 << 20, 0xFF), {0x01}, (1 << 20) - 1),
+                  Run(64, 0xFF, 0x01), (1 << 20) - 64},
+        FirstCase{"ErasedFlashNeverMatches", Bytes(1 << 20, 0xFF), Run(64, 0xFF, 0x01), -1},
+        // Runs one byte shorter than the needle: every start compares a whole run first.
+        FirstCase{"RunsShorterThanTheNeedle", Repeated(Run(1024, 'A', 'B'), 1024),
+                  Bytes(1024, 'A'), -1},
+        FirstCase{"RunsShorterThanTheNeedleThenOneLonger",
+                  WithAt(Repeated(Run(1024, 'A', 'B'), 1024), Bytes(2048, 'A'), 1000 * 1024 + 1),
+                  Bytes(1025, 'A'), 1000 * 1024},
+        FirstCase{"LongestPatternAtTheEnd", WithAt(kVaried, Noise(4096), 70000 - 4096),
+                  Noise(4096), 70000 - 4096}),
+    [](const testing::TestParamInfo<FirstCase>& p) { return p.param.name; });
 
 }  // namespace
 }  // namespace orvella
