@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "cli/Console.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella::cli {
 

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "cli/Console.h"
-#include "image/FileIO.h"
-#include "image/WideText.h"
+#include "files/FileIO.h"
+#include "files/WideText.h"
 
 namespace orvella::cli {
 

@@ -20,7 +20,7 @@
 #include "evidence/ImageDiff.h"
 #include "evidence/ImageHash.h"
 #include "evidence/Report.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/NandHealth.h"
 
 namespace orvella::cli {

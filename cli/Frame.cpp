@@ -5,7 +5,7 @@
 #include <exception>
 #include <map>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 
 namespace orvella::cli {

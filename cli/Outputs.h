@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella::cli {
 

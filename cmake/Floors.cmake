@@ -3,6 +3,7 @@
 # sources to it: a folder includes headers of its own folder and of lower floors only.
 # KIT "std": standard library only, no Qt header and no Qt folder's header; "qt": may use Qt.
 set(ORVELLA_FLOORS
+  "files       0 std"  # orvella_files: file access per platform; UTF-8, Latin-1, UTF-16 text
   "nand        1 std"  # orvella_nand: Hamming codes, spare layouts, the sector check
   "digest      1 std"  # orvella_digest: message digests behind one interface (libcrypto, CNG)
   "settings    1 qt"   # orvella_settings: the settings store and the window's values in it

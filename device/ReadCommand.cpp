@@ -2,7 +2,7 @@
 
 #include "device/DeviceCommands.h"
 #include "device/RowSelection.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

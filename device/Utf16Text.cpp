@@ -1,6 +1,6 @@
 #include "device/Utf16Text.h"
 
-#include "image/Utf8Text.h"
+#include "files/Utf8Text.h"
 
 namespace orvella {
 

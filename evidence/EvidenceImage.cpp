@@ -1,6 +1,6 @@
 #include "evidence/EvidenceImage.h"
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/RecordingPort.h"
 
 namespace orvella {

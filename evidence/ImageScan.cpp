@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

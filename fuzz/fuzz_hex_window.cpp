@@ -40,7 +40,7 @@
 #include <string>
 #include <vector>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/ImageBuilder.h"
 #include "ui/HexDataWindow.h"
 

@@ -37,7 +37,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
 #include "image/RecordingPort.h"

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "nand/SpareLayout.h"
 
 namespace orvella {

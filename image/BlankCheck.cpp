@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "image/Export.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

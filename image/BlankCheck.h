@@ -7,7 +7,7 @@
 #include <string>
 
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/WindowPort.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

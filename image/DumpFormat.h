@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

@@ -5,8 +5,8 @@
 #include <map>
 
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
-#include "image/FilePlatform.h"
+#include "files/FileIO.h"
+#include "files/FilePlatform.h"
 #include "image/Notation.h"
 
 namespace orvella {

@@ -1,9 +1,11 @@
 #include "image/FullImage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
+#include "files/Utf8Text.h"
 
 namespace orvella {
 
@@ -60,17 +62,9 @@ void PackRawEntry(const TGalaxyRawPartitionEntry& e, std::uint8_t* p) {
 }
 
 std::string EntryNameText(const std::array<std::uint8_t, kEntryNameSize>& raw) {
-  std::string out;
-  for (std::uint8_t c : raw) {
-    if (c == 0) break;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {  // Latin-1 to UTF-8
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
+  const auto end = std::find(raw.begin(), raw.end(), std::uint8_t{0});
+  return Utf8FromLatin1({reinterpret_cast<const char*>(raw.data()),
+                         static_cast<std::size_t>(end - raw.begin())});
 }
 
 std::string Hex16(std::uint32_t v) { return HexDigits(v, 16); }

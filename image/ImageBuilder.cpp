@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/Notation.h"
-#include "image/Utf8Text.h"
+#include "files/Utf8Text.h"
 #include "nand/SectorCheck.h"
 #include "nand/SpareLayout.h"
 

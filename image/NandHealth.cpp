@@ -8,7 +8,7 @@
 #include "image/ChunkBuffer.h"
 #include "image/DumpShape.h"
 #include "image/Export.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/Notation.h"
 #include "nand/SectorCheck.h"

@@ -10,7 +10,7 @@
 
 #include "fat/ByteSource.h"
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "nand/SpareLayout.h"
 #include "phone/Bml.h"
 #include "phone/ImagePages.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <set>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "phone/Bml.h"
 #include "phone/BmlView.h"
 #include "phone/ImagePages.h"

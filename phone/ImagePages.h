@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "phone/PageSource.h"
 
 namespace orvella::phone {

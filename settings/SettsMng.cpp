@@ -1,15 +1,9 @@
 #include "settings/SettsMng.h"
 
-#include <QByteArray>
-#include <QString>
-#include <QStringDecoder>
+#include <cstddef>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "files/FileIO.h"
+#include "files/Utf8Text.h"
 #include "settings/Registry.h"
 
 namespace orvella {
@@ -20,28 +14,20 @@ constexpr std::string_view kHeader = "[SETTINGS]";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::size_t kChunk = 64 * 1024;
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()))
-      .toUtf8()
-      .toStdString();
-}
-
 // True when `text` is UTF-8 whose every character has a Latin-1 byte: what the 8-bit
 // file can hold and give back unchanged.
 bool FitsLatin1(std::string_view text) {
-  QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  const QString decoded = decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-  if (decode.hasError()) return false;
-  for (const QChar c : decoded)
-    if (c.unicode() > 0xFF) return false;
-  return true;
+  std::string latin1;
+  char32_t bad = 0;
+  return Latin1FromUtf8(text, latin1, bad);
 }
 
 // Only ever given text that FitsLatin1.
 std::string Utf8ToLatin1(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-      .toLatin1()
-      .toStdString();
+  std::string latin1;
+  char32_t bad = 0;
+  Latin1FromUtf8(text, latin1, bad);
+  return latin1;
 }
 
 std::string AsciiUpper(std::string_view s) {
@@ -52,32 +38,10 @@ std::string AsciiUpper(std::string_view s) {
   return out;
 }
 
-std::string SystemError(int err) { return std::strerror(err); }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now so that a failure the system kept for the close is seen.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
-
 // Splits a file into lines at CR LF, LF or a lone CR, reading one chunk at a time.
 class LineReader {
  public:
-  explicit LineReader(int fd) : fd_(fd) {}
+  explicit LineReader(File& file) : file_(file) {}
 
   enum class Result { kLine, kEnd, kError };
 
@@ -105,31 +69,23 @@ class LineReader {
     }
   }
 
-  int Errno() const { return errno_; }
+  const std::string& Error() const { return error_; }
 
  private:
   Result Refill() {
-    for (;;) {
-      const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
-      if (n > 0) {
-        pos_ = 0;
-        filled_ = static_cast<std::size_t>(n);
-        return Result::kLine;
-      }
-      if (n == 0) return Result::kEnd;
-      if (errno != EINTR) {
-        errno_ = errno;
-        return Result::kError;
-      }
-    }
+    std::size_t got = 0;
+    if (!file_.ReadSome(buffer_.data(), buffer_.size(), got, error_)) return Result::kError;
+    pos_ = 0;
+    filled_ = got;
+    return got > 0 ? Result::kLine : Result::kEnd;
   }
 
-  int fd_;
+  File& file_;
   std::string buffer_ = std::string(kChunk, '\0');
   std::size_t pos_ = 0;
   std::size_t filled_ = 0;
   bool skipLf_ = false;
-  int errno_ = 0;
+  std::string error_;
 };
 
 enum class ValueParse { kOk, kBadQuotes, kTextAfterQuote };
@@ -231,32 +187,22 @@ bool TSettingsManager::ReadSettingsFromFile() {
   fErrorLine = 0;
   const std::string path = FilePath();
 
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR || path.empty()) return Fail(seFileMissing);
-    return FailIo("I/O error: cannot read \"" + path + "\": " + SystemError(errno));
-  }
-  if (S_ISDIR(st.st_mode)) {
-    return FailIo("I/O error: cannot read \"" + path + "\": it is a folder");
-  }
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) {
-    return FailIo("I/O error: cannot open \"" + path + "\" for reading: " +
-                  SystemError(errno));
+  File file;
+  std::string error;
+  if (!file.OpenRead(path, error)) {
+    if (path.empty() || file.WasMissing()) return Fail(seFileMissing);
+    return FailIo(error);
   }
 
-  LineReader reader(file.get());
+  LineReader reader(file);
   std::string raw;
   bool inSection = false;
   for (;;) {
     const LineReader::Result r = reader.Next(raw);
-    if (r == LineReader::Result::kError) {
-      return FailIo("I/O error: cannot read \"" + path + "\": " +
-                    SystemError(reader.Errno()));
-    }
+    if (r == LineReader::Result::kError) return FailIo(reader.Error());
     if (r == LineReader::Result::kEnd) break;
     ++fErrorLine;
-    const std::string line = LeftTrim(Latin1ToUtf8(raw));
+    const std::string line = LeftTrim(Utf8FromLatin1(raw));
     if (!inSection) {
       inSection = AsciiUpper(line).find(kHeader) != std::string::npos;
       continue;
@@ -295,23 +241,11 @@ bool TSettingsManager::SaveSettingsIntoFile() {
     text += kLineEnd;
   }
 
-  Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (file.get() < 0) {
-    return FailIo("I/O error: cannot create \"" + path + "\": " + SystemError(errno));
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(file.get(), text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FailIo("I/O error: cannot write \"" + path + "\": " + SystemError(errno));
-    }
-    if (n == 0) return FailIo("I/O error: cannot write \"" + path + "\": nothing written");
-    done += static_cast<std::size_t>(n);
-  }
-  if (file.Close() != 0) {
-    return FailIo("I/O error: cannot write \"" + path + "\": " + SystemError(errno));
-  }
+  File file;
+  std::string error;
+  if (!file.Create(path, error) || !file.WriteAll(text.data(), text.size(), error) ||
+      !file.Close(error))
+    return FailIo(error);
   return true;
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

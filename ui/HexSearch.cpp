@@ -5,7 +5,7 @@
 #include <functional>
 #include <iterator>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 

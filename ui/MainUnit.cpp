@@ -32,7 +32,7 @@
 
 #include "image/BlankCheck.h"
 #include "image/Export.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/NandHealth.h"
 #include "qtcontract/MemoLines.h"
 #include "contract/WorkFolder.h"

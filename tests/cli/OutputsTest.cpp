@@ -21,7 +21,7 @@ extern char** environ;
 #endif
 
 #include "RunTool.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "support/EccImage.h"
 
 namespace orvella {

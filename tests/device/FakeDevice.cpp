@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace devtest {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "FakeDevice.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace devtest {
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "FakeDevice.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace devtest {
 namespace {

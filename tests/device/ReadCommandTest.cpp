@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "FakeDevice.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace devtest {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
 #include "image/RecordingPort.h"

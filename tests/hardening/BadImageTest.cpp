@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/RecordingPort.h"
 #include "support/TestFiles.h"

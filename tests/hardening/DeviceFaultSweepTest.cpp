@@ -22,7 +22,7 @@
 
 #include "FakeDevice.h"
 #include "hardening/SweepSupport.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/ImageBuilder.h"
 
 namespace devtest {

@@ -26,7 +26,7 @@
 #include "hardening/SweepSupport.h"
 #include "image/BlankCheck.h"
 #include "image/Export.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
 #include "image/RecordingPort.h"

@@ -21,7 +21,7 @@
 #include "hardening/SweepSupport.h"
 #include "host/HostServicesImpl.h"
 #include "host/VirtualPhone.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/ImageBuilder.h"
 
 namespace devtest {

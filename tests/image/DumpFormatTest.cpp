@@ -16,7 +16,7 @@
 #include "image/DumpConvert.h"
 #include "image/DumpDetect.h"
 #include "image/DumpFormat.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/ImageBuilder.h"
 #include "nand/SpareLayout.h"
 #include "support/TestFiles.h"

@@ -14,7 +14,7 @@ endforeach()
 # platform files, the tool with the evidence.
 file(WRITE "${_tree}/image/Down.cpp" "#include \"nand/Hamming.h\"\n#include \"rows/CoolListItems.h\"\n")
 file(WRITE "${_tree}/ui/Window.cpp" "#include <QWidget>\n#include \"device/DeviceWindow.h\"\n#include \"settings/SettsMng.h\"\n")
-file(WRITE "${_tree}/image/FilePosix.cpp" "#include <unistd.h>\n")
+file(WRITE "${_tree}/files/FilePosix.cpp" "#include <unistd.h>\n")
 file(WRITE "${_tree}/cli/Report.cpp" "#include \"evidence/Report.h\"\n#include \"digest/Digest.h\"\n")
 file(WRITE "${_tree}/plugin/Frame.cpp" "#include \"ui/MainUnit.h\"\n#include \"host/ControlReport.h\"\n")
 execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${_tree} -P ${ROOT}/tests/layers/CheckIncludes.cmake
@@ -29,7 +29,7 @@ set(_faults
   "nand/Side.h|#include \"rows/CoolListItems.h\"|(sideways on floor 1)"
   "cli/Side.cpp|#include \"host/VirtualPhone.h\"|(sideways on floor 4)"
   "image/Digest.cpp|#include \"digest/Digest.h\"|(digest/ is for evidence,cli only)"
-  "device/Out.cpp|#include \"../image/FileIO.h\"|(climbs out of its folder)"
+  "device/Out.cpp|#include \"../files/FileIO.h\"|(climbs out of its folder)"
   "device/Qt.cpp|#include <QString>|(Qt in a std folder)"
   "evidence/Memo.cpp|#include \"qtcontract/MemoLines.h\"|(a std folder includes a Qt folder)"
   "contract/Folder.cpp|#include <unistd.h>|(outside a platform file)"

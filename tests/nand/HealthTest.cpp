@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/ImageBuilder.h"
 #include "image/NandHealth.h"
 #include "nand/Hamming.h"

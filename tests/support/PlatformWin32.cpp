@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "image/WideText.h"
+#include "files/WideText.h"
 
 namespace orvella::test {
 

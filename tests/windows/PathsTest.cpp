@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/RunTool.h"
-#include "image/FileIO.h"
-#include "image/WideText.h"
+#include "files/FileIO.h"
+#include "files/WideText.h"
 #include "support/TestFiles.h"
 
 namespace orvella::test {

@@ -9,7 +9,7 @@
 
 #include "HexTestFiles.h"
 #include "HexViewRig.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "ui/CellFont.h"
 
 namespace orvella {

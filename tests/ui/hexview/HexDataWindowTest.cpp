@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "HexTestFiles.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "HexTestFiles.h"
 #include "HexViewRig.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/RecordingPort.h"
 #include "ui/HEXView.h"
 #include "ui/HexSearch.h"

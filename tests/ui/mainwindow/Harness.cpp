@@ -1,6 +1,6 @@
 #include "Harness.h"
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 
 namespace orvella::testing {

@@ -28,7 +28,7 @@
 #include "Harness.h"
 #include "image/BlankCheck.h"
 #include "image/Export.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/RecordingPort.h"
 #include "support/EccImage.h"
 #include "qtcontract/MemoLines.h"

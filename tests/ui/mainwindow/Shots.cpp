@@ -14,7 +14,7 @@
 #include <cstdlib>
 
 #include "Harness.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 #include "ui/CoolListView.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella::platform {
 
@@ -16,9 +16,10 @@ using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
 enum class Access { Read, Create, ReadWrite };
-enum class Opened { Yes, No, Folder };
+enum class Opened { Yes, No, Folder, Missing };
 
-// Folder: the path names a folder (nothing is left open); No: `why` says what failed.
+// Folder: the path names a folder (nothing is left open); Missing: nothing is there (or a
+// folder on its way is missing); No: another failure. `why` says what failed.
 Opened OpenFile(const std::string& path, Access access, Handle& handle, std::string& why);
 void CloseQuietly(Handle handle);
 bool CloseFile(Handle handle, std::string& why);

@@ -1,4 +1,4 @@
-#include "image/WideText.h"
+#include "files/WideText.h"
 
 #include <windows.h>
 

@@ -27,12 +27,17 @@ class File {
   bool OpenReadWrite(const std::string& path, std::string& error);
 
   bool IsOpen() const { return handle_ != -1; }
+  // True after an open that failed because nothing is at the path.
+  bool WasMissing() const { return missing_; }
   const std::string& Path() const { return path_; }
 
   bool Size(std::uint64_t& size, std::string& error) const;
   bool Seek(std::uint64_t offset, std::string& error);
   // Reads exactly n bytes; a short read is the "read beyond end of file" failure.
   bool ReadExact(void* buffer, std::size_t n, std::string& error);
+  // Reads what there is up to n bytes into `got`: 0 at the end of the file, which need
+  // not be where its size says (files of the system).
+  bool ReadSome(void* buffer, std::size_t n, std::size_t& got, std::string& error);
   bool WriteAll(const void* buffer, std::size_t n, std::string& error);
   // Cuts or extends the file to `size` bytes (extended with zeros, sparsely where the
   // file system can); the position stays.
@@ -59,6 +64,7 @@ class File {
   std::string path_;
   std::uint64_t position_ = 0;
   bool kernelCopy_ = true;  // cleared once the kernel says it cannot copy into this file
+  bool missing_ = false;
 };
 
 // True when something that is not a folder exists at `path` (links are followed).
@@ -116,7 +122,7 @@ class PartFile {
 };
 
 // Fault injection for tests: the n-th read or write (counted from 1 after Arm) fails
-// as an input/output error would. Counts every ReadExact/WriteAll, and CopyFrom as one
+// as an input/output error would. Counts every ReadExact/ReadSome/WriteAll, and CopyFrom as one
 // of each. RefuseKernelCopy(err) makes every kernel copy fail with errno `err`, as a
 // file system that does not take it would (0: the kernel copies again); KernelCopies
 // counts the CopyFrom calls that the kernel served. Disarm resets all of it.

@@ -8,8 +8,8 @@
 
 #include <climits>
 
-#include "image/FilePlatform.h"
-#include "image/WideText.h"
+#include "files/FilePlatform.h"
+#include "files/WideText.h"
 
 namespace orvella::platform {
 
@@ -57,7 +57,8 @@ Opened OpenFile(const std::string& path, Access access, Handle& handle, std::str
     const DWORD err = ::GetLastError();
     if (IsFolder(wide)) return Opened::Folder;
     why = SystemMessage(err);
-    return Opened::No;
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? Opened::Missing
+                                                                      : Opened::No;
   }
   handle = reinterpret_cast<Handle>(h);
   return Opened::Yes;

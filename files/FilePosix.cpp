@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "image/FilePlatform.h"
+#include "files/FilePlatform.h"
 
 namespace orvella::platform {
 
@@ -35,8 +35,9 @@ Opened OpenFile(const std::string& path, Access access, Handle& handle, std::str
                                                : O_RDWR;
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) {
-    why = Text(errno);
-    return Opened::No;
+    const int err = errno;
+    why = Text(err);
+    return err == ENOENT || err == ENOTDIR ? Opened::Missing : Opened::No;
   }
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

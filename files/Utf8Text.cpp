@@ -1,4 +1,6 @@
-#include "image/Utf8Text.h"
+#include "files/Utf8Text.h"
+
+#include <algorithm>
 
 namespace orvella {
 
@@ -44,6 +46,33 @@ bool Latin1FromUtf8(std::string_view text, std::string& latin1, char32_t& bad) {
     i += c.Length;
   }
   return true;
+}
+
+std::string Utf8FromLatin1(std::string_view latin1) {
+  std::string out;
+  out.reserve(latin1.size());
+  for (const char ch : latin1) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::size_t Utf8Length(std::string_view text) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); i += DecodeUtf8At(text, i).Length) ++n;
+  return n;
+}
+
+std::size_t Utf8Offset(std::string_view text, std::size_t n) {
+  std::size_t i = 0;
+  for (; i < text.size() && n > 0; --n) i += DecodeUtf8At(text, i).Length;
+  return std::min(i, text.size());
 }
 
 }  // namespace orvella

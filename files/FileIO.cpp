@@ -1,11 +1,11 @@
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
-#include "image/FilePlatform.h"
+#include "files/FilePlatform.h"
 
 namespace orvella {
 
@@ -68,6 +68,7 @@ bool File::Open(const std::string& path, int access, const char* what, std::stri
   path_ = path;
   position_ = 0;
   kernelCopy_ = true;
+  missing_ = false;
   if (path.empty()) {
     error = std::string("I/O error: cannot ") + what + " a file with an empty name";
     return false;
@@ -76,6 +77,7 @@ bool File::Open(const std::string& path, int access, const char* what, std::stri
   switch (platform::OpenFile(path, static_cast<platform::Access>(access), handle_, why)) {
     case platform::Opened::Yes: return true;
     case platform::Opened::Folder: why = "it is a folder"; break;
+    case platform::Opened::Missing: missing_ = true; break;
     case platform::Opened::No: break;
   }
   handle_ = platform::kNoHandle;
@@ -177,6 +179,20 @@ bool File::ReadExact(void* buffer, std::size_t n, std::string& error) {
   if (!CheckOpen(error) || ReadFaultDue(error) || !ReadAt(buffer, n, position_, error))
     return false;
   position_ += n;
+  return true;
+}
+
+bool File::ReadSome(void* buffer, std::size_t n, std::size_t& got, std::string& error) {
+  got = 0;
+  if (!CheckOpen(error) || ReadFaultDue(error)) return false;
+  std::string why;
+  const std::int64_t read = platform::ReadSome(handle_, buffer, n, position_, why);
+  if (read < 0) {
+    error = "I/O error while reading " + Quoted(path_) + ": " + why;
+    return false;
+  }
+  got = static_cast<std::size_t>(read);
+  position_ += got;
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // UTF-8, the encoding of every text the program hands around, decoded one character at
-// a time; and the Latin-1 bytes of such a text, the encoding of the table's names.
+// a time; and Latin-1, the encoding of the table's names and of the settings file, to
+// and from it.
 
 #include <cstddef>
 #include <string>
@@ -22,5 +23,13 @@ Utf8Char DecodeUtf8At(std::string_view text, std::size_t at);
 // holds a character outside Latin-1 (`bad` = that character).
 inline constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
 bool Latin1FromUtf8(std::string_view text, std::string& latin1, char32_t& bad);
+
+// Latin-1 bytes as UTF-8 (every byte is a character).
+std::string Utf8FromLatin1(std::string_view latin1);
+
+// How many characters UTF-8 `text` holds, and the byte offset where character `n` starts
+// (the text's size when it holds fewer); a malformed sequence counts as one character.
+std::size_t Utf8Length(std::string_view text);
+std::size_t Utf8Offset(std::string_view text, std::size_t n);
 
 }  // namespace orvella
