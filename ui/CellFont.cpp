@@ -1,5 +1,6 @@
 #include "ui/CellFont.h"
 
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QImage>
 
@@ -33,6 +34,19 @@ QFont CellFont(const QList<QFont>& candidates, int cellHeight) {
   QFont first = candidates.front();
   FitCellHeight(first, cellHeight);
   return first;
+}
+
+void MakePlain(QFont& font) {
+  font.setWeight(QFont::Normal);
+  font.setItalic(false);
+  font.setUnderline(false);
+  font.setStrikeOut(false);
+}
+
+QFont PlainFixedFont() {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  MakePlain(font);
+  return font;
 }
 
 }  // namespace orvella

@@ -22,4 +22,11 @@ bool FitCellHeight(QFont& font, int cellHeight);
 // at that size; when none has, the first one at its largest size not taller.
 QFont CellFont(const QList<QFont>& candidates, int cellHeight);
 
+// The views' text style: normal weight, upright, neither underlined nor struck out.
+void MakePlain(QFont& font);
+
+// The platform's fixed-pitch font in that style: what a view shows when its face is
+// not there.
+QFont PlainFixedFont();
+
 }  // namespace orvella

@@ -14,7 +14,7 @@
 #include <QWidget>
 
 #include "ui/Colors.h"
-#include "ui/ListDrawing.h"
+#include "ui/ListSurface.h"
 
 namespace orvella {
 
@@ -23,25 +23,6 @@ namespace {
 constexpr int kRepaintIntervalMs = 10;
 constexpr int kWheelRows = 3;
 constexpr int kGroupedDigits = 12;
-
-// Sets the scroll bar's busy tag for the lifetime of the guard, so that the bar's own
-// change notifications caused by the list are not taken for user scrolling.
-class TBusyMarker {
- public:
-  explicit TBusyMarker(QScrollBar* bar)
-      : fBar(bar), fPrevious(bar->property(kScrollTagProperty)) {
-    fBar->setProperty(kScrollTagProperty, kScrollBusyTag);
-  }
-  ~TBusyMarker() {
-    if (fBar) fBar->setProperty(kScrollTagProperty, fPrevious.isValid() ? fPrevious : QVariant(0));
-  }
-  TBusyMarker(const TBusyMarker&) = delete;
-  TBusyMarker& operator=(const TBusyMarker&) = delete;
-
- private:
-  QPointer<QScrollBar> fBar;
-  QVariant fPrevious;
-};
 
 int ButtonNumber(Qt::MouseButton button) {
   switch (button) {
@@ -113,13 +94,7 @@ bool TCoolListView::ScrollBarEnabled() const {
   return MyScrollBar && !MyScrollBar->testAttribute(Qt::WA_ForceDisabled);
 }
 
-bool TCoolListView::ScrollBarBusy() const {
-  return MyScrollBar && MyScrollBar->property(kScrollTagProperty).toInt() == kScrollBusyTag;
-}
-
 int TCoolListView::RowCount() const { return UsableRows(CoolItemsList); }
-
-int TCoolListView::TopRow() const { return MyScrollBar ? MyScrollBar->value() : 0; }
 
 bool TCoolListView::MultiThreadRepaint() const { return MyTimer->isActive(); }
 
@@ -153,16 +128,16 @@ void TCoolListView::Refresh() {
   RebuildSurface();
   fScreenLines = orvella::WholeLines(MyPaint->height(), fTextExt.height());
   fScroll = ScrollSetupFor(RowCount(), fScreenLines);
+  fTopRow = fScroll.Active ? ClampPosition(fTopRow, fScroll.Maximum, fScreenLines) : 0;
   {
-    TBusyMarker busy(MyScrollBar);
-    const int old = MyScrollBar->value();
+    TScrollBarBusy busy(MyScrollBar);
     if (fScroll.Active) {
       MyScrollBar->setRange(0, LargestPosition(fScroll.Maximum, fScreenLines));
       MyScrollBar->setSingleStep(fScroll.SmallChange);
       MyScrollBar->setPageStep(fScroll.LargeChange);
       MyScrollBar->setEnabled(true);
       MyScrollBar->show();
-      MyScrollBar->setValue(ClampPosition(old, fScroll.Maximum, fScreenLines));
+      MyScrollBar->setValue(fTopRow);
     } else {
       MyScrollBar->setValue(0);
       MyScrollBar->setRange(0, 0);
@@ -185,7 +160,7 @@ void TCoolListView::Repaint() {
     frame.Height = MainSurface.height();
     frame.RowPitch = fTextExt.height();
     frame.WholeLines = DebugLines;
-    frame.TopRow = MyScrollBar->value();
+    frame.TopRow = fTopRow;
     frame.Cursor = Cursor;
     frame.TextMargin = bTextMargin;
     frame.BarEnabled = ScrollBarEnabled();
@@ -209,14 +184,14 @@ void TCoolListView::FireSelectionChange(int button) {
 }
 
 void TCoolListView::SetItemIndex(int value) {
-  Cursor = (CoolItemsList != nullptr && value >= 0 && value < RowCount()) ? value : -1;
+  Cursor = CoolItemsList != nullptr ? CursorFor(value, RowCount()) : -1;
   Repaint();
   FireSelectionChange(mbLeft);
 }
 
 void TCoolListView::SetScrollPosition(int position) {
-  TBusyMarker busy(MyScrollBar);
-  MyScrollBar->setValue(position);
+  fTopRow = position;
+  MoveScrollBar(MyScrollBar, position);
 }
 
 void TCoolListView::RewindCursorVisible(int visibleOffset) {
@@ -227,7 +202,7 @@ void TCoolListView::RewindCursorVisible(int visibleOffset) {
 }
 
 void TCoolListView::ScrollBarScroll(int requestedPosition) {
-  if (ScrollBarBusy() || !ScrollBarEnabled()) return;
+  if (ScrollBarBusy(MyScrollBar) || !ScrollBarEnabled()) return;
   SetScrollPosition(ClampPosition(requestedPosition, fScroll.Maximum, fScreenLines));
   Repaint();
 }
@@ -282,54 +257,10 @@ void TCoolListView::FreeDataFields() {
 }
 
 bool TCoolListView::ProcessKeyboardInput(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
-  const int top = TopRow();
-  const int bottom = top + fScreenLines - 1;
-  const int count = RowCount();
-  const bool visible = Cursor >= top && Cursor <= bottom;
-
-  switch (wParam) {
-    case vkReturn:
-      if (OnDoubleClick) OnDoubleClick(MyPaint.data());
-      break;
-    case vkPrior:
-      if (!visible) {
-        RewindCursorVisible(0);
-        break;
-      }
-      SetItemIndex(Cursor == top ? std::max(top - fScreenLines, 0) : top);
-      if (Cursor < top) RewindCursorVisible(0);
-      break;
-    case vkNext:
-      if (!visible) {
-        RewindCursorVisible(-1);
-        break;
-      }
-      SetItemIndex(Cursor == bottom ? std::min(Cursor + fScreenLines, count - 1)
-                                    : std::min(bottom, count - 1));
-      if (Cursor > bottom) RewindCursorVisible(-1);
-      break;
-    case vkEnd:
-      SetItemIndex(count - 1);
-      RewindCursorVisible(-1);
-      break;
-    case vkHome:
-      SetItemIndex(0);
-      RewindCursorVisible(0);
-      break;
-    case vkUp:
-      if (Cursor != 0) SetItemIndex(Cursor - 1);
-      if (Cursor < top) RewindCursorVisible(0);
-      break;
-    case vkDown:
-      if (count > 0 && Cursor < count - 1) SetItemIndex(Cursor + 1);
-      if (Cursor < top)
-        RewindCursorVisible(0);
-      else if (Cursor > bottom)
-        RewindCursorVisible(-1);
-      break;
-    default:  // Escape and every other key: nothing
-      break;
-  }
+  const TListKeyMove move = ListKeyMove(wParam, Cursor, TopRow(), fScreenLines, RowCount());
+  if (move.Activates && OnDoubleClick) OnDoubleClick(MyPaint.data());
+  if (move.SetsCursor) SetItemIndex(move.Cursor);
+  if (move.Rewind != kNoRewind) RewindCursorVisible(move.Rewind);
   return true;
 }
 

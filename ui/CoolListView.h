@@ -15,6 +15,7 @@
 #include "rows/CoolListItems.h"
 #include "rows/ListEvents.h"
 #include "ui/ListGeometry.h"
+#include "ui/ScrollBarTag.h"
 
 class QHeaderView;
 class QScrollBar;
@@ -23,21 +24,6 @@ class QWheelEvent;
 class QWidget;
 
 namespace orvella {
-
-// Virtual-key codes that ProcessKeyboardInput understands.
-inline constexpr std::uintptr_t vkReturn = 13;
-inline constexpr std::uintptr_t vkEscape = 27;
-inline constexpr std::uintptr_t vkPrior = 33;  // Page Up
-inline constexpr std::uintptr_t vkNext = 34;   // Page Down
-inline constexpr std::uintptr_t vkEnd = 35;
-inline constexpr std::uintptr_t vkHome = 36;
-inline constexpr std::uintptr_t vkUp = 38;
-inline constexpr std::uintptr_t vkDown = 40;
-
-// The scroll bar's tag value while the list itself moves the bar.
-inline constexpr int kScrollBusyTag = 0x1234;
-// Name of the scroll bar's dynamic property that carries the tag.
-inline constexpr const char* kScrollTagProperty = "Tag";
 
 class TCoolListView : public QObject {
   Q_OBJECT
@@ -94,11 +80,11 @@ class TCoolListView : public QObject {
   void RewindCursorVisible(int visibleOffset);
   // Empties the model's arrays; Count stays for the owner to reset.
   void FreeDataFields();
-  // Keyboard navigation by virtual-key code; lParam is unused. Always true.
+  // Keyboard navigation by virtual-key code (ListKeyMove); lParam is unused. Always true.
   bool ProcessKeyboardInput(std::uintptr_t wParam, std::intptr_t lParam);
 
   // State for the owner and for tests.
-  int TopRow() const;                                  // first row shown
+  int TopRow() const { return fTopRow; }               // first row shown
   int RowPitch() const { return fTextExt.height(); }   // row pitch in pixels
   QSize CharCell() const { return fTextExt; }          // width of "0", row pitch
   int WholeLines() const { return DebugLines; }
@@ -116,7 +102,6 @@ class TCoolListView : public QObject {
  private:
   bool ControlsAlive() const;
   bool ScrollBarEnabled() const;
-  bool ScrollBarBusy() const;
   int RowCount() const;
   void RebuildSurface();
   void FireSelectionChange(int button);
@@ -141,6 +126,7 @@ class TCoolListView : public QObject {
   QSize fTextExt{1, 1};
   int DebugLines = 0;
   int Cursor = -1;
+  int fTopRow = 0;  // the scroll position the bar shows
   int bTextMargin = 0;
   int bRowHeightIncrease = 0;
   int fScreenLines = 0;

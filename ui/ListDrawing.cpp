@@ -1,38 +1,10 @@
 #include "ui/ListDrawing.h"
 
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <algorithm>
 
-#include "ui/CellFont.h"
-#include "ui/Colors.h"
+#include "files/Utf8Text.h"
 
 namespace orvella {
-
-TImageSurface::TImageSurface(QImage& image, const QFont& font)
-    : fPainter(&image), fMetrics(font, &image) {
-  fPainter.setFont(font);
-}
-
-void TImageSurface::FillRect(int left, int top, int right, int bottom, TColorRef color) {
-  if (right <= left || bottom <= top) return;
-  fPainter.fillRect(QRect(left, top, right - left, bottom - top), ColorFromRef(color));
-}
-
-void TImageSurface::Text(int x, int top, const QString& text, TColorRef color) {
-  fPainter.setPen(ColorFromRef(color));
-  // QPainter places text by its baseline; the list places it by the cell's top.
-  fPainter.drawText(x, top + fMetrics.ascent(), text);
-}
-
-int TImageSurface::TextWidth(const QString& text) const { return fMetrics.horizontalAdvance(text); }
-
-int TImageSurface::FitCount(const QString& text, int width) const {
-  const auto n = static_cast<int>(text.size());
-  for (int i = 1; i <= n; ++i)
-    if (fMetrics.horizontalAdvance(text.left(i)) > width) return i - 1;
-  return n;
-}
 
 int UsableRows(const TCoolItemsList* model) {
   if (model == nullptr || model->Count <= 0) return 0;
@@ -44,12 +16,12 @@ std::vector<TPlacedText> LayoutHexCell(std::uint32_t typeCode, const std::string
                                        int sectionWidth, const TExtraWidths& gaps,
                                        const TListSurface& metrics) {
   std::vector<TPlacedText> out;
-  const QString ellipsis = QStringLiteral("...");
+  const std::string ellipsis = "...";
   const int budget = sectionWidth - (metrics.TextWidth(ellipsis) + 16);
   int used = 0;
 
   // Places one piece unless it breaks the budget; then the cell ends in "...".
-  auto place = [&](const QString& piece, int gap) {
+  auto place = [&](const std::string& piece, int gap) {
     const int width = metrics.TextWidth(piece);
     used += width + gap;
     if (used > budget) {
@@ -64,22 +36,22 @@ std::vector<TPlacedText> LayoutHexCell(std::uint32_t typeCode, const std::string
   for (const THexPiece& piece : HexPiecesFor(typeCode)) {
     if (piece.Field < 0) {
       for (char c : piece.Literal)
-        if (!place(QString(QLatin1Char(c)), 0)) return out;
+        if (!place(std::string(1, c), 0)) return out;
       continue;
     }
-    if (!place(QStringLiteral("0x"), 0)) return out;
+    if (!place("0x", 0)) return out;
     const std::string_view digits = FieldDigits(cell, piece.Field, piece.Digits);
     for (std::size_t i = 0; i < digits.size(); ++i) {
       const int gap = i < gaps.size() ? gaps[i] : 0;
-      if (!place(QString(QLatin1Char(digits[i])), gap)) return out;
+      if (!place(std::string(1, digits[i]), gap)) return out;
     }
   }
   return out;
 }
 
-QString FitPlainText(const QString& text, int fit) {
-  if (fit >= text.size()) return text;
-  return text.left(std::max(fit - 3, 0)) + QStringLiteral("...");
+std::string FitPlainText(const std::string& text, int fit) {
+  if (fit >= 0 && static_cast<std::size_t>(fit) >= Utf8Length(text)) return text;
+  return text.substr(0, Utf8Offset(text, static_cast<std::size_t>(std::max(fit - 3, 0)))) + "...";
 }
 
 namespace {
@@ -124,8 +96,7 @@ void DrawCells(TListSurface& s, const TListFrame& f, const TCoolViewItem& item, 
         for (const TPlacedText& p : LayoutHexCell(code, text, x, width, f.Gaps, s))
           s.Text(p.X, top, p.Text, color);
       } else if (!text.empty()) {
-        const QString q = QString::fromStdString(text);
-        s.Text(x, top, FitPlainText(q, s.FitCount(q, width - 4)), color);
+        s.Text(x, top, FitPlainText(text, s.FitCount(text, width - 4)), color);
       }
     }
     x += width;
@@ -156,37 +127,6 @@ void DrawList(TListSurface& s, const TListFrame& f) {
     DrawRowBackground(s, f, item, isCursor, band);
     DrawCells(s, f, item, isCursor, band);
   }
-}
-
-QFont ListFontFor(const QString& face, int cellHeight) {
-  // A heap copy: Qt's process-wide font cache keeps family names after the plug-in is
-  // unloaded, and a literal's text would go with the library.
-  const QString name(face.constData(), std::min<qsizetype>(face.size(), 31));
-  QFont font(name);
-  font.setWeight(QFont::Normal);
-  font.setItalic(false);
-  font.setUnderline(false);
-  font.setStrikeOut(false);
-
-  bool available = false;
-  if (!name.isEmpty()) {
-    const QFontInfo info(font);
-    available = info.exactMatch() || QFontDatabase::hasFamily(name) ||
-                info.family().compare(name, Qt::CaseInsensitive) == 0;
-    if (!available) {
-      // The platform may stand a metric-compatible face in for the one asked for; a face
-      // it does not know at all resolves like a name that cannot exist.
-      QFont probe(font);
-      probe.setFamilies({QString::fromLatin1("orvella-no-such-face-3f1c9a")});
-      available = QFontInfo(probe).family() != info.family();
-    }
-  }
-  if (!available) {
-    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setWeight(QFont::Normal);
-  }
-  if (cellHeight > 0) FitCellHeight(font, cellHeight);
-  return font;
 }
 
 }  // namespace orvella

@@ -1,24 +1,17 @@
 #pragma once
 // Drawing of the partition list onto a surface: background, grid, row bands and cells.
-// The surface is abstract so tests can record the calls as well as read real pixels.
+// Plain C++: the surface is abstract, so tests record the calls and the list control
+// draws on an image (ui/ListSurface.h). Texts are UTF-8.
 
-#include <QFont>
-#include <QFontMetrics>
-#include <QImage>
-#include <QPainter>
-#include <QString>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "rows/CoolListItems.h"
 #include "ui/ListGeometry.h"
+#include "ui/ViewColors.h"
 
 namespace orvella {
-
-// Fixed colours of the list (0x00BBGGRR).
-inline constexpr TColorRef kColorBackground = 0xFFFFFF;
-inline constexpr TColorRef kColorBacklines = 0xF0F0F0;
-inline constexpr TColorRef kColorFocusedCursor = 0xFF9933;
-inline constexpr TColorRef kColorUnfocusedCursor = 0xC0C0C0;
 
 // What the list draws with: filled rectangles, text and text measuring.
 class TListSurface {
@@ -27,24 +20,10 @@ class TListSurface {
   // Fills left <= x < right, top <= y < bottom.
   virtual void FillRect(int left, int top, int right, int bottom, TColorRef color) = 0;
   // Draws text with its character cell's top-left corner at (x, top), no background.
-  virtual void Text(int x, int top, const QString& text, TColorRef color) = 0;
-  virtual int TextWidth(const QString& text) const = 0;
+  virtual void Text(int x, int top, const std::string& text, TColorRef color) = 0;
+  virtual int TextWidth(const std::string& text) const = 0;
   // How many leading characters of text fit in `width` pixels.
-  virtual int FitCount(const QString& text, int width) const = 0;
-};
-
-// A surface on a QImage, drawing text in one font.
-class TImageSurface final : public TListSurface {
- public:
-  TImageSurface(QImage& image, const QFont& font);
-  void FillRect(int left, int top, int right, int bottom, TColorRef color) override;
-  void Text(int x, int top, const QString& text, TColorRef color) override;
-  int TextWidth(const QString& text) const override;
-  int FitCount(const QString& text, int width) const override;
-
- private:
-  QPainter fPainter;
-  QFontMetrics fMetrics;
+  virtual int FitCount(const std::string& text, int width) const = 0;
 };
 
 // Everything one paint of the list depends on.
@@ -69,7 +48,7 @@ int UsableRows(const TCoolItemsList* model);
 // One piece of text at a position.
 struct TPlacedText {
   int X = 0;
-  QString Text;
+  std::string Text;
 };
 
 // A hex-field cell of type 8, 9 or 10 laid out from column x: "0x", digits and literals
@@ -79,14 +58,9 @@ std::vector<TPlacedText> LayoutHexCell(std::uint32_t typeCode, const std::string
                                        const TListSurface& metrics);
 
 // Plain cell text cut to `fit` characters: the first fit - 3 of them and "...".
-QString FitPlainText(const QString& text, int fit);
+std::string FitPlainText(const std::string& text, int fit);
 
 // Draws the whole list.
 void DrawList(TListSurface& surface, const TListFrame& frame);
-
-// The list font: face `face` (31 characters at most), normal weight, at the size whose
-// character cell is `cellHeight` pixels high (CellFont.h); the platform's fixed-pitch
-// font so sized when the face is not available.
-QFont ListFontFor(const QString& face, int cellHeight);
 
 }  // namespace orvella

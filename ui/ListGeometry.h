@@ -1,9 +1,11 @@
 #pragma once
 // Geometry of the partition list as plain functions of a few numbers: row bands, hit
-// tests, scroll range, progress fill and the digit gaps of hex fields.
+// tests, scroll range, progress fill, the digit gaps of hex fields, and where the
+// navigation keys move the cursor.
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 
 #include "rows/HexFields.h"
@@ -114,6 +116,87 @@ constexpr TExtraWidths ExtraWidthsFor(int n) {
   const int r = (n % 4 == 0) ? 4 : n % 4;
   for (int i = r; i < n && i <= 16; i += 4) gaps[static_cast<std::size_t>(i - 1)] = kDigitGap;
   return gaps;
+}
+
+// Virtual-key codes that the list's keyboard input understands.
+inline constexpr std::uintptr_t vkReturn = 13;
+inline constexpr std::uintptr_t vkEscape = 27;
+inline constexpr std::uintptr_t vkPrior = 33;  // Page Up
+inline constexpr std::uintptr_t vkNext = 34;   // Page Down
+inline constexpr std::uintptr_t vkEnd = 35;
+inline constexpr std::uintptr_t vkHome = 36;
+inline constexpr std::uintptr_t vkUp = 38;
+inline constexpr std::uintptr_t vkDown = 40;
+
+// What a key does to the list: the cursor set (to a row, or -1 for none) and then the
+// list scrolled so the cursor row stands `Rewind` rows below the top (-1: on the last
+// whole row), or the cursor row activated as by a double-click.
+inline constexpr int kNoRewind = INT_MIN;
+struct TListKeyMove {
+  bool SetsCursor = false;
+  int Cursor = -1;
+  int Rewind = kNoRewind;
+  bool Activates = false;
+};
+
+// The cursor a list of `count` rows takes for `row`: -1 outside them.
+constexpr int CursorFor(int row, int count) { return row >= 0 && row < count ? row : -1; }
+
+// Key `key` with the cursor on `cursor` (-1: none), `top` the first row shown and
+// `screenLines` whole rows on screen.
+constexpr TListKeyMove ListKeyMove(std::uintptr_t key, int cursor, int top, int screenLines,
+                                   int count) {
+  const int bottom = top + screenLines - 1;
+  const bool visible = cursor >= top && cursor <= bottom;
+  TListKeyMove m;
+  const auto set = [&](int row) {
+    m.SetsCursor = true;
+    m.Cursor = CursorFor(row, count);
+    cursor = m.Cursor;
+  };
+  switch (key) {
+    case vkReturn:
+      m.Activates = true;
+      break;
+    case vkPrior:
+      if (!visible) {
+        m.Rewind = 0;
+        break;
+      }
+      set(cursor == top ? std::max(top - screenLines, 0) : top);
+      if (cursor < top) m.Rewind = 0;
+      break;
+    case vkNext:
+      if (!visible) {
+        m.Rewind = -1;
+        break;
+      }
+      set(cursor == bottom ? std::min(cursor + screenLines, count - 1) : std::min(bottom, count - 1));
+      if (cursor > bottom) m.Rewind = -1;
+      break;
+    case vkEnd:
+      set(count - 1);
+      m.Rewind = -1;
+      break;
+    case vkHome:
+      set(0);
+      m.Rewind = 0;
+      break;
+    case vkUp:
+      if (cursor != 0) set(cursor - 1);
+      if (cursor < top) m.Rewind = 0;
+      break;
+    case vkDown:
+      if (count > 0 && cursor < count - 1) set(cursor + 1);
+      if (cursor < top)
+        m.Rewind = 0;
+      else if (cursor > bottom)
+        m.Rewind = -1;
+      break;
+    default:  // Escape and every other key: nothing
+      break;
+  }
+  return m;
 }
 
 }  // namespace orvella

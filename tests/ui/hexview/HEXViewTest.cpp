@@ -11,6 +11,8 @@
 #include "HexViewRig.h"
 #include "files/FileIO.h"
 #include "ui/CellFont.h"
+#include "ui/Colors.h"
+#include "ui/ScrollBarTag.h"
 
 namespace orvella {
 namespace {
@@ -56,19 +58,21 @@ static_assert(kWide.HexBoxWidth(10, 15) == 24 && kWide.HexBoxWidth(15, 20) == 16
               kWide.HexBoxWidth(9, 9) == 16 && kWide.HexBoxWidth(31, 40) == 16);
 
 TEST(HexText, CharactersAndColours) {
-  EXPECT_EQ(HexCharText(0x00), QStringLiteral("."));
-  EXPECT_EQ(HexCharText(0x1F), QStringLiteral("."));
-  EXPECT_EQ(HexCharText(0x20), QStringLiteral(" "));
-  EXPECT_EQ(HexCharText(0x41), QStringLiteral("A"));
-  EXPECT_EQ(HexCharText(0x7E), QStringLiteral("~"));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0x00)), QStringLiteral("."));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0x1F)), QStringLiteral("."));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0x20)), QStringLiteral(" "));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0x41)), QStringLiteral("A"));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0x7E)), QStringLiteral("~"));
   // DEL and the C1 control characters have no glyph: a dot, as below 0x20.
-  for (int b = 0x7F; b <= 0x9F; ++b) EXPECT_EQ(HexCharText(static_cast<std::uint8_t>(b)), QStringLiteral(".")) << b;
-  EXPECT_EQ(HexCharText(0xA0), QString(QChar(0x00A0)));
-  EXPECT_EQ(HexCharText(0xE9), QString(QChar(0x00E9)));
-  EXPECT_EQ(HexCharText(0xFF), QString(QChar(0x00FF)));
-  EXPECT_EQ(HexColorFromRef(0x808000), QColor(0x00, 0x80, 0x80));
-  EXPECT_EQ(HexColorFromRef(0xFF9933), QColor(0x33, 0x99, 0xFF));
-  EXPECT_EQ(HexColorFromRef(THEXView::kEvenByteText), QColor(0, 0, 0xFF));
+  for (int b = 0x7F; b <= 0x9F; ++b)
+    EXPECT_EQ(QString::fromStdString(HexCharText(static_cast<std::uint8_t>(b))), QStringLiteral("."))
+        << b;
+  EXPECT_EQ(QString::fromStdString(HexCharText(0xA0)), QString(QChar(0x00A0)));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0xE9)), QString(QChar(0x00E9)));
+  EXPECT_EQ(QString::fromStdString(HexCharText(0xFF)), QString(QChar(0x00FF)));
+  EXPECT_EQ(ColorFromRef(0x808000), QColor(0x00, 0x80, 0x80));
+  EXPECT_EQ(ColorFromRef(0xFF9933), QColor(0x33, 0x99, 0xFF));
+  EXPECT_EQ(ColorFromRef(kColorEvenByteText), QColor(0, 0, 0xFF));
 }
 
 // --- Fixture: a file of known bytes ---------------------------------------------------
@@ -175,7 +179,7 @@ TEST_F(HexViewTest, MissingFilesAndChunksPastTheEndGiveAnEmptyView) {
     EXPECT_EQ(rig.view->TopAddress(), 0);
     // White with the three grid lines, nothing else.
     const QImage& img = rig.view->Surface();
-    const QColor grid = HexColorFromRef(THEXView::kGridLines);
+    const QColor grid = ColorFromRef(kColorBacklines);
     int stray = 0;
     for (int y = 0; y < img.height(); ++y) {
       for (int x = 0; x < img.width(); ++x) {
@@ -312,7 +316,7 @@ TEST_P(HexViewDrag, MarksTheBlockAndDrawsItsBoxes) {
     // Inside the boxes the text is white.
     EXPECT_TRUE(HasColour(img, HexCell(g, first, static_cast<int>(line)), Qt::white));
     EXPECT_FALSE(HasColour(img, HexCell(g, first, static_cast<int>(line)),
-                           HexColorFromRef(THEXView::kEvenByteText)));
+                           ColorFromRef(kColorEvenByteText)));
   }
   // The next click removes the block.
   rig.Click(rig.HexPoint(0, 8));
@@ -400,7 +404,7 @@ TEST_F(HexViewTest, BytesAreDrawnInTheirParityColoursAndAsLatin1Characters) {
     p.drawText(0, fm.ascent(), text);
     return ref;
   };
-  const QColor odd = HexColorFromRef(THEXView::kOddByteText);
+  const QColor odd = ColorFromRef(kColorOddByteText);
   EXPECT_EQ(drawnChar(1), expected(QStringLiteral("."), odd));
   EXPECT_EQ(drawnChar(1), drawnChar(7));  // 0x00 looks like 0x2E
   EXPECT_EQ(drawnChar(3), expected(QStringLiteral("A"), odd));
@@ -409,11 +413,11 @@ TEST_F(HexViewTest, BytesAreDrawnInTheirParityColoursAndAsLatin1Characters) {
   EXPECT_FALSE(AllWhite(img, CharCell(g, 5, 0)));
 
   // Even addresses blue, odd ones dark blue, addresses teal.
-  EXPECT_TRUE(HasColour(img, HexCell(g, 0, 0), HexColorFromRef(THEXView::kEvenByteText)));
+  EXPECT_TRUE(HasColour(img, HexCell(g, 0, 0), ColorFromRef(kColorEvenByteText)));
   EXPECT_FALSE(HasColour(img, HexCell(g, 0, 0), odd));
   EXPECT_TRUE(HasColour(img, HexCell(g, 3, 0), odd));
-  EXPECT_FALSE(HasColour(img, HexCell(g, 3, 0), HexColorFromRef(THEXView::kEvenByteText)));
-  EXPECT_TRUE(HasColour(img, AddressCell(g, 1), HexColorFromRef(THEXView::kAddressText)));
+  EXPECT_FALSE(HasColour(img, HexCell(g, 3, 0), ColorFromRef(kColorEvenByteText)));
+  EXPECT_TRUE(HasColour(img, AddressCell(g, 1), ColorFromRef(kColorAddressText)));
 }
 
 TEST_F(HexViewTest, KeepsShowingTheHeldBytesWhenTheFileIsDeleted) {
@@ -528,7 +532,7 @@ TEST_F(HexViewTest, ScrollBarNotificationsAndTheWheel) {
   EXPECT_EQ(rig.view->TopAddress(), 0);
 
   // While the bar carries the busy marker its notifications are ignored.
-  rig.bar->setProperty("Tag", THEXView::kBusyMarker);
+  rig.bar->setProperty(kScrollTagProperty, kScrollBusyTag);
   rig.Action(QAbstractSlider::SliderPageStepAdd);
   EXPECT_EQ(rig.view->TopAddress(), 0);
   rig.bar->setProperty("Tag", 0);

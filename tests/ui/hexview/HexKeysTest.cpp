@@ -298,21 +298,21 @@ TEST(FindInChunk, AgreesWithAPlainScanForEveryBlockSize) {
 }
 
 TEST(FindPattern, HexBytesAndQuotedText) {
-  QString error;
+  std::string error;
   using B = std::vector<std::uint8_t>;
-  EXPECT_EQ(ParseFindPattern(QStringLiteral("DE AD BE EF"), error), (B{0xDE, 0xAD, 0xBE, 0xEF}));
-  EXPECT_EQ(ParseFindPattern(QStringLiteral("deadbeef"), error), (B{0xDE, 0xAD, 0xBE, 0xEF}));
-  EXPECT_EQ(ParseFindPattern(QStringLiteral(" 0x0a0B "), error), (B{0x0A, 0x0B}));
-  EXPECT_EQ(ParseFindPattern(QStringLiteral("\"PIT é\""), error), (B{'P', 'I', 'T', ' ', 0xE9}));
-  EXPECT_EQ(ParseFindPattern(QStringLiteral("\"a b\""), error), (B{'a', ' ', 'b'}));
+  EXPECT_EQ(ParseFindPattern("DE AD BE EF", error), (B{0xDE, 0xAD, 0xBE, 0xEF}));
+  EXPECT_EQ(ParseFindPattern("deadbeef", error), (B{0xDE, 0xAD, 0xBE, 0xEF}));
+  EXPECT_EQ(ParseFindPattern(" 0x0a0B ", error), (B{0x0A, 0x0B}));
+  EXPECT_EQ(ParseFindPattern("\"PIT é\"", error), (B{'P', 'I', 'T', ' ', 0xE9}));
+  EXPECT_EQ(ParseFindPattern("\"a b\"", error), (B{'a', ' ', 'b'}));
   for (const char* bad : {"", "ABC", "DE AG", "\"\"", "\"unterminated", "hello"}) {
     error.clear();
-    EXPECT_TRUE(ParseFindPattern(QString::fromUtf8(bad), error).empty()) << bad;
-    EXPECT_FALSE(error.isEmpty()) << bad;
+    EXPECT_TRUE(ParseFindPattern(bad, error).empty()) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
   }
-  EXPECT_TRUE(ParseFindPattern(QStringLiteral("\"\u20AC\""), error).empty());
-  EXPECT_TRUE(ParseFindPattern(QString(4097 * 2, QLatin1Char('A')), error).empty());
-  EXPECT_EQ(ParseFindPattern(QString(4096 * 2, QLatin1Char('A')), error).size(), 4096u);
+  EXPECT_TRUE(ParseFindPattern("\"\u20AC\"", error).empty());
+  EXPECT_TRUE(ParseFindPattern(std::string(4097 * 2, 'A'), error).empty());
+  EXPECT_EQ(ParseFindPattern(std::string(4096 * 2, 'A'), error).size(), 4096u);
 }
 
 class HexFindTest : public HexKeysTest {
@@ -427,7 +427,7 @@ TEST_F(HexKeysTest, CopyGivesHexOrCharactersOfTheBlockOrTheCaretsByte) {
   QClipboard* clip = QGuiApplication::clipboard();
 
   Keys("Ctrl+C");
-  EXPECT_EQ(clip->text(), HexBytesText({TestByte(kBase)}));
+  EXPECT_EQ(clip->text().toStdString(), HexBytesText({TestByte(kBase)}));
   port.InputAnswers.push_back("5000");
   Keys("Ctrl+G, Shift+Right, Shift+Right, Shift+Right, Shift+Right, Shift+Right, Ctrl+C");
   EXPECT_EQ(clip->text(), QStringLiteral("4F 6B 00 E9 7F"));
@@ -436,12 +436,12 @@ TEST_F(HexKeysTest, CopyGivesHexOrCharactersOfTheBlockOrTheCaretsByte) {
   // A block across the data window's edge is read from the file.
   port.InputAnswers.push_back("3FFF");
   Keys("Ctrl+G, Shift+Right, Shift+Right, Tab, Ctrl+C");
-  EXPECT_EQ(clip->text(),
+  EXPECT_EQ(clip->text().toStdString(),
             HexBytesText({TestByte(kBase + 0x3FFF), TestByte(kBase + 0x4000)}));
   // The menu's entries do the same, whichever column the caret is in.
   ASSERT_NE(View().Menu(), nullptr);
   View().Menu()->findChild<QAction*>(QStringLiteral("HexCopyTextItem"))->trigger();
-  EXPECT_EQ(clip->text(), CharBytesText({TestByte(kBase + 0x3FFF), TestByte(kBase + 0x4000)}));
+  EXPECT_EQ(clip->text().toStdString(), CharBytesText({TestByte(kBase + 0x3FFF), TestByte(kBase + 0x4000)}));
   // Too much for the clipboard: refused, the clipboard keeps what it had.
   const QString had = clip->text();
   hextest::WriteSparseFile(file, kBase + THEXView::kMaxCopy + 10);

@@ -18,6 +18,7 @@
 #include "ui/CellFont.h"
 #include "ui/Colors.h"
 #include "ui/ListDrawing.h"
+#include "ui/ListSurface.h"
 
 namespace orvella {
 namespace {
@@ -96,7 +97,7 @@ QImage Reference(const TCoolListView& v, const std::vector<TPlacedText>& texts, 
   p.setFont(v.ListFont());
   p.setPen(ColorFromRef(color));
   const QFontMetrics fm(v.ListFont(), &image);
-  for (const auto& t : texts) p.drawText(t.X, top + fm.ascent(), t.Text);
+  for (const auto& t : texts) p.drawText(t.X, top + fm.ascent(), QString::fromStdString(t.Text));
   return image;
 }
 
@@ -433,7 +434,7 @@ TEST(ListControl, RangeCellIsCutWithEllipsisWhereThePieceNoLongerFits) {
   x += w0x;
   const std::string digits = model.Rows[0].Range.substr(4, 12);
   for (int i = 0; i < 12; ++i) {
-    expected.push_back({x, QString(QLatin1Char(digits[static_cast<std::size_t>(i)]))});
+    expected.push_back({x, std::string(1, digits[static_cast<std::size_t>(i)])});
     x += wDigit + ((i == 3 || i == 7) ? kDigitGap : 0);
   }
   expected.push_back({x, "."});
@@ -489,7 +490,7 @@ TEST(ListControl, SizeCellGroupsTwelveDigitsByFourAndClosesTheFourDigitField) {
   std::vector<TPlacedText> expected;
   int x = 4;
   auto put = [&](const QString& s, int gap) {
-    expected.push_back({x, s});
+    expected.push_back({x, s.toStdString()});
     x += fm.horizontalAdvance(s) + gap;
   };
   put("0x", 0);

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <limits>
+#include <string>
 
 #include "tests/ui/listview/ListFixtures.h"
 #include "ui/ListDrawing.h"
@@ -97,6 +100,89 @@ TEST(ListGeometry, ProgressFillIsExactIn64BitsAndStaysInTheRow) {
   }
 }
 
+// The exact scaling against a 128-bit product where the compiler has one: widths and
+// values spread over the whole range, so every bit of the long division is exercised.
+TEST(ListGeometry, ScaledDownIsTheExactQuotient) {
+  static_assert(ScaledDown(0, 5, 7) == 0 && ScaledDown(7, 5, 7) == 5 && ScaledDown(3, 1, 2) == 1);
+  static_assert(ScaledDown(INT_MAX, (std::int64_t{1} << 62), (std::int64_t{1} << 62) + 1) ==
+                INT_MAX - 1);
+#ifdef __SIZEOF_INT128__
+  __extension__ using Wide = unsigned __int128;
+  std::uint64_t x = 88172645463325252ull;
+  const auto next = [&x] {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    return x;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::int64_t d = static_cast<std::int64_t>(next() >> (1 + i % 62)) + 1;
+    const std::int64_t b = static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(d));
+    const std::int64_t a = static_cast<std::int64_t>(next() >> (1 + i % 63));
+    const auto want = static_cast<std::int64_t>(static_cast<Wide>(a) * static_cast<Wide>(b) /
+                                                static_cast<Wide>(d));
+    if (static_cast<Wide>(a) * static_cast<Wide>(b) / static_cast<Wide>(d) >
+        static_cast<Wide>(INT64_MAX))
+      continue;  // the quotient itself does not fit
+    ASSERT_EQ(ScaledDown(a, b, d), want) << a << " * " << b << " / " << d;
+  }
+#endif
+}
+
+// Where each navigation key leaves the cursor and the scroll position: 20 rows, 5 whole
+// lines on screen.
+struct KeyCase {
+  const char* name;
+  std::uintptr_t key;
+  int cursor, top;
+  TListKeyMove want;
+};
+
+class ListKeys : public testing::TestWithParam<KeyCase> {};
+
+TEST_P(ListKeys, MoveTheCursorAndScroll) {
+  const KeyCase& c = GetParam();
+  const TListKeyMove m = ListKeyMove(c.key, c.cursor, c.top, 5, 20);
+  EXPECT_EQ(m.SetsCursor, c.want.SetsCursor);
+  EXPECT_EQ(m.Cursor, c.want.Cursor);
+  EXPECT_EQ(m.Rewind, c.want.Rewind);
+  EXPECT_EQ(m.Activates, c.want.Activates);
+}
+
+constexpr TListKeyMove Set(int cursor, int rewind = kNoRewind) { return {true, cursor, rewind, false}; }
+constexpr TListKeyMove Scroll(int rewind) { return {false, -1, rewind, false}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ListKeys,
+    testing::Values(
+        KeyCase{"DownInsideTheScreen", vkDown, 2, 0, Set(3)},
+        KeyCase{"DownOffTheBottomScrolls", vkDown, 4, 0, Set(5, -1)},
+        KeyCase{"DownOnTheLastRowStays", vkDown, 19, 15, {}},
+        KeyCase{"DownWithoutCursorTakesRowZero", vkDown, -1, 0, Set(0)},
+        KeyCase{"DownWithTheCursorAboveTheScreen", vkDown, 1, 10, Set(2, 0)},
+        KeyCase{"UpOffTheTopScrolls", vkUp, 10, 10, Set(9, 0)},
+        KeyCase{"UpOnRowZeroScrollsItIntoView", vkUp, 0, 3, Scroll(0)},
+        KeyCase{"UpWithoutCursorStaysWithout", vkUp, -1, 0, Set(-1, 0)},
+        KeyCase{"PageUpFromTheMiddleToTheTop", vkPrior, 12, 10, Set(10)},
+        KeyCase{"PageUpFromTheTopAPageBack", vkPrior, 10, 10, Set(5, 0)},
+        KeyCase{"PageUpNeverBeforeRowZero", vkPrior, 2, 2, Set(0, 0)},
+        KeyCase{"PageUpOffScreenOnlyScrolls", vkPrior, 17, 0, Scroll(0)},
+        KeyCase{"PageDownToTheBottom", vkNext, 11, 10, Set(14)},
+        KeyCase{"PageDownFromTheBottomAPageOn", vkNext, 14, 10, Set(19, -1)},
+        KeyCase{"PageDownNeverPastTheLastRow", vkNext, 17, 15, Set(19)},
+        KeyCase{"PageDownOffScreenOnlyScrolls", vkNext, 2, 10, Scroll(-1)},
+        KeyCase{"HomeGoesToRowZero", vkHome, 12, 10, Set(0, 0)},
+        KeyCase{"EndGoesToTheLastRow", vkEnd, 3, 0, Set(19, -1)},
+        KeyCase{"ReturnActivates", vkReturn, 3, 0, {false, -1, kNoRewind, true}},
+        KeyCase{"EscapeDoesNothing", vkEscape, 3, 0, {}}),
+    [](const testing::TestParamInfo<KeyCase>& p) { return p.param.name; });
+
+TEST(ListKeys, AnEmptyListHasNoCursorToMove) {
+  EXPECT_EQ(ListKeyMove(vkDown, -1, 0, 5, 0).SetsCursor, false);
+  EXPECT_EQ(ListKeyMove(vkHome, -1, 0, 5, 0).Cursor, -1);
+  EXPECT_EQ(ListKeyMove(vkEnd, -1, 0, 5, 0).Cursor, -1);
+}
+
 // ---- a surface that records, with a fake font: '.' is 4 px, every other char 10 px ----
 
 struct Fill {
@@ -105,7 +191,7 @@ struct Fill {
 };
 struct Print {
   int x, top;
-  QString text;
+  std::string text;
   TColorRef c;
 };
 
@@ -114,22 +200,22 @@ class RecordingSurface : public TListSurface {
   std::vector<Fill> Fills;
   std::vector<Print> Prints;
 
-  static int CharWidth(QChar c) { return c == QLatin1Char('.') ? 4 : 10; }
+  static int CharWidth(char c) { return c == '.' ? 4 : 10; }
 
   void FillRect(int l, int t, int r, int b, TColorRef c) override { Fills.push_back({l, t, r, b, c}); }
-  void Text(int x, int top, const QString& text, TColorRef c) override {
+  void Text(int x, int top, const std::string& text, TColorRef c) override {
     Prints.push_back({x, top, text, c});
   }
-  int TextWidth(const QString& text) const override {
+  int TextWidth(const std::string& text) const override {
     int w = 0;
-    for (QChar c : text) w += CharWidth(c);
+    for (char c : text) w += CharWidth(c);
     return w;
   }
-  int FitCount(const QString& text, int width) const override {
+  int FitCount(const std::string& text, int width) const override {
     int w = 0;
-    for (int i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
       w += CharWidth(text[i]);
-      if (w > width) return i;
+      if (w > width) return static_cast<int>(i);
     }
     return static_cast<int>(text.size());
   }
@@ -140,8 +226,8 @@ class RecordingSurface : public TListSurface {
       if (p.top == top) out.push_back(p);
     return out;
   }
-  QString Joined(int top, int fromX, int toX) const {
-    QString s;
+  std::string Joined(int top, int fromX, int toX) const {
+    std::string s;
     for (const auto& p : Prints)
       if (p.top == top && p.x >= fromX && p.x < toX) s += p.text;
     return s;
@@ -156,8 +242,8 @@ std::vector<int> Xs(const std::vector<TPlacedText>& placed) {
   return xs;
 }
 
-QString Text(const std::vector<TPlacedText>& placed) {
-  QString s;
+std::string Text(const std::vector<TPlacedText>& placed) {
+  std::string s;
   for (const auto& p : placed) s += p.Text;
   return s;
 }
@@ -194,7 +280,7 @@ TEST(HexCellLayout, RangeCellIsCutWithEllipsisAtTheFirstPieceThatDoesNotFit) {
   // Budget = section - (12 + 16): with section 180 the budget is exactly 152.
   struct Case {
     int section;
-    QString shown;
+    std::string shown;
     int ellipsisX;  // -1: no cut
   };
   const Case cases[] = {
@@ -227,10 +313,10 @@ TEST(HexCellLayout, ShortOrMissingFieldsDrawWhatIsThere) {
 
 TEST(PlainText, FitsExactlyOrEndsInEllipsis) {
   RecordingSurface m;
-  const QString text = "ABCDEFGH";  // 80 px in the fake font
+  const std::string text = "ABCDEFGH";  // 80 px in the fake font
   struct Case {
     int available;
-    QString shown;
+    std::string shown;
   };
   const Case cases[] = {
       {80, "ABCDEFGH"}, {200, "ABCDEFGH"}, {79, "ABCD..."}, {70, "ABCD..."},
@@ -241,6 +327,10 @@ TEST(PlainText, FitsExactlyOrEndsInEllipsis) {
     EXPECT_EQ(FitPlainText(text, m.FitCount(text, c.available)), c.shown);
   }
   EXPECT_EQ(FitPlainText("", 0), "");
+  // Characters, not bytes: a cut never splits one.
+  EXPECT_EQ(FitPlainText("Gr\xC3\xB6\xC3\x9F" "e", 5), "Gr\xC3\xB6\xC3\x9F" "e");
+  EXPECT_EQ(FitPlainText("Gr\xC3\xB6\xC3\x9F" "e", 4), "G...");
+  EXPECT_EQ(FitPlainText("\xC3\xA9t\xC3\xA9\xC3\xA9t\xC3\xA9", 5), "\xC3\xA9t...");
 }
 
 // ---- whole-list drawing ----------------------------------------------------------------
@@ -289,9 +379,9 @@ TEST(DrawList, DrawsWholeLinesWhileScrollingAndNeverPastTheLastRow) {
       const auto prints = s.PrintsAt(RowBandOf(k, 16).TextLine);
       if (k < expectedRows) {
         ASSERT_FALSE(prints.empty());
-        EXPECT_EQ(prints[0].text, QString::number(top + k + 1));  // decimal Position
+        EXPECT_EQ(prints[0].text, std::to_string(top + k + 1));  // decimal Position
         EXPECT_EQ(prints[0].x, 4);
-        EXPECT_EQ(prints[1].text, QString::fromStdString("PART" + std::to_string(top + k)));
+        EXPECT_EQ(prints[1].text, "PART" + std::to_string(top + k));
         EXPECT_EQ(prints[1].x, 44);
       } else {
         EXPECT_TRUE(prints.empty());
@@ -402,7 +492,7 @@ TEST(DrawList, TypeCodeWithHighBitsIsPlainTextAndUnknownCodesAreEmpty) {
   const auto prints = s.PrintsAt(RowBandOf(0, 16).TextLine);
   ASSERT_EQ(prints.size(), 3u);
   EXPECT_EQ(prints[0].text, "1");
-  EXPECT_EQ(prints[2].text, QString::fromStdString(model.Rows[0].Range));  // one plain string
+  EXPECT_EQ(prints[2].text, model.Rows[0].Range);  // one plain string
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "ui/Colors.h"
 #include "ui/CoolListView.h"
 #include "ui/ListDrawing.h"
+#include "ui/ListSurface.h"
 
 namespace orvella::testing {
 namespace {
@@ -246,7 +247,7 @@ TEST_F(MainWindowTest, AddressColumnShowsWholeValuesAndTextStaysInItsRowBand) {
   for (const auto& row : rows) {
     QString shown;
     for (const auto& piece : LayoutHexCell(9, row.AddressRange, 0, 420, ExtraWidthsFor(12), metrics))
-      shown += piece.Text;
+      shown += QString::fromStdString(piece.Text);
     EXPECT_TRUE(shown.startsWith("0x") && shown.endsWith(")") && !shown.contains("..."))
         << row.PartitionName << ": " << shown.toStdString();
   }
