@@ -27,6 +27,8 @@ inline constexpr const char* kToggleRowMark = "toggleRowMark";            // (in
 inline constexpr const char* kRowCount = "rowCount";                      // () -> int
 inline constexpr const char* kCommandRunning = "commandRunning";          // () -> bool
 inline constexpr const char* kStatusText = "statusText";                  // (int) -> QString
+// The glyph number a command button shows, by its control name; -1 for no such button.
+inline constexpr const char* kButtonGlyph = "buttonGlyph";                // (QString) -> int
 // The hex views, "main" (upper) or "spare" (lower): the caret's chunk address, or -1 for
 // no such view; the marked block as {first, last}, empty when none is marked.
 inline constexpr const char* kHexCaret = "hexCaret";                      // (QString) -> qlonglong

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPoint>
+#include <QPushButton>
 
 #include "contract/AutomationProtocol.h"
 #include "ui/CoolListView.h"
@@ -101,6 +102,10 @@ bool AutomationPort::commandRunning() const {
 QString AutomationPort::statusText(int panel) const {
   if (panel < 0 || panel >= static_cast<int>(form_.StatusPanels.size())) return {};
   return form_.StatusPanels[static_cast<std::size_t>(panel)]->text();
+}
+
+int AutomationPort::buttonGlyph(const QString& name) const {
+  return form_.ButtonImage(form_.findChild<QPushButton*>(name));
 }
 
 THEXView* AutomationPort::HexView(const QString& view) const {

@@ -32,6 +32,7 @@ class AutomationPort : public QObject {
   Q_INVOKABLE int rowCount() const;
   Q_INVOKABLE bool commandRunning() const;
   Q_INVOKABLE QString statusText(int panel) const;
+  Q_INVOKABLE int buttonGlyph(const QString& name) const;
   Q_INVOKABLE qlonglong hexCaret(const QString& view) const;
   Q_INVOKABLE QList<qlonglong> hexBlock(const QString& view) const;
   Q_INVOKABLE QStringList takeProblems();

@@ -3,44 +3,29 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QFile>
-#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <limits>
-#include <new>
 
-#include "image/BlankCheck.h"
-#include "image/Export.h"
-#include "files/FileIO.h"
-#include "image/NandHealth.h"
-#include "qtcontract/MemoLines.h"
 #include "contract/WorkFolder.h"
 #include "settings/SettsMng.h"
 #include "settings/WindowSettings.h"
 #include "ui/CoolListView.h"
-#include "ui/HEXView.h"
 #include "ui/HexWindowUnit.h"
+#include "ui/PathText.h"
 
 namespace orvella {
 
@@ -63,34 +48,7 @@ constexpr int kHeaderMinWidth = 50;
 // Widths a stored value is held to, so a damaged store cannot hide or blow up a column.
 constexpr int kHeaderMaxWidth = 10000;
 
-const char* const kSavePartitionMainCaption = "Save partition (\"main\" data only) into file...";
-const char* const kSavePartitionSpareCaption = "Save partition (\"spare\" data only) into file...";
-const char* const kSavePartitionFullCaption = "Save partition (full - main and spare) into file...";
-
-std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-
-void SetupFileDialog(QFileDialog& dialog, const QString& filter, int filterIndex) {
-  const QStringList filters = QtNameFilters(filter);
-  dialog.setNameFilters(filters);
-  if (filterIndex >= 1 && filterIndex <= filters.size()) dialog.selectNameFilter(filters[filterIndex - 1]);
-}
-
 }  // namespace
-
-QStringList QtNameFilters(const QString& filter) {
-  const QStringList parts = filter.split(QLatin1Char('|'));
-  QStringList result;
-  for (qsizetype i = 0; i + 1 < parts.size() || (i < parts.size() && !parts[i].isEmpty()); i += 2) {
-    const QString name = parts[i].trimmed();
-    QString pattern = i + 1 < parts.size() ? parts[i + 1].trimmed() : QString();
-    if (pattern.isEmpty()) pattern = QStringLiteral("*");
-    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-    result << QStringLiteral("%1 (%2)").arg(name.isEmpty() ? QStringLiteral("Files") : name, pattern);
-  }
-  if (result.isEmpty()) result << QStringLiteral("All files (*)");
-  return result;
-}
 
 TReraradForm::TReraradForm(const DeviceServiceTable* host, QWidget* parent)
     : QDialog(parent), fHost(host != nullptr ? host : &fNoHost) {
@@ -217,15 +175,13 @@ void TReraradForm::BuildListPanel() {
   boxLayout->addLayout(rowLayout, 1);
 }
 
-QPushButton* TReraradForm::MakeButton(QWidget* parent, const char* name, const QString& caption,
-                                      int y, int glyph, bool enabled) {
-  auto* button = new QPushButton(caption, parent);
+QPushButton* TReraradForm::MakeButton(QWidget* parent, FormButton which, const char* name, int y) {
+  auto* button = new QPushButton(parent);
   button->setObjectName(QString::fromLatin1(name));
   button->setGeometry(10, y, 154, 23);
   button->setAutoDefault(false);
   button->setIconSize(QSize(kGlyphSize, kGlyphSize));
-  SetButtonImage(button, glyph);
-  button->setEnabled(enabled);
+  fButtonControls[static_cast<std::size_t>(which)] = button;
   return button;
 }
 
@@ -295,9 +251,7 @@ void TReraradForm::BuildMemoAndButtons() {
   MyGauge->setFormat(QStringLiteral("%p%"));
   MyGauge->setTextVisible(true);
   MyGauge->setAlignment(Qt::AlignCenter);
-  MyGauge->setStyleSheet(QStringLiteral(
-      "QProgressBar { background-color: black; color: blue; border: none; }"
-      "QProgressBar::chunk { background-color: navy; }"));
+  // The platform's own look: its text stays readable over the empty and the filled bar.
   gaugeLayout->addWidget(MyGauge);
 
   EnableECCBtn = new QCheckBox(QStringLiteral("Enable ECC when Flashing"), MemoGroupBox);
@@ -308,14 +262,15 @@ void TReraradForm::BuildMemoAndButtons() {
   EnableECCBtn->resize(EnableECCBtn->size().expandedTo(EnableECCBtn->sizeHint()));
   EnableECCBtn->setChecked(false);
 
-  ReadSelectedBtn = MakeButton(GroupBox1, "ReadSelectedBtn", QStringLiteral("Read Selected"), 116, GlyphReadMain, false);
-  FlashSelectedBtn = MakeButton(GroupBox1, "FlashSelectedBtn", QStringLiteral("Flash Selected"), 141, GlyphFlash, false);
-  EraseSelectedBtn = MakeButton(GroupBox1, "EraseSelectedBtn", QStringLiteral("Erase Selected"), 166, GlyphErase, false);
-  CheckBlanks = MakeButton(GroupBox1, "CheckBlanks", QStringLiteral("Check for Blank"), 191, GlyphBlankCheck, false);
-  InvertSelectedBtn = MakeButton(GroupBox1, "InvertSelectedBtn", QStringLiteral("Invert Selection"), 217, GlyphInvert, false);
-  ShowHideHexBtn = MakeButton(GroupBox1, "ShowHideHexBtn", QStringLiteral("&Show/Hide HEX"), 254, GlyphHex, true);
-  CreateList = MakeButton(GroupBox1, "CreateList", QStringLiteral("&Make Partitions from File"), 279, GlyphList, true);
-  ReadPartitionBtn = MakeButton(GroupBox1, "ReadPartitionBtn", QStringLiteral("&Get Partitions from Device"), 304, GlyphDevice, true);
+  ReadSelectedBtn = MakeButton(GroupBox1, FormButton::ReadSelected, "ReadSelectedBtn", 116);
+  FlashSelectedBtn = MakeButton(GroupBox1, FormButton::FlashSelected, "FlashSelectedBtn", 141);
+  EraseSelectedBtn = MakeButton(GroupBox1, FormButton::EraseSelected, "EraseSelectedBtn", 166);
+  CheckBlanks = MakeButton(GroupBox1, FormButton::CheckBlanks, "CheckBlanks", 191);
+  InvertSelectedBtn = MakeButton(GroupBox1, FormButton::InvertSelected, "InvertSelectedBtn", 217);
+  ShowHideHexBtn = MakeButton(GroupBox1, FormButton::ShowHideHex, "ShowHideHexBtn", 254);
+  CreateList = MakeButton(GroupBox1, FormButton::CreateList, "CreateList", 279);
+  ReadPartitionBtn = MakeButton(GroupBox1, FormButton::ReadPartition, "ReadPartitionBtn", 304);
+  ShowButtons();
 
   connect(SelectImageFile, &QPushButton::clicked, this, [this] { SelectImageFileClick(); });
   connect(ReadSelectedBtn, &QPushButton::clicked, this, [this] { fDevice->ReadSelectedBtnClick(); });
@@ -355,11 +310,11 @@ void TReraradForm::BuildPopup() {
     connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
     return action;
   };
-  SavePartitionMainItem = add("SavePartitionMainItem", kSavePartitionMainCaption, GlyphReadMain,
+  SavePartitionMainItem = add("SavePartitionMainItem", PartitionItemCaption(0).c_str(), GlyphReadMain,
                               &TReraradForm::SavePartitionMainItemClick);
-  SavePartitionSpareOnlyItem = add("SavePartitionSpareOnlyItem", kSavePartitionSpareCaption,
+  SavePartitionSpareOnlyItem = add("SavePartitionSpareOnlyItem", PartitionItemCaption(1).c_str(),
                                    GlyphSaveSpare, &TReraradForm::SavePartitionSpareOnlyItemClick);
-  SavePartitionFull = add("SavePartitionFull", kSavePartitionFullCaption, GlyphSaveFull,
+  SavePartitionFull = add("SavePartitionFull", PartitionItemCaption(2).c_str(), GlyphSaveFull,
                           &TReraradForm::SavePartitionFullClick);
   N1 = MyPopup->addSeparator();
   N1->setObjectName(QStringLiteral("N1"));
@@ -379,36 +334,11 @@ void TReraradForm::BuildPopup() {
   N3 = MyPopup->addSeparator();
   N3->setObjectName(QStringLiteral("N3"));
   CheckEccItem = add("CheckEccItem", kCheckEccCaption, GlyphBlankCheck, &TReraradForm::CheckEccItemClick);
-  fDesignPopupCaptions = {QString::fromLatin1(kSavePartitionMainCaption),
-                          QString::fromLatin1(kSavePartitionSpareCaption),
-                          QString::fromLatin1(kSavePartitionFullCaption)};
 }
+
 
 // ---------------------------------------------------------------------------------------
-// Buttons
-
-QPushButton* TReraradForm::DeviceButtonControl(DeviceButton which) const {
-  switch (which) {
-    case DeviceButton::FlashSelectedBtn: return FlashSelectedBtn;
-    case DeviceButton::ReadSelectedBtn: return ReadSelectedBtn;
-    case DeviceButton::EraseSelectedBtn: return EraseSelectedBtn;
-    case DeviceButton::ReadPartitionBtn: return ReadPartitionBtn;
-  }
-  return nullptr;
-}
-
-void TReraradForm::SetButtonImage(QPushButton* button, int imageIndex) {
-  button->setIcon(fGlyphs.Icon(imageIndex));
-  button->setProperty("ImageIndex", imageIndex);
-}
-
-int TReraradForm::ButtonImage(const QPushButton* button) const {
-  const QVariant v = button->property("ImageIndex");
-  return v.isValid() ? v.toInt() : -1;
-}
-
-// ---------------------------------------------------------------------------------------
-// Handlers
+// Start-up
 
 void TReraradForm::FormCreate() {
   // Qt paints every widget double-buffered already; nothing to switch on.
@@ -436,12 +366,6 @@ void TReraradForm::FormCreate() {
   fTempImagePath = fWorkFolder + kTempImageName;
 
   fSettings = std::make_unique<TSettingsManager>();
-
-  for (DeviceButton b : {DeviceButton::ReadPartitionBtn, DeviceButton::FlashSelectedBtn,
-                         DeviceButton::ReadSelectedBtn, DeviceButton::EraseSelectedBtn}) {
-    Idle(b).Caption = ButtonCaption(b);
-    Idle(b).ImageIndex = ButtonImage(DeviceButtonControl(b));
-  }
   fDevice = std::make_unique<DeviceCommands>(*this, *fHost);
 }
 
@@ -457,316 +381,6 @@ void TReraradForm::FormResize() {
   StatusPanels[0]->setFixedWidth(
       std::max(0, outerWidth - StatusPanels[1]->width() - StatusPanels[2]->width() - 50));
 }
-
-bool TReraradForm::FormClose() {
-  // The command writes into the working copy that closing deletes: stop it first. The
-  // check reads it and runs on this window's stack.
-  if (fDevice->CommandRunning() || fChecking) {
-    SetStatusText(0, kCloseWhileRunningText);
-    return false;
-  }
-  if (!fDevice->CanCloseWindow()) return false;
-  SaveSettings();
-  if (fHexForm != nullptr && fHexForm->isVisible()) fHexForm->close();
-  DeleteFileAt(fTempImagePath);
-  return true;
-}
-
-void TReraradForm::SelectImageFileClick() {
-  ProcessMessages();
-  const QString filter = QStringLiteral("VESK Full Image Files |*.bin");
-  std::optional<QString> chosen;
-  if (Hooks.OpenDialog) {
-    chosen = Hooks.OpenDialog(filter, 1);
-  } else {
-    QFileDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("OpenDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    SetupFileDialog(dialog, filter, 1);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      chosen = dialog.selectedFiles().first();
-  }
-  if (chosen) ImageName->setText(*chosen);
-}
-
-void TReraradForm::CreateListClick(QObject* sender) {
-  const bool fromCreateList = sender == CreateList;
-  if (fromCreateList) {
-    // Loading a file leaves the working copy behind, to be replaced by the next read:
-    // unsaved device data in it are asked about first, and the load waits for the answer.
-    if (!fDevice->MayLoseDeviceData(kUnsavedBeforeLoadQuestion)) return;
-    LogClear();
-    fModel.CurrentImageFile = PathBytes(ImageName->text());
-    fDevice->NoteImageReloaded();
-  }
-  for (QPushButton* b : {CreateList, CheckBlanks, InvertSelectedBtn, ReadPartitionBtn,
-                         FlashSelectedBtn, EraseSelectedBtn, ReadSelectedBtn})
-    b->setEnabled(false);
-  ScrollBox00->setFocus();
-
-  fModel.PartitionRows.clear();
-  fListView->FreeDataFields();
-  fModel.ClearRows();
-  // The rows are rebuilt in place while the load runs (it lets messages run); the list
-  // shows no model until they are complete.
-  fListView->SetpCoolItemsList(nullptr);
-
-  fListView->SetItemIndex(-1);
-  OnSelectionChange(-1, mbLeft, 0, 0);
-  fListView->Refresh();
-
-  // The load clears CurrentImageFile first, so it gets its own copy of the path.
-  const std::string path = fModel.CurrentImageFile;
-  if (fModel.LoadImageFileAndProcessIt(path, *this)) {
-    fListView->SetpCoolItemsList(&fModel.PartitionItems);
-    fListView->SetItemIndex(0);
-    CheckBlanks->setEnabled(true);
-    CreateList->setEnabled(true);
-    InvertSelectedBtn->setEnabled(true);
-    ReadPartitionBtn->setEnabled(true);
-    GaugeSetPos(0);
-    fListView->Refresh();
-    if (fromCreateList) CreateList->setFocus();
-  } else {
-    GaugeSetPos(0);
-    CreateList->setEnabled(true);
-    CreateList->setFocus();
-  }
-}
-
-void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
-  UpdateEnabledButtons();
-  const bool onRow = ItemIndex >= 0 && static_cast<std::size_t>(ItemIndex) < fModel.EntryCount() &&
-                     static_cast<std::size_t>(ItemIndex) < fModel.PartitionRows.size();
-  if (!onRow) {
-    if (fHexForm != nullptr) {
-      fHexForm->MainView()->InitializeViewData(QString(), 0, 0);
-      fHexForm->SpareView()->InitializeViewData(QString(), 0, 0);
-    }
-    return;
-  }
-  const auto k = static_cast<std::size_t>(ItemIndex);
-  if (fHexForm != nullptr) {
-    // Unwrapped: a table that reaches past 4 GiB must not show another partition's bytes.
-    const WideRange r = WideRangeOf(fModel, k);
-    const QString image = PathText(fModel.CurrentImageFile);
-    fHexForm->MainView()->InitializeViewData(image, static_cast<std::int64_t>(r.MainOffset),
-                                             static_cast<std::int64_t>(r.MainLength));
-    fHexForm->SpareView()->InitializeViewData(image, static_cast<std::int64_t>(r.SpareOffset),
-                                              static_cast<std::int64_t>(r.SpareLength));
-  }
-  // One check at a time; its popup would also offer exports of the image it reads.
-  if (Button != mbRight || fChecking) return;
-
-  fPopupRowIndex = ItemIndex;
-  const QString quoted = QStringLiteral("\"%1\" ").arg(QString::fromStdString(fModel.PartitionRows[k].PartitionName));
-  const std::array<QAction*, 3> items = {SavePartitionMainItem, SavePartitionSpareOnlyItem, SavePartitionFull};
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    QString caption = fDesignPopupCaptions[i];  // "Save partition ..."
-    caption.insert(5, quoted);
-    items[i]->setText(caption);
-  }
-  // The check reads the working copy a device command may be writing.
-  CheckEccItem->setEnabled(!fDevice->CommandRunning());
-  const QPoint at(X, Y);
-  if (Hooks.Popup) Hooks.Popup(at); else MyPopup->popup(at);
-}
-
-void TReraradForm::OnDoubleClick(QObject*) {
-  const int cursor = ItemIndex();
-  if (cursor < 0) return;
-  const auto k = static_cast<std::size_t>(cursor);
-  if (k >= fModel.PartitionItems.Items.size() || k >= fModel.PartitionRows.size()) return;
-  SetMarkedFlag(k, !fModel.PartitionItems.Items[k].Selected);
-  UpdateEnabledButtons();
-  fListView->Refresh();
-}
-
-void TReraradForm::SetMarkedFlag(std::size_t row, bool marked) { fModel.SetMarked(row, marked); }
-
-void TReraradForm::InvertSelectedBtnClick() {
-  const auto count = static_cast<std::size_t>(std::max(0, fModel.PartitionItems.Count));
-  for (std::size_t k = 0; k < count; ++k) {
-    if (k >= fModel.PartitionItems.Items.size() || k >= fModel.PartitionRows.size()) break;
-    SetMarkedFlag(k, !fModel.PartitionItems.Items[k].Selected);
-  }
-  // The captions must say what Read, Flash and Erase will now act on: after an invert
-  // from no marks, every row, not the cursor row alone.
-  UpdateEnabledButtons();
-  fListView->Refresh();
-}
-
-void TReraradForm::ShowHideHexBtnClick() {
-  if (fHexForm == nullptr) return;
-  if (fHexForm->isVisible()) fHexForm->hide(); else fHexForm->show();
-}
-
-void TReraradForm::UpdateEnabledButtons() {
-  // The check keeps the buttons disabled; it calls this when it ends.
-  if (fChecking) return;
-  const int cursor = ItemIndex();
-  if (cursor == -1) {
-    FlashSelectedBtn->setEnabled(false);
-    EraseSelectedBtn->setEnabled(false);
-    ReadSelectedBtn->setEnabled(false);
-    return;
-  }
-  for (DeviceButton b : {DeviceButton::FlashSelectedBtn, DeviceButton::EraseSelectedBtn,
-                         DeviceButton::ReadSelectedBtn})
-    if (ButtonCaption(b) != Idle(b).Caption) return;
-  FlashSelectedBtn->setEnabled(true);
-  EraseSelectedBtn->setEnabled(true);
-  ReadSelectedBtn->setEnabled(true);
-  if (fModel.AnyMarked()) {
-    ReadSelectedBtn->setText(QStringLiteral("Read Selected"));
-    FlashSelectedBtn->setText(QStringLiteral("Flash Selected"));
-    EraseSelectedBtn->setText(QStringLiteral("Erase Selected"));
-  } else {
-    const QString number = QString::number(cursor + 1);
-    ReadSelectedBtn->setText(QStringLiteral("Read Partition") + number);
-    FlashSelectedBtn->setText(QStringLiteral("Flash Partition") + number);
-    EraseSelectedBtn->setText(QStringLiteral("Erase Partition") + number);
-  }
-  for (DeviceButton b : {DeviceButton::FlashSelectedBtn, DeviceButton::EraseSelectedBtn,
-                         DeviceButton::ReadSelectedBtn})
-    Idle(b).Caption = ButtonCaption(b);
-}
-
-void TReraradForm::CheckBlanksClick() { orvella::CheckBlanks(fModel, *this); }
-
-void TReraradForm::SavePartition(bool saveMain, bool saveRedu) {
-  if (fPopupRowIndex < 0 || static_cast<std::size_t>(fPopupRowIndex) >= fModel.EntryCount()) return;
-  SavePartitionDataIntoFile(fModel, *this, static_cast<std::size_t>(fPopupRowIndex), saveMain, saveRedu);
-}
-
-void TReraradForm::SaveAllPartitions(bool saveMain, bool saveRedu) {
-  SaveAllPartitionsDataIntoFile(fModel, *this, saveMain, saveRedu);
-}
-
-void TReraradForm::SavePartitionMainItemClick() { SavePartition(true, false); }
-void TReraradForm::SavePartitionSpareOnlyItemClick() { SavePartition(false, true); }
-void TReraradForm::SavePartitionFullClick() { SavePartition(true, true); }
-void TReraradForm::SaveAllPartitionsMainItemClick() { SaveAllPartitions(true, false); }
-void TReraradForm::SaveAllPartitionsSpareItemClick() { SaveAllPartitions(false, true); }
-void TReraradForm::SaveAllPartitionsFullItemClick() { SaveAllPartitions(true, true); }
-void TReraradForm::SaveAsImageFileIemClick() { SaveWholeImage(); }
-
-std::uint8_t& TReraradForm::StopByte() { return fHost->stopFlag ? *fHost->stopFlag : fOwnStop; }
-
-void TReraradForm::CheckEccItemClick() {
-  if (fChecking || fDevice->CommandRunning() || fModel.CurrentImageFile.empty()) return;
-  const std::string path = fModel.CurrentImageFile;
-  const std::array<QPushButton*, 7> buttons = {CreateList, CheckBlanks, InvertSelectedBtn,
-                                               ReadPartitionBtn, FlashSelectedBtn,
-                                               EraseSelectedBtn, ReadSelectedBtn};
-  std::array<bool, 7> wasEnabled{};
-  for (std::size_t i = 0; i < buttons.size(); ++i) {
-    wasEnabled[i] = buttons[i]->isEnabled();
-    buttons[i]->setEnabled(false);
-  }
-  fChecking = true;
-  StopByte() = 0;
-
-  const std::string line = "Checking ECC and bad blocks of \"" + path + "\"";
-  LogAdd("");
-  LogAdd(line + "...");
-  SetStatusText(0, "Checking ECC and bad blocks (Esc stops)");
-  GaugeSetPos(0);
-  GaugeSetMax(0);
-  NandCheckOptions options;
-  std::uint64_t shownPercent = 101;
-  options.Progress = [&](std::uint64_t done, std::uint64_t total) {
-    if (GaugeMax() != static_cast<std::int64_t>(total)) GaugeSetMax(static_cast<std::int64_t>(total));
-    GaugeSetPos(static_cast<std::int64_t>(done));
-    const std::uint64_t percent = total ? done * 100 / total : 100;
-    if (percent != shownPercent) {
-      shownPercent = percent;
-      LogReplaceLast(line + ": " + std::to_string(percent) + "%");
-      SetStatusText(0, "Checking ECC and bad blocks: " + std::to_string(percent) + "% (Esc stops)");
-    }
-    ProcessMessages();
-  };
-  options.Stop = [this] {
-    ProcessMessages();
-    return StopByte() != 0;
-  };
-
-  NandHealthReport report;
-  std::string error;
-  bool ok = false;
-  try {
-    ok = CheckNandHealth(path, options, report, error);
-  } catch (const std::bad_alloc&) {
-    error = "Out of memory while checking ECC and bad blocks.";
-  }
-  if (ok) {
-    LogReplaceLast(line + ": done.");
-    for (const std::string& text : NandHealthLogLines(report)) LogAdd(text);
-    SetStatusText(0, "ECC and bad-block check: done.");
-  } else if (StopByte() != 0) {
-    LogReplaceLast(line + ": stopped.");
-    SetStatusText(0, "Stopped by User.");
-  } else {
-    LogReplaceLast(line + ": failed.");
-    LogAdd("ERROR: " + error);
-    SetStatusText(0, "ECC and bad-block check failed.");
-    ErrorBox(error);
-  }
-  GaugeSetPos(0);
-  StopByte() = 0;
-  fChecking = false;
-  for (std::size_t i = 0; i < buttons.size(); ++i) buttons[i]->setEnabled(wasEnabled[i]);
-  UpdateEnabledButtons();
-}
-
-// ---------------------------------------------------------------------------------------
-// Device window
-
-int TReraradForm::ItemIndex() const { return fListView != nullptr ? fListView->ItemIndex() : -1; }
-
-std::string TReraradForm::ButtonCaption(DeviceButton button) const {
-  return DeviceButtonControl(button)->text().toStdString();
-}
-
-void TReraradForm::SetButtonCaption(DeviceButton button, const std::string& caption) {
-  DeviceButtonControl(button)->setText(QString::fromStdString(caption));
-}
-
-void TReraradForm::SetButtonImageIndex(DeviceButton button, int imageIndex) {
-  SetButtonImage(DeviceButtonControl(button), imageIndex);
-}
-
-void TReraradForm::CreateListClick(DeviceButton sender) { CreateListClick(DeviceButtonControl(sender)); }
-
-bool TReraradForm::EccEnabled() const { return EnableECCBtn->isChecked(); }
-
-WindowGeometry TReraradForm::Geometry() const {
-  const QRect outer = fOuter->OuterGeometry();
-  return {outer.x(), outer.width(), outer.height(), outer.y()};
-}
-
-void* TReraradForm::GaugeControl() { return MyGauge; }
-
-CloseAnswer TReraradForm::AskBeforeClose(const std::string& question) {
-  const QString text = QString::fromStdString(question);
-  if (Hooks.CloseQuestion) return Hooks.CloseQuestion(text);
-  QMessageBox box(QMessageBox::Warning, windowTitle(), text,
-                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-  box.setDefaultButton(QMessageBox::Save);
-  switch (box.exec()) {
-    case QMessageBox::Save: return CloseAnswer::SaveImage;
-    case QMessageBox::Discard: return CloseAnswer::Discard;
-    default: return CloseAnswer::KeepOpen;
-  }
-}
-
-bool TReraradForm::SaveWholeImage() {
-  if (SaveAsImageFile(fModel, *this).Outcome != ExportOutcome::Done) return false;
-  fDevice->NoteImageSaved();
-  return true;
-}
-
 // ---------------------------------------------------------------------------------------
 // Qt events
 
@@ -792,7 +406,7 @@ void TReraradForm::resizeEvent(QResizeEvent* event) {
 void TReraradForm::keyPressEvent(QKeyEvent* event) {
   // The window closes only by its close box; Enter presses the focused button.
   if (event->key() == Qt::Key_Escape) {
-    if (fChecking) StopByte() = 1;
+    if (fButtons.Checking()) StopByte() = 1;
     event->accept();
     return;
   }
@@ -808,130 +422,6 @@ void TReraradForm::keyPressEvent(QKeyEvent* event) {
 bool TReraradForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == MemoGroupBox && event->type() == QEvent::Resize) FormResize();
   return QDialog::eventFilter(watched, event);
-}
-
-// ---------------------------------------------------------------------------------------
-// Window port
-
-// The host writes into the memo too; both go through contract/MemoLines.h.
-QStringList TReraradForm::LogLines() const { return MemoLines(*MyMemo); }
-
-void TReraradForm::LogClear() { MyMemo->clear(); }
-
-void TReraradForm::LogAdd(const std::string& line) {
-  MemoAddLine(*MyMemo, QString::fromStdString(line));
-}
-
-void TReraradForm::LogReplaceLast(const std::string& line) {
-  MemoReplaceLastLine(*MyMemo, QString::fromStdString(line));
-}
-
-void TReraradForm::LogRedraw() { MyMemo->viewport()->repaint(); }
-
-// The host moves the bar itself during a transfer, adding the bytes it moved to the
-// bar's value and stopping at its maximum. So the bar counts in the same units as
-// MaxValue: its range is MaxValue itself. Only a MaxValue beyond the bar's int range is
-// halved until it fits (fGaugeShift); the host's byte steps are then not scaled and the
-// bar fills early, which only totals of 2 GiB and more can cause. A MaxValue of 0 or
-// less shows an empty bar (range 0 to 1; Qt would draw range 0 to 0 as busy).
-void TReraradForm::ShowGauge() {
-  const std::int64_t max = std::max<std::int64_t>(fGaugeMax, 0);
-  fGaugeShift = 0;
-  while ((max >> fGaugeShift) > std::numeric_limits<int>::max()) ++fGaugeShift;
-  const int barMax = max > 0 ? static_cast<int>(max >> fGaugeShift) : 1;
-  const std::int64_t pos = std::clamp<std::int64_t>(fGaugePos, 0, max);
-  MyGauge->setRange(0, barMax);
-  MyGauge->setValue(std::min(barMax, static_cast<int>(pos >> fGaugeShift)));
-}
-
-std::int64_t TReraradForm::GaugePos() const {
-  // The host may have moved the bar since the window last set it.
-  const int shown = MyGauge->value();
-  const std::int64_t max = std::max<std::int64_t>(fGaugeMax, 0);
-  const std::int64_t mine = std::clamp<std::int64_t>(fGaugePos, 0, max) >> fGaugeShift;
-  if (shown == std::min<std::int64_t>(mine, MyGauge->maximum())) return fGaugePos;
-  return std::int64_t{std::max(shown, 0)} << fGaugeShift;
-}
-
-void TReraradForm::GaugeSetMax(std::int64_t maxValue) {
-  fGaugePos = GaugePos();
-  fGaugeMax = maxValue;
-  ShowGauge();
-}
-
-void TReraradForm::GaugeSetPos(std::int64_t position) {
-  fGaugePos = position;
-  ShowGauge();
-}
-
-void TReraradForm::SetStatusText(int panel, const std::string& text) {
-  if (panel < 0 || panel >= static_cast<int>(StatusPanels.size())) return;
-  StatusPanels[static_cast<std::size_t>(panel)]->setText(QString::fromStdString(text));
-}
-
-void TReraradForm::ProcessMessages() { QCoreApplication::processEvents(); }
-
-void TReraradForm::ErrorBox(const std::string& text) {
-  const QString message = QString::fromStdString(text);
-  if (Hooks.ErrorBox) {
-    Hooks.ErrorBox(message);
-    return;
-  }
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok, this);
-  box.exec();
-}
-
-std::optional<std::string> TReraradForm::SaveDialog(const SaveDialogRequest& request) {
-  std::optional<QString> chosen;
-  if (Hooks.SaveDialog) {
-    chosen = Hooks.SaveDialog(request);
-  } else {
-    QFileDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("SaveDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setSizeGripEnabled(true);
-    SetupFileDialog(dialog, QString::fromStdString(request.Filter), request.FilterIndex);
-    QString suffix = QString::fromStdString(request.DefaultExt);
-    if (suffix.startsWith(QStringLiteral("*."))) suffix.remove(0, 2);
-    if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
-    dialog.setDefaultSuffix(suffix);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      chosen = dialog.selectedFiles().first();
-  }
-  if (!chosen) return std::nullopt;
-  return PathBytes(*chosen);
-}
-
-std::optional<std::string> TReraradForm::InputBox(const std::string& caption,
-                                                  const std::string& prompt,
-                                                  const std::string& initial) {
-  const QString c = QString::fromStdString(caption);
-  const QString p = QString::fromStdString(prompt);
-  const QString i = QString::fromStdString(initial);
-  if (Hooks.InputBox) {
-    const std::optional<QString> answer = Hooks.InputBox(c, p, i);
-    if (!answer) return std::nullopt;
-    return answer->toStdString();
-  }
-  // Over the window the user works in: the hex window asks from its views.
-  QWidget* parent = this;
-  if (fHexForm != nullptr && fHexForm->isActiveWindow()) parent = fHexForm;
-  bool ok = false;
-  const QString text = QInputDialog::getText(parent, c, p, QLineEdit::Normal, i, &ok);
-  if (!ok) return std::nullopt;
-  return text.toStdString();
-}
-
-void TReraradForm::Sleep(int milliseconds) {
-  if (Hooks.Sleep) {
-    Hooks.Sleep(milliseconds);
-    return;
-  }
-  if (milliseconds <= 0) return;
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
 }
 
 // ---------------------------------------------------------------------------------------

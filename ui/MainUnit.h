@@ -2,7 +2,10 @@
 // The plug-in's main window: partition list, log memo, gauge, status bar, image-file
 // row, command buttons and the partition popup menu. It owns the program-wide image
 // model and is the window port through which loads, exports, the blank check and the
-// device commands report.
+// device commands report. Its buttons' states and the gauge's scaling are plain members
+// (ui/MainRules.h) that the widgets show. Built in MainUnit.cpp (layout, events,
+// settings), MainHandlers.cpp (the handlers and the device window) and MainPort.cpp (the
+// window port and its dialogs).
 
 #include <QDialog>
 #include <QPoint>
@@ -19,10 +22,12 @@
 #include "image/FullImage.h"
 #include "image/WindowPort.h"
 #include "ui/Glyphs.h"
+#include "ui/MainRules.h"
 #include "ui/OuterFrame.h"
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
 class QFrame;
 class QGroupBox;
 class QHeaderView;
@@ -73,6 +78,8 @@ inline constexpr std::array<int, 3> kDesignStatusWidths = {730, 170, 50};
 // A dialog filter as the commands give it ("Name |*.bin|Other|*.x;*.y") as Qt name
 // filters; an entry without a pattern matches every file.
 QStringList QtNameFilters(const QString& filter);
+// Gives a file dialog those filters, the `filterIndex`-th (from 1) selected.
+void SetupFileDialog(QFileDialog& dialog, const QString& filter, int filterIndex);
 
 class TReraradForm : public QDialog, public DeviceWindow {
   Q_OBJECT
@@ -97,9 +104,10 @@ class TReraradForm : public QDialog, public DeviceWindow {
   TOuterFrame& OuterFrame() { return *fOuter; }
   const TOuterFrame& OuterFrame() const { return *fOuter; }
 
-  QPushButton* DeviceButtonControl(DeviceButton which) const;
-  // The glyph a button shows, as an index into the glyph list.
-  void SetButtonImage(QPushButton* button, int imageIndex);
+  // The command buttons' states, as the widgets show them.
+  const TMainButtons& Buttons() const { return fButtons; }
+  QPushButton* ButtonControl(FormButton which) const;
+  // The glyph a button shows, as an index into the glyph list; -1 for another widget.
   int ButtonImage(const QPushButton* button) const;
 
   // Device window.
@@ -107,7 +115,7 @@ class TReraradForm : public QDialog, public DeviceWindow {
   std::string ButtonCaption(DeviceButton button) const override;
   void SetButtonCaption(DeviceButton button, const std::string& caption) override;
   void SetButtonImageIndex(DeviceButton button, int imageIndex) override;
-  IdleLook& Idle(DeviceButton button) override { return fIdle[static_cast<std::size_t>(button)]; }
+  IdleLook& Idle(DeviceButton button) override { return fButtons.Idle(button); }
   void CreateListClick(DeviceButton sender) override;
   bool EccEnabled() const override;
   WindowGeometry Geometry() const override;
@@ -144,7 +152,7 @@ class TReraradForm : public QDialog, public DeviceWindow {
   // Checks the ECC and the bad-block markers of the whole image into the log. While it
   // runs the command buttons are disabled and Esc or the host's stop flag stops it.
   void CheckEccItemClick();
-  bool CheckRunning() const { return fChecking; }
+  bool CheckRunning() const { return fButtons.Checking(); }
 
   // Window settings in the per-user store.
   void ReadSettings();
@@ -160,7 +168,7 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void LogRedraw() override;
   void GaugeSetMax(std::int64_t maxValue) override;
   void GaugeSetPos(std::int64_t position) override;
-  std::int64_t GaugeMax() const override { return fGaugeMax; }
+  std::int64_t GaugeMax() const override { return fGauge.Max(); }
   // The bar's position in MaxValue's units, including the host's steps.
   std::int64_t GaugePos() const override;
   void SetStatusText(int panel, const std::string& text) override;
@@ -230,8 +238,9 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void BuildMemoAndButtons();
   void BuildStatusBar();
   void BuildPopup();
-  QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int y,
-                          int glyph, bool enabled);
+  QPushButton* MakeButton(QWidget* parent, FormButton which, const char* name, int y);
+  // The widgets take the states of TMainButtons and TGaugeScale.
+  void ShowButtons();
   void ShowGauge();
   void SetMarkedFlag(std::size_t row, bool marked);
   void SavePartition(bool saveMain, bool saveRedu);
@@ -251,14 +260,11 @@ class TReraradForm : public QDialog, public DeviceWindow {
   QStandardItemModel* fHeaderModel = nullptr;
   std::string fWorkFolder;
   std::string fTempImagePath;
-  std::array<IdleLook, kDeviceButtonCount> fIdle;
-  std::array<QString, 3> fDesignPopupCaptions;
+  TMainButtons fButtons;
+  TGaugeScale fGauge;
+  std::array<QPushButton*, kFormButtonCount> fButtonControls{};
   int fPopupRowIndex = -1;
-  std::int64_t fGaugeMax = 0;
-  std::int64_t fGaugePos = 0;
-  int fGaugeShift = 0;  // MaxValue >> fGaugeShift is the bar's maximum
   bool fClosing = false;
-  bool fChecking = false;
   std::uint8_t fOwnStop = 0;
 };
 

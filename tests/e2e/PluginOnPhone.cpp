@@ -226,8 +226,11 @@ QString PluginOnPhone::StatusText(int panel) {
 }
 
 int PluginOnPhone::ImageIndex(const char* button) {
-  auto* b = Control<QPushButton>(button);
-  return b ? b->property("ImageIndex").toInt() : -1;
+  int glyph = -1;
+  if (QObject* port = Port())
+    QMetaObject::invokeMethod(port, automation::kButtonGlyph, Qt::DirectConnection,
+                              Q_RETURN_ARG(int, glyph), Q_ARG(QString, QString::fromLatin1(button)));
+  return glyph;
 }
 
 QString PluginOnPhone::Caption(const char* button) {
