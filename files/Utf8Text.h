@@ -24,6 +24,9 @@ Utf8Char DecodeUtf8At(std::string_view text, std::size_t at);
 inline constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
 bool Latin1FromUtf8(std::string_view text, std::string& latin1, char32_t& bad);
 
+// The UTF-8 bytes of one character (at most U+10FFFF).
+std::string Utf8Of(char32_t c);
+
 // Latin-1 bytes as UTF-8 (every byte is a character).
 std::string Utf8FromLatin1(std::string_view latin1);
 

@@ -37,26 +37,6 @@ std::u32string Characters(std::string_view text) {
   return out;
 }
 
-std::string Utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-  return out;
-}
-
 std::u32string Trimmed(std::u32string t) {
   while (!t.empty() && IsSpace(t.back())) t.pop_back();
   std::size_t first = 0;
@@ -66,7 +46,7 @@ std::u32string Trimmed(std::u32string t) {
 
 std::string Utf8(const std::u32string& text) {
   std::string out;
-  for (const char32_t c : text) out += Utf8(c);
+  for (const char32_t c : text) out += Utf8Of(c);
   return out;
 }
 
@@ -292,7 +272,7 @@ std::vector<std::uint8_t> ParseFindPattern(std::string_view text, std::string& e
   if (t.size() >= 2 && t.front() == U'"' && t.back() == U'"') {
     for (const char32_t c : t.substr(1, t.size() - 2)) {
       if (c > 0xFF) {
-        error = "The character \"" + Utf8(c) +
+        error = "The character \"" + Utf8Of(c) +
                 "\" has no single-byte code; text can hold characters up to U+00FF.";
         return {};
       }
@@ -329,7 +309,7 @@ std::vector<std::uint8_t> ParseFindPattern(std::string_view text, std::string& e
 std::string HexCharText(std::uint8_t b) {
   // Control characters (C0, DEL and C1) have no glyph of their own.
   if (b < 0x20 || (b >= 0x7F && b <= 0x9F)) return ".";
-  return Utf8(static_cast<char32_t>(b));
+  return Utf8Of(b);
 }
 
 std::string HexBytesText(const std::vector<std::uint8_t>& bytes) {

@@ -28,6 +28,18 @@ TEST(Latin1, EveryByteGoesToUtf8AndBack) {
   EXPECT_EQ(back, all);
 }
 
+TEST(Utf8, EachCharacterEncodesAndDecodesAlike) {
+  for (const char32_t c : {U'\0', U'A', U'\x7F', U'\x80', U'\xFF', U'\x7FF', U'\x800', U'\x20AC',
+                           U'\xFFFD', U'\U00010000', U'\U0001F600', U'\U0010FFFF'}) {
+    const std::string bytes = Utf8Of(c);
+    const Utf8Char back = DecodeUtf8At(bytes, 0);
+    EXPECT_TRUE(back.Valid) << static_cast<unsigned>(c);
+    EXPECT_EQ(back.CodePoint, c);
+    EXPECT_EQ(back.Length, bytes.size());
+  }
+  EXPECT_EQ(Utf8Of(U'\x20AC'), "\xE2\x82\xAC");
+}
+
 struct RefusedCase {
   const char* utf8;
   char32_t bad;
