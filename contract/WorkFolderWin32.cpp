@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "contract/WorkFolderPlatform.h"
+#include "files/WideText.h"
 
 namespace orvella::platform {
 
@@ -19,28 +20,6 @@ namespace {
 
 // Longest path the wide functions take.
 constexpr DWORD kMaxWidePath = 32768;
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                      static_cast<int>(utf8.size()), nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                        out.data(), n);
-  return out;
-}
 
 // "C:\..." or "\\server\...": a folder the variable may name.
 bool IsAbsolute(const char* path) {
@@ -94,7 +73,7 @@ std::string ExecutablePath() {
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
-    if (n < buffer.size()) return Utf8(std::wstring(buffer.data(), n));
+    if (n < buffer.size()) return Narrow(std::wstring(buffer.data(), n));
     if (buffer.size() >= kMaxWidePath) return {};
     buffer.resize(std::min<std::size_t>(buffer.size() * 2, kMaxWidePath));
   }
@@ -103,7 +82,7 @@ std::string ExecutablePath() {
 bool FolderWritable(const std::string& folder) {
   // Access rights on Windows come from the folder's ACL, which no attribute shows: a file
   // that is made and deleted at once answers for them.
-  const std::wstring probe = Wide(WithBackslash(folder) + "orvella-probe-" +
+  const std::wstring probe = Widen(WithBackslash(folder) + "orvella-probe-" +
                                   std::to_string(::GetCurrentProcessId()) + ".tmp");
   if (probe.empty()) return false;
   const HANDLE h = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -114,7 +93,7 @@ bool FolderWritable(const std::string& folder) {
 }
 
 bool MakeFolders(const std::string& folder) {
-  const std::wstring wide = Wide(folder);
+  const std::wstring wide = Widen(folder);
   if (wide.empty()) return false;
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(wide), ec);

@@ -19,10 +19,12 @@ struct SeenDuringCommand {
 } gSeen;
 int gEndSessions = 0;
 
+int gMoveCursorTo = 2;
+
 std::uint32_t ORVELLA_STDCALL ConnectMovingTheCursor(const TPluginDescriptor*) {
   ++gSeen.Calls;
   // The host keeps messages flowing: the user moves the cursor meanwhile.
-  gWindow->ListView()->SetItemIndex(2);
+  gWindow->ListView()->SetItemIndex(gMoveCursorTo);
   gSeen.Captions = {gWindow->ReadSelectedBtn->text().toStdString(),
                     gWindow->FlashSelectedBtn->text().toStdString(),
                     gWindow->EraseSelectedBtn->text().toStdString()};
@@ -40,7 +42,22 @@ std::uint32_t ORVELLA_STDCALL CountEndSession() {
   return 1;
 }
 
-TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
+// Where the user puts the cursor while Read runs, and what the three buttons show then
+// and after the command.
+struct CursorCase {
+  int moveTo;
+  std::vector<bool> enabledDuring;
+  std::vector<std::string> captionsAfter;
+  bool enabledAfter;
+};
+
+class CursorDuringACommand : public ::testing::TestWithParam<CursorCase> {};
+
+// The three captions stay frozen while the command runs; without a cursor Flash and
+// Erase are disabled, but not the button that reads "&Stop": it is how the user stops
+// the command.
+TEST_P(CursorDuringACommand, RunningCommandFreezesTheThreeCaptions) {
+  const CursorCase& c = GetParam();
   QTemporaryDir dir;
   const std::string image = dir.filePath("sample.bin").toStdString();
   std::string error;
@@ -56,6 +73,7 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   gWindow = w;
   gSeen = {};
   gEndSessions = 0;
+  gMoveCursorTo = c.moveTo;
   w->show();
   w->ImageName->setText(QString::fromStdString(image));
   w->CreateList->click();
@@ -64,13 +82,14 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   w->ReadSelectedBtn->click();
   ASSERT_EQ(gSeen.Calls, 1);
   EXPECT_EQ(gSeen.Captions, (std::vector<std::string>{"&Stop", "Flash Partition1", "Erase Partition1"}));
-  EXPECT_EQ(gSeen.Enabled, std::vector<bool>(3, true));
+  EXPECT_EQ(gSeen.Enabled, c.enabledDuring);
   EXPECT_EQ(gSeen.ReadImage, GlyphStop);
   EXPECT_FALSE(gSeen.CheckEccEnabled);
   // Afterwards the frame restores the button and the captions name the new cursor row.
-  EXPECT_EQ(w->ItemIndex(), 2);
-  EXPECT_EQ(w->ReadSelectedBtn->text(), "Read Partition3");
-  EXPECT_EQ(w->FlashSelectedBtn->text(), "Flash Partition3");
+  EXPECT_EQ(w->ItemIndex(), c.moveTo);
+  EXPECT_EQ(w->ReadSelectedBtn->text().toStdString(), c.captionsAfter[0]);
+  EXPECT_EQ(w->FlashSelectedBtn->text().toStdString(), c.captionsAfter[1]);
+  EXPECT_EQ(w->ReadSelectedBtn->isEnabled(), c.enabledAfter);
   EXPECT_EQ(w->ButtonImage(w->ReadSelectedBtn), 3);
   EXPECT_EQ(gEndSessions, 2);
   EXPECT_EQ(stopFlag, 0);
@@ -80,47 +99,10 @@ TEST(MainWindowDevice, RunningCommandFreezesTheThreeCaptions) {
   gWindow = nullptr;
 }
 
-// The user clicks below the last row while the host connects: the list has no cursor.
-std::uint32_t ORVELLA_STDCALL ConnectDroppingTheCursor(const TPluginDescriptor*) {
-  ++gSeen.Calls;
-  gWindow->ListView()->SetItemIndex(-1);
-  gSeen.Captions = {gWindow->ReadSelectedBtn->text().toStdString(),
-                    gWindow->FlashSelectedBtn->text().toStdString(),
-                    gWindow->EraseSelectedBtn->text().toStdString()};
-  gSeen.Enabled = {gWindow->ReadSelectedBtn->isEnabled(), gWindow->FlashSelectedBtn->isEnabled(),
-                   gWindow->EraseSelectedBtn->isEnabled()};
-  return 0;
-}
-
-// Without a cursor the selection buttons are disabled, but not the one that reads
-// "&Stop": it is how the user stops the running command.
-TEST(MainWindowDevice, TheStopButtonStaysPressableWhenTheCursorGoes) {
-  QTemporaryDir dir;
-  const std::string image = dir.filePath("sample.bin").toStdString();
-  std::string error;
-  ASSERT_TRUE(WriteSampleImage(image, error)) << error;
-  std::uint8_t stopFlag = 0;
-  DeviceServiceTable host;
-  host.connect = ConnectDroppingTheCursor;
-  host.endSession = CountEndSession;
-  host.stopFlag = &stopFlag;
-  PluginStartUp app(&host);
-  TReraradForm* w = app.Main.get();
-  gWindow = w;
-  gSeen = {};
-  w->show();
-  w->ImageName->setText(QString::fromStdString(image));
-  w->CreateList->click();
-  w->ReadSelectedBtn->click();
-  ASSERT_EQ(gSeen.Calls, 1);
-  EXPECT_EQ(gSeen.Captions, (std::vector<std::string>{"&Stop", "Flash Partition1", "Erase Partition1"}));
-  EXPECT_EQ(gSeen.Enabled, (std::vector<bool>{true, false, false}));
-  // Once the command ended, no cursor means no device button.
-  EXPECT_EQ(w->ItemIndex(), -1);
-  EXPECT_EQ(w->ReadSelectedBtn->text(), "Read Partition1");
-  EXPECT_FALSE(w->ReadSelectedBtn->isEnabled());
-  gWindow = nullptr;
-}
+INSTANTIATE_TEST_SUITE_P(
+    MainWindowDevice, CursorDuringACommand,
+    ::testing::Values(CursorCase{2, {true, true, true}, {"Read Partition3", "Flash Partition3"}, true},
+                      CursorCase{-1, {true, false, false}, {"Read Partition1", "Flash Partition1"}, false}));
 
 // A host that reads every range as zero bytes into its data files.
 std::uint32_t ORVELLA_STDCALL ConnectOk(const TPluginDescriptor*) { return 1; }
