@@ -15,6 +15,7 @@
 
 #include "ui/Colors.h"
 #include "ui/ListSurface.h"
+#include "ui/RetainedPaint.h"
 
 namespace orvella {
 
@@ -267,14 +268,9 @@ bool TCoolListView::ProcessKeyboardInput(std::uintptr_t wParam, std::intptr_t /*
 bool TCoolListView::eventFilter(QObject* watched, QEvent* event) {
   if (watched == MyPaint) {
     switch (event->type()) {
-      case QEvent::Paint: {
-        QPainter painter(MyPaint);
-        const QRect area = static_cast<QPaintEvent*>(event)->rect();
-        if (MainSurface.isNull() || !MainSurface.rect().contains(area))
-          painter.fillRect(area, ColorFromRef(kColorBackground));
-        if (!MainSurface.isNull()) painter.drawImage(0, 0, MainSurface);
+      case QEvent::Paint:
+        PaintRetained(*MyPaint, MainSurface, static_cast<QPaintEvent*>(event)->rect());
         return true;
-      }
       case QEvent::MouseButtonPress: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         PaintBoxMouseDown(ButtonNumber(mouse->button()), mouse->position().toPoint());

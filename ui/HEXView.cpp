@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStringList>
@@ -17,6 +18,7 @@
 
 #include "ui/CellFont.h"
 #include "ui/Colors.h"
+#include "ui/RetainedPaint.h"
 #include "ui/ScrollBarTag.h"
 
 namespace orvella {
@@ -353,15 +355,9 @@ void THEXView::BlinkCaret() {
 bool THEXView::eventFilter(QObject* watched, QEvent* event) {
   if (watched == MyPaint) {
     switch (event->type()) {
-      case QEvent::Paint: {
-        QPainter p(MyPaint);
-        if (MainBP.isNull()) {
-          p.fillRect(MyPaint->rect(), ColorFromRef(kColorBackground));
-        } else {
-          p.drawImage(0, 0, MainBP);
-        }
+      case QEvent::Paint:
+        PaintRetained(*MyPaint, MainBP, static_cast<QPaintEvent*>(event)->rect());
         return true;
-      }
       case QEvent::Resize:
         Relayout();
         return false;
