@@ -21,6 +21,7 @@ constexpr char kPiSignatureWritten[8] = {'F', 'S', 'R', 'P', 'A', 'R', 'T', '\0'
 constexpr std::uint16_t kPiAttrRaw = 0x1002;  // read-only, SLC
 constexpr std::uint16_t kPiAttrStlRw = 0x1101;  // read-write, STL, SLC
 constexpr std::uint32_t kWrittenAge = 1;  // the scan never picks age 0
+constexpr std::uint32_t kFirstStlIdentifier = 20;
 // Garbage in replaced blocks comes from the noise stream far past the chip's own data.
 constexpr std::uint64_t kGarbageStream = std::uint64_t{1} << 40;
 constexpr std::uint32_t kSetPageBytes = kPageMainBytes + kPageSpareBytes;
@@ -295,23 +296,29 @@ void ComposeBlock(const BmlDumpPlan& plan, std::uint32_t b, std::uint8_t* main, 
 
 bool WriteBmlDump(const std::string& path, const BmlDumpPlan& plan, std::string& error,
                   const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
+  File out;
+  return out.Create(path, error) && WriteBmlDump(out, plan, error, progress) && out.Close(error);
+}
+
+bool WriteBmlDump(File& out, const BmlDumpPlan& plan, std::string& error,
+                  const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
   constexpr std::uint32_t kChunkBlocks = 4;
   const std::uint64_t mainBytes = std::uint64_t{kBmlChipBlocks} * kBlockMainBytes;
   const std::uint64_t total = std::uint64_t{kBmlChipBlocks} * kBlockFileBytes;
   std::vector<std::uint8_t> main(std::size_t{kChunkBlocks} * kBlockMainBytes);
   std::vector<std::uint8_t> spare(std::size_t{kChunkBlocks} * kBlockSpareBytes);
-  File out;
-  if (!out.Create(path, error)) return false;
   for (std::uint32_t b = 0; b < kBmlChipBlocks; b += kChunkBlocks) {
     for (std::uint32_t i = 0; i < kChunkBlocks; ++i)
       ComposeBlock(plan, b + i, main.data() + std::size_t{i} * kBlockMainBytes, spare.data() + std::size_t{i} * kBlockSpareBytes);
-    if (!out.Seek(std::uint64_t{b} * kBlockMainBytes, error) || !out.WriteAll(main.data(), main.size(), error) ||
+    // A new file reads 0x00 where nothing was written.
+    const bool zero = main[0] == 0 && std::memcmp(main.data(), main.data() + 1, main.size() - 1) == 0;
+    if ((!zero && (!out.Seek(std::uint64_t{b} * kBlockMainBytes, error) || !out.WriteAll(main.data(), main.size(), error))) ||
         !out.Seek(mainBytes + std::uint64_t{b} * kBlockSpareBytes, error) ||
         !out.WriteAll(spare.data(), spare.size(), error))
       return false;
     if (progress) progress(std::uint64_t{b + kChunkBlocks} * kBlockFileBytes, total);
   }
-  return out.Close(error);
+  return out.Resize(total, error);
 }
 
 bool WriteBmlDump(PageSink& chip, const BmlDumpPlan& plan, std::string& error) {
@@ -332,7 +339,7 @@ bool WriteBmlDump(PageSink& chip, const BmlDumpPlan& plan, std::string& error) {
 }
 
 bool BmlSpecFromImageSpec(const ImageSpec& image, const NandSpec& nand, const std::vector<std::uint32_t>& remaps,
-                          BmlDumpSpec& spec, std::string& error) {
+                          BmlDumpSpec& spec, std::string& error, const std::vector<std::string>& stl) {
   spec = BmlDumpSpec{};
   if (image.ChipMiB != kBmlChipMiB) {
     error = "the bad-block layer is written on a chip of " + Num(kBmlChipMiB) + " MiB (" + Num(kBmlChipBlocks) +
@@ -358,12 +365,31 @@ bool BmlSpecFromImageSpec(const ImageSpec& image, const NandSpec& nand, const st
             "; on this chip they must end at block " + Num(kBmlReservoirFirst) + ", where the reservoir starts";
     return false;
   }
+  for (const std::string& name : stl) {
+    const auto named = std::count_if(image.Table.begin(), image.Table.end(),
+                                     [&](const PartitionSpec& p) { return p.Name == name; });
+    if (named != 1) {
+      error = named == 0 ? "no partition of the table is named \"" + name + "\""
+                         : "more than one partition is named \"" + name + "\"";
+      return false;
+    }
+  }
+  std::set<std::uint32_t> used;
   for (std::size_t k = 0; k < image.Table.size(); ++k) {
     BmlPartitionSpec p;
     p.Name = image.Table[k].Name;
     p.Blocks = static_cast<int>(k) == rest ? static_cast<std::uint32_t>(kBmlReservoirFirst - fixed) : image.Table[k].SizeInBlocks;
+    p.Stl = std::find(stl.begin(), stl.end(), p.Name) != stl.end();
     p.Identifier = static_cast<std::uint32_t>(k);
+    if (!p.Stl) used.insert(p.Identifier);
     spec.Table.push_back(p);
+  }
+  // The phone's volumes take identifiers from 20 up; raw partitions keep small ones.
+  std::uint32_t next = kFirstStlIdentifier;
+  for (BmlPartitionSpec& p : spec.Table) {
+    if (!p.Stl) continue;
+    while (used.count(next)) ++next;
+    p.Identifier = next++;
   }
   spec.Fill = image.Fill;
   spec.ErasedPercent = nand.ErasedPercent;

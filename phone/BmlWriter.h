@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/FileIO.h"
 #include "image/ImageBuilder.h"
 #include "nand/SpareLayout.h"
 #include "phone/PageSource.h"
@@ -69,13 +70,19 @@ std::vector<std::uint8_t> PoolSetPages(const BmlDumpPlan& plan, bool upper, std:
 // Writes the dump into a new file (replacing one of that name); progress(done, total).
 bool WriteBmlDump(const std::string& path, const BmlDumpPlan& plan, std::string& error,
                   const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
+// Writes the dump into `out`, a file just created and still empty: runs of main data that
+// are all 0x00 are left as holes, so a zero fill is written sparsely.
+bool WriteBmlDump(File& out, const BmlDumpPlan& plan, std::string& error,
+                  const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
 // Writes the blocks that are not left erased into `chip`, which reads erased elsewhere.
 bool WriteBmlDump(PageSink& chip, const BmlDumpPlan& plan, std::string& error);
 
 // The spec of mkimage's options: a 512 MiB chip only; the table's one "rest" (or 0) entry
-// takes the blocks up to 2004, and every partition is raw with identifier position - 1.
+// takes the blocks up to 2004. The partitions named in `stl` (exactly as in the table)
+// are STL volumes with identifiers from 20 up, as the phone numbers them; every other is
+// raw with identifier position - 1.
 bool BmlSpecFromImageSpec(const ImageSpec& image, const NandSpec& nand, const std::vector<std::uint32_t>& remaps,
-                          BmlDumpSpec& spec, std::string& error);
+                          BmlDumpSpec& spec, std::string& error, const std::vector<std::string>& stl = {});
 
 // An i9000-like table: twelve partitions summing to 2004 blocks, EFS, PARAM, FACTORYFS,
 // DBDATAFS and CACHE logical volumes.

@@ -159,6 +159,11 @@ bool ImagePageSink::Open(const std::string& path, std::string& error) {
 
 bool ImagePageSink::WritePage(std::uint32_t block, std::uint32_t page, const std::uint8_t* main,
                               const std::uint8_t* spare, std::string& error) {
+  return FilePageSink(file_, blocks_).WritePage(block, page, main, spare, error);
+}
+
+bool FilePageSink::WritePage(std::uint32_t block, std::uint32_t page, const std::uint8_t* main,
+                             const std::uint8_t* spare, std::string& error) {
   if (block >= blocks_ || page >= kPagesPerBlock) {
     error = NotOnChip(block, page, blocks_);
     return false;

@@ -79,6 +79,21 @@ class ImagePageSink : public PageSink {
   std::uint32_t blocks_ = 0;
 };
 
+// Pages written into a full image file of `blocks` blocks that the caller has open and
+// owns (a part file being made); the file must outlive the sink.
+class FilePageSink : public PageSink {
+ public:
+  FilePageSink(File& file, std::uint32_t blocks) : file_(file), blocks_(blocks) {}
+  std::uint32_t Blocks() const override { return blocks_; }
+  // A null `spare` writes 0xFF, as a page programmed without spare data reads.
+  bool WritePage(std::uint32_t block, std::uint32_t page, const std::uint8_t* main,
+                 const std::uint8_t* spare, std::string& error) override;
+
+ private:
+  File& file_;
+  std::uint32_t blocks_;
+};
+
 // A chip held in memory. Blocks read erased (0xFF) until something is written into them;
 // only those are kept.
 class MemoryChip : public PageSource, public PageSink {

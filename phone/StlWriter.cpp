@@ -386,35 +386,12 @@ bool Writer::StorePmt(std::uint32_t lbn, std::string& error) {
 }
 
 bool Writer::Run(std::string& error) {
-  const StlHeaderLayout& layout = options_.Layout;
   StlGeometry& g = result_.Geometry;
-  if (!StlGeometryForUnits(sink_.Blocks(), g, error)) return false;
-  if (!layout.Old) {
-    const StlHeaderOffsets o = layout.Offsets(g.MetaBlocks, g.LocalAreasEven());
-    if (o.End > layout.Pages * kPageMainBytes || o.End <= (layout.Pages - 1) * kPageMainBytes) {
-      error = "header layout " + layout.Name() + " takes " + std::to_string(o.End) + " bytes here, which " +
-              std::to_string(layout.Pages) + " pages do not fit exactly";
-      return false;
-    }
-    if (layout.PmtEntries < g.PmtDir) {
-      error = "header layout " + layout.Name() + " has fewer PMT directory entries than the volume's " +
-              std::to_string(g.PmtDir) + " logical blocks";
-      return false;
-    }
-    rctPages_ = layout.RctEntries;
-  }
-  if (volume_.size() > g.VolumeBytes()) {
-    error = "the contents (" + std::to_string(volume_.size()) + " bytes) do not fit in the volume's " +
-            std::to_string(g.VolumeBytes()) + " bytes";
-    return false;
-  }
+  if (!CheckStlWrite(sink_.Blocks(), volume_.size(), options_, g, error)) return false;
+  if (!options_.Layout.Old) rctPages_ = options_.Layout.RctEntries;
   contentBytes_ = volume_.size();
   volume_.resize(g.VolumeBytes(), 0xFF);
   if (!PlanRewrites(error) || !WriteFormat(error)) return false;
-  if (options_.HeaderSwitch && g.MetaBlocks < 2) {
-    error = "a header switch needs two meta blocks";
-    return false;
-  }
   for (std::size_t i = 0; i < groups_.size(); ++i) {
     Group& grp = groups_[i];
     grp.Vbn = g.FirstFreeVbn() + freeHead_++;
@@ -438,6 +415,41 @@ bool Writer::Run(std::string& error) {
 }
 
 }  // namespace
+
+bool CheckStlWrite(std::uint32_t units, std::uint64_t contentBytes, const StlWriteOptions& options,
+                   StlGeometry& g, std::string& error) {
+  const StlHeaderLayout& layout = options.Layout;
+  if (!StlGeometryForUnits(units, g, error)) return false;
+  if (!layout.Old) {
+    const StlHeaderOffsets o = layout.Offsets(g.MetaBlocks, g.LocalAreasEven());
+    if (o.End > layout.Pages * kPageMainBytes || o.End <= (layout.Pages - 1) * kPageMainBytes) {
+      error = "header layout " + layout.Name() + " takes " + std::to_string(o.End) + " bytes here, which " +
+              std::to_string(layout.Pages) + " pages do not fit exactly";
+      return false;
+    }
+    if (layout.PmtEntries < g.PmtDir) {
+      error = "header layout " + layout.Name() + " has fewer PMT directory entries than the volume's " +
+              std::to_string(g.PmtDir) + " logical blocks";
+      return false;
+    }
+  }
+  if (contentBytes > g.VolumeBytes()) {
+    error = "the contents (" + std::to_string(contentBytes) + " bytes) do not fit in the volume's " +
+            std::to_string(g.VolumeBytes()) + " bytes";
+    return false;
+  }
+  const std::uint32_t logs = std::min(kStlMaxActiveLogs, g.UserBlocks);
+  if (options.RewritePages > logs * kRecordedPerLog) {
+    error = std::to_string(options.RewritePages) + " rewritten pages do not fit: at most " +
+            std::to_string(logs * kRecordedPerLog) + " go through the log blocks of this volume without a merge";
+    return false;
+  }
+  if (options.HeaderSwitch && g.MetaBlocks < 2) {
+    error = "a header switch needs two meta blocks";
+    return false;
+  }
+  return true;
+}
 
 bool WriteStlVolume(PageSink& sink, std::vector<std::uint8_t>& volume, const StlWriteOptions& options,
                     StlWriteResult& result, std::string& error) {

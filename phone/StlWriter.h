@@ -54,6 +54,12 @@ struct StlWriteResult {
   std::uint32_t RewrittenBlocks = 0;
 };
 
+// Checks, before anything is written, that `units` units can hold a volume of
+// `contentBytes` bytes of contents written with `options`, and gives its geometry; false
+// with `error` naming what does not fit (the contents, the header layout, the rewrites).
+bool CheckStlWrite(std::uint32_t units, std::uint64_t contentBytes, const StlWriteOptions& options,
+                   StlGeometry& geometry, std::string& error);
+
 // Formats the sink's units as a volume holding `volume`'s bytes as its logical sectors,
 // then applies the rewrites. On return `volume` holds the bytes a reader must give: the
 // whole volume (D x 256 KiB), 0xFF where nothing was written, the newest committed copy
