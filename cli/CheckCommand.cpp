@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -14,6 +15,9 @@
 #include "image/Notation.h"
 #include "nand/SectorCheck.h"
 #include "nand/SpareLayout.h"
+#include "phone/Bml.h"
+#include "phone/ImagePages.h"
+#include "phone/PhoneDump.h"
 
 namespace orvella::cli {
 
@@ -52,7 +56,77 @@ std::string CountsText(const NandCounts& c) {
   return t;
 }
 
-void PrintText(const NandHealthReport& r) {
+// A block on which the check's bad-block rule and the phone driver's disagree.
+struct RuleDisagreement {
+  std::uint32_t Block = 0;
+  bool ByCheck = false, ByDriver = false;
+  std::uint16_t Marks[2] = {0xFFFF, 0xFFFF};  // spare bytes 0-1 of pages 0 and 1
+};
+
+// What the phone's bad-block layer says of the dump's bad blocks, where the dump has it.
+struct PhoneBadBlocks {
+  bool Layer = false;  // the dump carries the layer, and with it the driver's marks
+  std::vector<phone::BmlRemap> Remaps;
+  std::vector<std::uint32_t> DriverBad;
+  std::vector<RuleDisagreement> Disagree;
+};
+
+// Reads the layer and judges every block by the driver's rule: a block is bad only when the
+// mark words of its pages 0 and 1 both have fewer 1 bits than 0 bits. Blocks whose marks
+// the dump does not hold are left out.
+PhoneBadBlocks ReadPhoneBadBlocks(const std::string& image, const std::vector<std::uint32_t>& checkBad) {
+  PhoneBadBlocks p;
+  phone::ImagePageSource chip;
+  std::string error;
+  if (!chip.Open(image, error)) return p;
+  const phone::PhoneDump dump = phone::ReadPhoneDump(chip, false);
+  if (dump.Bml.Structure == phone::BmlStructure::None) return p;
+  p.Layer = true;
+  p.Remaps = dump.Bml.Remaps;
+  std::uint8_t spare[phone::kPageSpareBytes];
+  for (std::uint32_t b = 0; b < chip.Blocks(); ++b) {
+    std::uint16_t marks[2];
+    bool read = true;
+    for (std::uint32_t page = 0; page < 2 && read; ++page) {
+      read = chip.ReadPage(b, page, nullptr, spare, error);
+      marks[page] = static_cast<std::uint16_t>(spare[0] | spare[1] << 8);
+    }
+    if (!read) continue;
+    const bool byDriver = phone::DriverBlockBad(marks[0], marks[1]);
+    const bool byCheck = std::find(checkBad.begin(), checkBad.end(), b) != checkBad.end();
+    if (byDriver) p.DriverBad.push_back(b);
+    if (byDriver != byCheck) p.Disagree.push_back({b, byCheck, byDriver, {marks[0], marks[1]}});
+  }
+  return p;
+}
+
+std::string Hex4(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%04X", v);
+  return buf;
+}
+
+void PrintPhoneText(const PhoneBadBlocks& p) {
+  if (!p.Layer) return;
+  std::printf("Replaced by the phone's bad-block layer: %zu%s%s\n", p.Remaps.size(), p.Remaps.empty() ? "" : ": ",
+              Listed(p.Remaps, [](const phone::BmlRemap& m) {
+                return BlockText(m.Block) + " by " + BlockText(m.Replacement) +
+                       (m.Partition.empty() ? "" : " (" + m.Partition + ")");
+              }).c_str());
+  std::printf("Bad blocks by the phone driver's rule: %zu%s%s\n", p.DriverBad.size(), p.DriverBad.empty() ? "" : ": ",
+              Listed(p.DriverBad, BlockText).c_str());
+  if (p.Disagree.empty()) {
+    std::printf("The check's rule and the driver's agree on every block\n");
+    return;
+  }
+  std::printf("The check's rule and the driver's disagree on %zu block%s: %s\n", p.Disagree.size(),
+              p.Disagree.size() == 1 ? "" : "s", Listed(p.Disagree, [](const RuleDisagreement& d) {
+                return BlockText(d.Block) + " (bad by the " + (d.ByCheck ? "check's" : "driver's") + " rule only; marks " +
+                       Hex4(d.Marks[0]) + ", " + Hex4(d.Marks[1]) + ")";
+              }).c_str());
+}
+
+void PrintText(const NandHealthReport& r, const PhoneBadBlocks& phoneBad) {
   std::printf("Image: %s\n", r.Image.c_str());
   if (r.Layout.empty()) {
     std::printf("Layout: no known ECC layout matches (best: %s of %llu sampled sectors' codes "
@@ -76,6 +150,7 @@ void PrintText(const NandHealthReport& r) {
               Listed(r.BadBlocks, BlockText).c_str());
   std::printf("Uncorrectable sectors: %zu%s%s\n", r.Uncorrectable.size(),
               r.Uncorrectable.empty() ? "" : ": ", Listed(r.Uncorrectable, SectorText).c_str());
+  PrintPhoneText(phoneBad);
   if (!r.RepairedTo.empty())
     std::printf("Repaired image: %s (%llu sectors repaired, %zu uncorrectable copied as they are)\n",
                 r.RepairedTo.c_str(), static_cast<unsigned long long>(r.RepairedSectors),
@@ -103,7 +178,7 @@ void PrintList(const char* key, const List& list, Write write) {
   std::fputc(']', stdout);
 }
 
-void PrintJson(const NandHealthReport& r) {
+void PrintJson(const NandHealthReport& r, const PhoneBadBlocks& phoneBad) {
   using Json = nlohmann::ordered_json;
   const auto text = [](const Json& j) {
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -143,6 +218,21 @@ void PrintJson(const NandHealthReport& r) {
   outside.update(CountsJson(r.Outside));
   std::printf(",\"outside\":%s", text(outside).c_str());
   std::printf(",\"not_whole\":%s", r.NotWhole.empty() ? "null" : text(Json(r.NotWhole)).c_str());
+  if (phoneBad.Layer) {
+    Json remaps = Json::array();
+    for (const phone::BmlRemap& m : phoneBad.Remaps)
+      remaps.push_back({{"block", m.Block},
+                        {"replacement", m.Replacement},
+                        {"partition", m.Partition.empty() ? Json(nullptr) : Json(m.Partition)}});
+    Json disagree = Json::array();
+    for (const RuleDisagreement& d : phoneBad.Disagree)
+      disagree.push_back({{"block", d.Block}, {"by_check", d.ByCheck}, {"by_driver", d.ByDriver},
+                          {"marks", {d.Marks[0], d.Marks[1]}}});
+    const Json layer = {{"remaps", remaps}, {"driver_bad_blocks", phoneBad.DriverBad}, {"disagree", disagree}};
+    std::printf(",\"bad_block_layer\":%s", text(layer).c_str());
+  } else {
+    std::printf(",\"bad_block_layer\":null");
+  }
   // Only a partial check or a repair adds to the fields above.
   if (!r.Complete) std::printf(",\"complete\":false,\"not_read\":%s", text(Json(r.NotRead)).c_str());
   if (!r.RepairedTo.empty()) std::printf(",\"repaired_to\":%s", text(Json(r.RepairedTo)).c_str());
@@ -189,7 +279,12 @@ int RunCheck(const CheckOptions& o) {
     std::fprintf(stderr, "orvella: check: %s\n", error.c_str());
     return kCannotRead;
   }
-  if (json) PrintJson(report); else PrintText(report);
+  const PhoneBadBlocks phoneBad = ReadPhoneBadBlocks(image, report.BadBlocks);
+  if (json) {
+    PrintJson(report, phoneBad);
+  } else {
+    PrintText(report, phoneBad);
+  }
 
   int status = 0;
   if (!report.Uncorrectable.empty()) status |= kUncorrectableLeft;

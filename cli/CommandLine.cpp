@@ -11,6 +11,17 @@ namespace {
 
 constexpr char kAlgoHelp[] = "digests, separated by commas: md5, sha1, sha256";
 
+constexpr ExitStatuses kPitStatuses{
+    1, 2, "0 done; 1 block 1 holds no partition table, or the image cannot be read; 2 wrong usage"};
+constexpr ExitStatuses kBmlStatuses{
+    1, 2,
+    "0 done (findings are listed, not failures); 1 the dump has no reservoir structure, or the "
+    "image cannot be read; 2 wrong usage"};
+constexpr ExitStatuses kVolumeStatuses{
+    1, 2,
+    "0 written, or rebuilt (findings such as an older copy taken are listed, not failures); 1 not "
+    "an STL volume, refused, or failed (nothing written; an output refused included); 2 wrong usage"};
+
 }  // namespace
 
 void DeclareCommands(CommandTable& table) {
@@ -40,6 +51,25 @@ void DeclareCommands(CommandTable& table) {
         ->type_name("P");
     c.add_option("--bad-blocks", o.BadBlocks, "mark these blocks bad, separated by commas")
         ->type_name("B,...");
+    c.add_flag("--bml", o.Bml,
+               "write the phone's bad-block layer (a 512 MiB chip only): the table in the phone's "
+               "layout summing to block 2004, the reservoir with its pool blocks and the driver's "
+               "spare marks");
+    c.add_option("--remap", o.Remap,
+                 "with --bml: replace these blocks from the reservoir (garbage and a bad mark in the "
+                 "block, its data in the replacement), separated by commas")
+        ->type_name("B,...");
+    c.add_option("--stl", o.Stl,
+                 "with --bml: make these partitions STL volumes holding FILE's bytes as their "
+                 "sectors, separated by commas")
+        ->type_name("NAME=FILE,...");
+    c.add_option("--stl-header", o.StlHeader,
+                 "the STL volumes' directory-header layout: old (the default) or new:E,r,P[,a]")
+        ->type_name("old|new:E,r,P");
+    c.add_option("--stl-rewrites", o.StlRewrites,
+                 "then rewrite N logical pages of each volume through its log blocks, picked by SEED "
+                 "(default 1)")
+        ->type_name("N[:SEED]");
     AddForce(c, o.Force);
   }
   {
@@ -109,6 +139,41 @@ void DeclareCommands(CommandTable& table) {
     c.add_option("--repair", o.Repair, "also write a repaired copy of the image")
         ->check(FileName())->type_name("OUT");
     AddForce(c, o.Force);
+  }
+  {
+    auto& o = table.Options<PitOptions>();
+    CLI::App& c = table.Add("pit", "the partition table as the phone reads it, and what each partition holds",
+                            kPitStatuses, [&o] { return RunPit(o); });
+    AddImage(c, o.Image);
+    AddJson(c, o.Json, "the entries as a JSON array on standard output");
+  }
+  {
+    auto& o = table.Options<BmlOptions>();
+    CLI::App& c = table.Add("bml", "the phone's bad-block layer: reservoir, pool blocks, remaps, findings",
+                            kBmlStatuses, [&o] { return RunBml(o); });
+    AddImage(c, o.Image);
+    AddJson(c, o.Json, "one JSON object on standard output");
+  }
+  {
+    auto& o = table.Options<VolumeOptions>();
+    CLI::App& c = table.Add("volume", "write a partition as the phone reads it (its volume, or remaps undone)",
+                            kVolumeStatuses, [&o] { return RunVolume(o); });
+    AddImage(c, o.Image);
+    AddRow(c, o.Row)->required();
+    c.add_option("-o,--output", o.Out, "the file to write")->required()->check(FileName())->type_name("OUT");
+    c.add_option("--layer", o.Layer,
+                 "stl: the volume as the phone's stlN reads it (the default for STL partitions); bml: "
+                 "the blocks as its bmlN reads them, main data only (the default otherwise)")
+        ->type_name("bml|stl");
+    AddForce(c, o.Force);
+  }
+  {
+    auto& o = table.Options<StlOptions>();
+    CLI::App& c = table.Add("stl", "what the rebuild of a partition's STL volume found",
+                            kVolumeStatuses, [&o] { return RunStl(o); });
+    AddImage(c, o.Image);
+    AddRow(c, o.Row)->required();
+    AddJson(c, o.Json, "one JSON object on standard output");
   }
 }
 

@@ -20,6 +20,11 @@ struct MkImageOptions {
   std::string Ecc;
   std::string ErasedPercent;
   std::string BadBlocks;
+  bool Bml = false;
+  std::string Remap;
+  std::string Stl;
+  std::string StlHeader = "old";
+  std::string StlRewrites;
   bool Force = false;
 };
 int RunMkImage(const MkImageOptions& o);
@@ -77,5 +82,33 @@ struct CheckOptions {
   bool Force = false;
 };
 int RunCheck(const CheckOptions& o);  // exit bits: 4 uncorrectable, 8 cannot read, 16 usage
+
+struct PitOptions {
+  std::string Image;
+  bool Json = false;
+};
+int RunPit(const PitOptions& o);  // 1: block 1 holds no table
+
+struct BmlOptions {
+  std::string Image;
+  bool Json = false;
+};
+int RunBml(const BmlOptions& o);  // 1: no reservoir structure
+
+struct VolumeOptions {
+  std::string Image;
+  std::string Row;
+  std::string Out;
+  std::string Layer;  // empty: stl for STL partitions, bml otherwise
+  bool Force = false;
+};
+int RunVolume(const VolumeOptions& o);  // 1: not an STL volume or refused, nothing written
+
+struct StlOptions {
+  std::string Image;
+  std::string Row;
+  bool Json = false;
+};
+int RunStl(const StlOptions& o);  // 1: not an STL volume or refused
 
 }  // namespace orvella::cli

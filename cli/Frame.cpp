@@ -271,6 +271,14 @@ CLI::Validator FileName() {
 bool ResolveRow(const ImageModel& model, const std::string& row, std::size_t& index,
                 std::string& problem) {
   const std::size_t count = std::min(model.EntryCount(), model.PartitionRows.size());
+  std::vector<std::string> names;
+  for (std::size_t k = 0; k < count; ++k) names.push_back(model.PartitionRows[k].PartitionName);
+  return ResolveRow(names, row, index, problem);
+}
+
+bool ResolveRow(const std::vector<std::string>& names, const std::string& row, std::size_t& index,
+                std::string& problem, const std::string& shownBy) {
+  const std::size_t count = names.size();
   if (!row.empty() && row.size() <= 10 && row.find_first_not_of("0123456789") == std::string::npos) {
     const unsigned long long position = std::stoull(row);
     if (position >= 1 && position <= count) {
@@ -284,7 +292,7 @@ bool ResolveRow(const ImageModel& model, const std::string& row, std::size_t& in
   for (const bool anyCase : {false, true}) {
     std::vector<std::size_t> found;
     for (std::size_t k = 0; k < count; ++k) {
-      const std::string& name = model.PartitionRows[k].PartitionName;
+      const std::string& name = names[k];
       if (anyCase ? Lower(name) == Lower(row) : name == row) found.push_back(k);
     }
     if (found.size() == 1) {
@@ -299,10 +307,8 @@ bool ResolveRow(const ImageModel& model, const std::string& row, std::size_t& in
       return false;
     }
   }
-  std::vector<std::string> names;
-  for (std::size_t k = 0; k < count; ++k) names.push_back(model.PartitionRows[k].PartitionName);
-  problem = "no partition is named \"" + row + "\"" + DidYouMean(row, names) +
-            "; `orvella list` shows the table";
+  problem = "no partition is named \"" + row + "\"" + DidYouMean(row, names) + "; `orvella " + shownBy +
+            "` shows the table";
   return false;
 }
 

@@ -117,6 +117,10 @@ CLI::Validator FileName();
 // why, when it names none or more than one.
 bool ResolveRow(const ImageModel& model, const std::string& row, std::size_t& index,
                 std::string& problem);
+// The same over the partitions' names in table order; `shownBy` names the command that
+// lists them.
+bool ResolveRow(const std::vector<std::string>& names, const std::string& row, std::size_t& index,
+                std::string& problem, const std::string& shownBy = "list");
 
 // Wrong usage found after parsing: names it in one line on standard error, pointing to
 // the command's help, and returns `status`.

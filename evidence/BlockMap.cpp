@@ -12,12 +12,14 @@ namespace {
 using G = BlockMapGeometry;
 
 constexpr std::array<BlockStateStyle, kBlockStateCount> kStyles{{
-    {BlockState::Erased, "erased", "erased", "main data all 0xFF, spare data blank as the blank check sees it", 0xDCE3EA, false},
-    {BlockState::Written, "written", "written", "holds data", 0x3F7FBF, false},
-    {BlockState::Different, "different", "different", "differs from the compared image", 0xE8501C, false},
-    {BlockState::Corrected, "corrected", "corrected", "sectors the ECC corrected", 0xF2C230, true},
-    {BlockState::Uncorrectable, "uncorrectable", "uncorrectable", "sectors the ECC cannot correct", 0xA02CC8, true},
-    {BlockState::Bad, "bad", "bad block", "marked bad", 0x202020, true},
+    {BlockState::Erased, "erased", "erased", "main data all 0xFF, spare data blank as the blank check sees it", 0xDCE3EA, false, false},
+    {BlockState::Written, "written", "written", "holds data", 0x3F7FBF, false, false},
+    {BlockState::Different, "different", "different", "differs from the compared image", 0xE8501C, false, false},
+    {BlockState::Corrected, "corrected", "corrected", "sectors the ECC corrected", 0xF2C230, true, false},
+    {BlockState::Uncorrectable, "uncorrectable", "uncorrectable", "sectors the ECC cannot correct", 0xA02CC8, true, false},
+    {BlockState::Bad, "bad", "bad block", "marked bad", 0x202020, true, false},
+    {BlockState::Replaced, "replaced", "replaced", "a bad block the phone reads from its replacement", 0x8E3B12, false, true},
+    {BlockState::Replacement, "replacement", "replacement", "a reservoir block that holds a replaced block's data", 0x2E9E4F, false, true},
 }};
 
 // Label text is estimated at this many pixels per character (10 px bold sans-serif, capitals).
@@ -72,8 +74,11 @@ std::vector<BlockState> CombineStates(const BlockMapInput& input) {
   std::vector<BlockState> states(input.Blocks, BlockState::Written);
   for (std::uint32_t b = 0; b < input.Blocks; ++b) {
     const BlockHealth health = b < input.Health.size() ? input.Health[b] : BlockHealth::Good;
+    const BlockRemap remap = b < input.Remap.size() ? input.Remap[b] : BlockRemap::None;
     BlockState& s = states[b];
-    if (health == BlockHealth::Bad) s = BlockState::Bad;
+    if (remap == BlockRemap::Replaced) s = BlockState::Replaced;
+    else if (remap == BlockRemap::Replacement) s = BlockState::Replacement;
+    else if (health == BlockHealth::Bad) s = BlockState::Bad;
     else if (health == BlockHealth::Uncorrectable) s = BlockState::Uncorrectable;
     else if (b < input.Different.size() && input.Different[b]) s = BlockState::Different;
     else if (health == BlockHealth::Corrected) s = BlockState::Corrected;
@@ -87,6 +92,7 @@ std::vector<BlockState> LegendStates(const BlockMapInput& input) {
   for (const auto& style : kStyles) {
     if (style.State == BlockState::Different && input.Different.empty()) continue;
     if (style.FromHealth && input.Health.empty()) continue;
+    if (style.FromLayer && input.Remap.empty()) continue;
     shown.push_back(style.State);
   }
   return shown;

@@ -10,8 +10,12 @@
 
 namespace orvella {
 
-enum class BlockState : std::uint8_t { Erased, Written, Different, Corrected, Uncorrectable, Bad };
-inline constexpr std::size_t kBlockStateCount = 6;
+enum class BlockState : std::uint8_t {
+  Erased, Written, Different, Corrected, Uncorrectable, Bad,
+  Replaced,     // a bad block the phone's bad-block layer replaced
+  Replacement,  // the reservoir block that holds a replaced block's data
+};
+inline constexpr std::size_t kBlockStateCount = 8;
 
 struct BlockStateStyle {
   BlockState State;
@@ -20,6 +24,7 @@ struct BlockStateStyle {
   const char* Meaning;
   std::uint32_t Rgb;    // 0xRRGGBB
   bool FromHealth;      // shown only when a health check supplied the block states
+  bool FromLayer;       // shown only when the dump has the phone's bad-block layer
 };
 
 // Every state, in the legend's order.
@@ -28,6 +33,9 @@ const BlockStateStyle& StyleOf(BlockState state);
 
 // What a NAND health check finds in a block.
 enum class BlockHealth : std::uint8_t { Good, Corrected, Uncorrectable, Bad };
+
+// What a block is to the phone's bad-block layer.
+enum class BlockRemap : std::uint8_t { None, Replaced, Replacement };
 
 struct MapPartition {
   std::uint32_t Position = 0;
@@ -41,15 +49,17 @@ struct BlockMapInput {
   std::vector<bool> Erased;         // one per block: main and spare data erased
   std::vector<bool> Different;      // one per block; empty without a comparison
   std::vector<BlockHealth> Health;  // one per block; empty without a health source
+  std::vector<BlockRemap> Remap;    // one per block; empty without the bad-block layer
   std::vector<MapPartition> Partitions;
 };
 
-// The state each block is drawn in. A block has one: bad, uncorrectable, different from
-// the other image, corrected, written, erased, the first that applies.
+// The state each block is drawn in. A block has one: replaced, replacement, bad,
+// uncorrectable, different from the other image, corrected, written, erased, the first
+// that applies.
 std::vector<BlockState> CombineStates(const BlockMapInput& input);
 
 // The states the legend lists: erased and written always, "different" with a comparison,
-// the health states with a health source.
+// the health states with a health source, the remap states with the bad-block layer.
 std::vector<BlockState> LegendStates(const BlockMapInput& input);
 
 // Geometry in SVG pixels: cells of kCell pixels at a pitch of kPitch, so one pixel of

@@ -100,8 +100,9 @@ std::string Map(const BlockMapInput& map, const std::vector<BlockState>& states)
                      std::to_string(BlockMapGeometry::kColumns) +
                      " to a row; each row is labelled with its first block. Partitions are "
                      "outlined and labelled above their first cells with their position and, "
-                     "where it fits, their name. A block is drawn in one state, the first of bad, "
-                     "uncorrectable, different, corrected, written and erased that applies to "
+                     "where it fits, their name. A block is drawn in one state, the first of " +
+                     std::string(map.Remap.empty() ? "" : "replaced, replacement, ") +
+                     "bad, uncorrectable, different, corrected, written and erased that applies to "
                      "it; the legend counts the blocks drawn in each.</p>\n<table class=\"legend\"><tr><th></th><th>State</th>"
                      "<th>Meaning</th><th class=\"num\">Blocks</th></tr>\n";
   for (BlockState s : LegendStates(map)) {
@@ -128,6 +129,37 @@ std::string PartitionTable(const EvidenceImage& image) {
     html += "</tr>\n";
   }
   return html + "</table></section>\n";
+}
+
+std::string Phone(const PhoneFacts& p) {
+  std::string html = "<section id=\"phone\"><h2>Partitions as the phone reads them</h2>\n<p>" + E(p.Placement) +
+                     "</p>\n<table><tr><th>Position</th><th>Name</th><th>Id</th><th>Attributes</th><th>Blocks</th>"
+                     "<th>Device</th><th>Holds</th><th>Flash file</th><th>STL volume</th></tr>\n";
+  for (const PhoneRow& r : p.Rows)
+    html += "<tr><td class=\"num\">" + std::to_string(r.Position) + "</td><td>" + E(r.Name) + "</td><td class=\"num\">" +
+            std::to_string(r.Identifier) + "</td><td>" + E(r.Attributes) + "</td><td" +
+            (r.InDump ? " class=\"mono\">" : ">not in this dump: ") + E(r.Blocks) + "</td><td>" + E(r.Device) +
+            "</td><td>" + E(r.Holds) + "</td><td>" + E(r.FlashFile) + "</td><td>" + E(r.Volume) + "</td></tr>\n";
+  html += "</table>\n";
+  if (p.Layer) {
+    html += "<h3>Remaps</h3>\n";
+    if (p.Remaps.empty()) {
+      html += "<p>None: the phone reads every block where it lies.</p>\n";
+    } else {
+      html += "<p>The phone reads each of these bad blocks from its replacement in the reservoir.</p>\n"
+              "<table id=\"remaps\"><tr><th>Block</th><th>Replacement</th><th>Partition</th><th>Reason</th></tr>\n";
+      for (const PhoneRemapRow& m : p.Remaps)
+        html += "<tr><td class=\"mono\">" + BlockText(m.Block) + "</td><td class=\"mono\">" +
+                BlockText(m.Replacement) + "</td><td>" + E(m.Partition) + "</td><td>" + E(m.Reason) + "</td></tr>\n";
+      html += "</table>\n";
+    }
+    if (!p.Findings.empty()) {
+      html += "<h3>Findings of the bad-block layer</h3>\n<ul>\n";
+      for (const std::string& f : p.Findings) html += "<li>" + E(f) + "</li>\n";
+      html += "</ul>\n";
+    }
+  }
+  return html + "</section>\n";
 }
 
 std::string DigestCell(const std::vector<DigestAlgorithm>& algorithms, const DigestValues& values) {
@@ -331,6 +363,7 @@ std::string ReportHtml(const ReportInput& in) {
   if (in.Comparison && in.Compared) html += Comparison(*in.Compared, *in.Comparison);
   if (in.Health) html += Health(*in.Health, states);
   html += PartitionTable(image);
+  if (in.Phone) html += Phone(*in.Phone);
   if (in.Digests) html += Digests(image, *in.Digests);
   html += "<footer>" + E(in.Footer) + "</footer>\n</body></html>\n";
   return html;

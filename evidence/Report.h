@@ -36,12 +36,44 @@ struct HealthFacts {
   std::uint64_t SpareStart = 0;
 };
 
+// One table entry as the phone reads it, in words ready for the report.
+struct PhoneRow {
+  std::uint32_t Position = 0;
+  std::string Name;
+  std::uint32_t Identifier = 0;
+  std::string Attributes;  // as words: "STL", "write", "none"
+  std::string Blocks;      // "0x0002..0x0029", or why the entry is not in the dump
+  bool InDump = false;
+  std::string Device;      // "bml3"; empty where the phone's numbering is not known
+  std::string Holds;       // what the blocks hold: its word, and a label
+  std::string FlashFile;
+  std::string Volume;      // STL partitions: whether the volume rebuilds and its size
+};
+
+struct PhoneRemapRow {
+  std::uint32_t Block = 0;
+  std::uint32_t Replacement = 0;
+  std::string Partition;
+  std::string Reason;
+};
+
+// The dump as the phone reads it: the table in the phone's layout and the bad-block
+// layer's remaps and findings.
+struct PhoneFacts {
+  std::string Placement;  // where the blocks come from, or why there is no layer
+  bool Layer = false;     // the dump has the bad-block layer
+  std::vector<PhoneRow> Rows;
+  std::vector<PhoneRemapRow> Remaps;
+  std::vector<std::string> Findings;
+};
+
 struct ReportInput {
   const EvidenceImage* Image = nullptr;
   const ImageDigests* Digests = nullptr;
   const EvidenceImage* Compared = nullptr;         // with --compare
   const ImageComparison* Comparison = nullptr;
   std::optional<HealthFacts> Health;               // with a health source
+  std::optional<PhoneFacts> Phone;                 // when block 1 holds a table
   BlockMapInput Map;
   std::string Footer;                              // tool version and time of the report
 };

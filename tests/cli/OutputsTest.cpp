@@ -41,7 +41,8 @@ struct Writing {
   bool writesAtEnd;
 };
 
-// The images' table places DATA at block 2, so export's file ends in this.
+// The images' table places DATA at block 2, so export's file ends in this. Its size is
+// stored as the phone stores sizes, so that the phone's view (volume) finds it too.
 constexpr char kDataFile[] = "000000080000_DATA.bin";
 
 const Writing kWriting[] = {
@@ -52,6 +53,10 @@ const Writing kWriting[] = {
      true, 1, false},
     {"report", {"report", "{image}", "-o", "{out}"}, "", true, 1, true},
     {"check", {"check", "{image}", "--layout", "onenand-h512-normal", "--repair", "{out}"}, "", true, 8, false},
+    {"volume", {"volume", "{image}", "--row", "DATA", "-o", "{out}"}, "", true, 1, false},
+    {"mkimage-bml",
+     {"mkimage", "{out}", "--chip-mib", "512", "--table", "A:2,B:rest", "--fill", "noise", "--bml", "--remap", "5"},
+     "", false, 1, false},
 };
 
 void PrintTo(const Writing& w, std::ostream* os) { *os << w.name; }
@@ -71,7 +76,7 @@ class WritingCommand : public ::testing::TestWithParam<Writing> {
     // A dump with codes, named as export would name DATA's file under the prefix "dump".
     image = dir.File(std::string("dump") + kDataFile);
     ASSERT_NO_FATAL_FAILURE(
-        test::MakeEccImage(image, 4, {{"BOOT", 2}, {"DATA", 0xFFFFFFFFu}}, "onenand-h512-normal"));
+        test::MakeEccImage(image, 4, {{"BOOT", 2}, {"DATA", 14}}, "onenand-h512-normal"));
     before = test::ReadWholeFile(image);
   }
   test::ToolResult Run(const std::string& out, bool force) {
@@ -90,7 +95,7 @@ TEST_P(WritingCommand, RefusesAnExistingOutputWithoutForceAndReplacesItWithForce
 
   const test::ToolResult refused = Run(out, false);
   EXPECT_EQ(refused.exitCode, w.refused) << refused.err;
-  EXPECT_EQ(refused.err, "orvella: " + std::string(w.name) + ": \"" + written +
+  EXPECT_EQ(refused.err, "orvella: " + w.args.front() + ": \"" + written +
                              "\" already exists; give --force to replace it\n");
   EXPECT_EQ(test::ReadWholeFile(written), "somebody's only copy");
 
@@ -194,7 +199,7 @@ TEST_P(WritingCommand, AnInterruptWhileItWritesLeavesNothingUnderTheOutputsName)
   // (mkimage makes 2 GiB).
   const std::string big = dir.File("big.bin");
   std::string error;
-  ASSERT_TRUE(WriteFullImage(big, ImageSpec{512, {{"BOOT", 2}, {"DATA", 0xFFFFFFFFu}}, ImageFill::Zero}, error))
+  ASSERT_TRUE(WriteFullImage(big, ImageSpec{512, {{"BOOT", 2}, {"DATA", 2046}}, ImageFill::Zero}, error))
       << error;
   for (const bool existing : {false, true}) {
     SCOPED_TRACE(existing ? "over an existing file, with --force" : "a new file");
