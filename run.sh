@@ -6,13 +6,34 @@ cd "$(dirname "$0")"
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVELLA_TESTS=OFF >/dev/null
 cmake --build build-run -j2
 mkdir -p build-run/sample
-sample=build-run/sample/sample.bin
+# A 512 MiB dump laid out as an i9000 keeps it: the table in the phone's layout, the
+# bad-block layer with one block of EFS and one of KERNEL replaced from the reservoir,
+# and EFS an STL volume holding a small FAT file system (made with dosfstools and
+# mtools where they are installed, else left empty). The raw partitions hold zeros, so
+# the file is written sparsely.
+sample=build-run/sample/phone-dump.bin
 if [ ! -f "$sample" ]; then
-  build-run/bin/orvella mkimage "$sample" --chip-mib 64 \
-    --table BOOT:2,PIT:1,CSC:6,EFS:8,SBL:4,PARAM:8,KERNEL:30,FACTORYFS:120,DBDATA:40,CACHE:20,DATA:rest \
-    --fill pattern
+  efs=build-run/sample/efs.img
+  rm -f "$efs"
+  if command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null; then
+    mkfs.fat -C -n EFS "$efs" 6144 >/dev/null
+    printf 'Radio calibration and identity of the phone.\n' > build-run/sample/readme.txt
+    head -c 262144 /dev/zero | tr '\0' '\132' > build-run/sample/nv_data.bin
+    MTOOLS_SKIP_CHECK=1 mmd -i "$efs" ::/.files
+    MTOOLS_SKIP_CHECK=1 mcopy -i "$efs" build-run/sample/nv_data.bin ::/.files/nv_data.bin
+    MTOOLS_SKIP_CHECK=1 mcopy -i "$efs" build-run/sample/readme.txt ::/readme.txt
+  else
+    : > "$efs"
+  fi
+  build-run/bin/orvella mkimage "$sample" --chip-mib 512 --bml --fill zero \
+    --table IBL+PBL:1,PIT:1,EFS:40,SBL:5,SBL2:5,PARAM:20,KERNEL:30,RECOVERY:30,FACTORYFS:1146,DBDATAFS:536,CACHE:140,MODEM:rest \
+    --remap 20,80 --stl EFS="$efs"
 fi
 build-run/bin/orvella list "$sample"
+echo
+echo "The same dump as the phone reads it (orvella pit):"
+build-run/bin/orvella pit "$sample"
+echo
 
 # The stand-in host opens the plug-in over the default virtual phone (made on first use
 # in the work folder) with the sample image as the image to work on.
