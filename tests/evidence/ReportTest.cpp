@@ -22,22 +22,27 @@ using H = BlockHealth;
 using S = BlockState;
 
 TEST(BlockStates, EachBlockTakesTheFirstStateThatApplies) {
+  using R = BlockRemap;
   struct Case {
     bool erased, different;
     H health;
     S drawn;
+    R remap = R::None;
   };
   const Case cases[] = {
       {false, false, H::Good, S::Written},          {true, false, H::Good, S::Erased},
       {true, true, H::Good, S::Different},          {true, false, H::Corrected, S::Corrected},
       {false, true, H::Corrected, S::Different},    {true, true, H::Uncorrectable, S::Uncorrectable},
       {false, false, H::Uncorrectable, S::Uncorrectable}, {true, true, H::Bad, S::Bad},
+      {false, true, H::Bad, S::Replaced, R::Replaced},    {true, false, H::Good, S::Replaced, R::Replaced},
+      {false, true, H::Uncorrectable, S::Replacement, R::Replacement}, {true, false, H::Good, S::Replacement, R::Replacement},
   };
   BlockMapInput input;
   for (const Case& c : cases) {
     input.Erased.push_back(c.erased);
     input.Different.push_back(c.different);
     input.Health.push_back(c.health);
+    input.Remap.push_back(c.remap);
   }
   input.Blocks = static_cast<std::uint32_t>(std::size(cases)) + 1;  // the last has no flags
   const std::vector<S> states = CombineStates(input);
@@ -45,8 +50,11 @@ TEST(BlockStates, EachBlockTakesTheFirstStateThatApplies) {
   for (std::size_t b = 0; b < std::size(cases); ++b) EXPECT_EQ(states[b], cases[b].drawn) << b;
   EXPECT_EQ(states.back(), S::Written);
 
-  // The legend lists the comparison's and the health check's states only with them.
+  // The legend lists the comparison's, the health check's and the bad-block layer's
+  // states only with them.
   EXPECT_EQ(LegendStates(input).size(), kBlockStateCount);
+  input.Remap.clear();
+  EXPECT_EQ(LegendStates(input).size(), kBlockStateCount - 2);
   input.Health.clear();
   EXPECT_EQ(LegendStates(input), (std::vector<S>{S::Erased, S::Written, S::Different}));
   input.Different.clear();
@@ -390,6 +398,42 @@ TEST(ReportInBrowser, TheChecksFindingsAreDrawnInTheirStatesColours) {
   const ToolResult r = RunTool(dir, {"report", a, "-o", report});
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
+  ExpectRenderedMap(dir, report, expected);
+}
+
+// A 512 MiB dump with the phone's bad-block layer and codes in its spare data: the blocks
+// the layer replaced and their replacements take their own states, before "bad block"
+// (the replaced ones carry the driver's bad mark), and the legend and the health summary
+// count them alike; the page lists the table as the phone reads it and the remaps.
+TEST(ReportInBrowser, ReplacedBlocksAndTheirReplacementsAreDrawnInTheirStates) {
+  TempDir dir;
+  const std::string dump = dir.File("phone.bin");
+  const ToolResult made = RunTool(dir, {"mkimage", dump, "--chip-mib", "512", "--bml", "--fill", "noise", "--ecc",
+                                        "onenand-h512-normal", "--table", "BOOT:1,PIT:1,EFS:40,KERNEL:30,DATA:rest",
+                                        "--remap", "20,71,2003", "--bad-blocks", "900"});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string report = dir.File("phone.html");
+  const ToolResult r = RunTool(dir, {"report", dump, "-o", report});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string html = ReadWholeFile(report);
+  EXPECT_EQ(LegendCount(html, StyleOf(S::Replaced)), 3);
+  EXPECT_EQ(LegendCount(html, StyleOf(S::Replacement)), 3);
+  EXPECT_EQ(LegendCount(html, StyleOf(S::Bad)), 1);
+  EXPECT_EQ(HealthCell(html, "Bad blocks"), "4 (on the map: 1 drawn bad block, 3 drawn replaced)");
+  EXPECT_TRUE(Has(html, "<h2>Partitions as the phone reads them</h2>")) << html;
+  EXPECT_TRUE(Has(html, "<td class=\"num\">3</td><td>EFS</td><td class=\"num\">2</td><td>none</td>"
+                        "<td class=\"mono\">0x0002..0x0029</td><td>bml3</td>"))
+      << html;
+  EXPECT_TRUE(Has(html, "<tr><td class=\"mono\">0x07D3</td><td class=\"mono\">0x07D6</td><td>DATA</td>"
+                        "<td>UPCB block map 1, info 0x0000</td></tr>"))
+      << html;
+
+  std::vector<S> expected(2048, S::Written);
+  for (std::uint32_t b = 2004; b < 2048; ++b) expected[b] = S::Erased;
+  expected[2046] = expected[2047] = S::Written;  // the pool control blocks
+  for (std::uint32_t b : {20, 71, 2003}) expected[b] = S::Replaced;
+  for (std::uint32_t b : {2004, 2005, 2006}) expected[b] = S::Replacement;
+  expected[900] = S::Bad;
   ExpectRenderedMap(dir, report, expected);
 }
 
