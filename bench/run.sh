@@ -2,9 +2,11 @@
 # Times Orvella's whole-image save, export of all partitions, blank check, load, digests,
 # comparison, the hex view's search, the NAND check and report on a sample image of 1 GiB of main data against cp, dd, cat,
 # sha256sum and cmp measured in the same run, the report of a 3.9 GiB image in headless
-# Chromium against an empty page, and peak memory against the tool at rest. Prints one
-# table; exits 1 when a target is missed. ORVELLA_BENCH_RUNS sets the runs per timing
-# (default 7).
+# Chromium against an empty page, a partition as the phone reads it (through the
+# bad-block layer, and an STL volume rebuilt) against export and cat, and peak memory
+# against the tool at rest. Prints one table; exits 1 when a target is missed.
+# ORVELLA_BENCH_RUNS sets the runs per timing (default 7); ORVELLA_BENCH_BUILD the build
+# folder (default build-bench).
 #
 # Each timing is taken as wall time and as CPU time (user + system of the command and
 # its children). The table shows the medians of both; the ratio that is checked is the
@@ -17,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 ./scripts/install-deps.sh
 
-build=$root/build-bench
+build=${ORVELLA_BENCH_BUILD:-$root/build-bench}
 out=$root/bench/out
 runs=${ORVELLA_BENCH_RUNS:-7}
 BS=262144
@@ -220,6 +222,46 @@ if command -v chromium >/dev/null; then
   done
 fi
 
+# The phone's view: a 512 MiB dump with the bad-block layer whose 300 MiB partition RAW
+# has two blocks replaced from the reservoir, read as the phone's bmlN reads it against
+# export --mode main of the same partition; and one whose STL partition SYS holds a
+# 286 MiB volume (1180 units), rebuilt as the phone's stlN reads it against cat of the
+# partition's main and spare bytes.
+if [ ! -f phone-raw.bin ] || [ ! -f phone-raw.bin.made-by ]; then
+  echo "Making phone-raw.bin (512 MiB with the bad-block layer, a 300 MiB partition) ..." >&2
+  "$orv" mkimage phone-raw.bin.part --chip-mib 512 --bml --fill noise --table BOOT:1,PIT:1,RAW:1200,DATA:rest \
+    --remap 500,1000 --force >/dev/null
+  echo "orvella mkimage --bml" > phone-raw.bin.made-by
+  mv phone-raw.bin.part phone-raw.bin
+fi
+volume_bytes=$(( 1144 * BS ))
+if [ ! -f phone-stl.bin ] || [ ! -f phone-stl.bin.made-by ] || [ ! -f phone-stl.content ]; then
+  echo "Making phone-stl.bin (512 MiB, a 286 MiB STL volume) ..." >&2
+  head -c "$volume_bytes" /dev/urandom > phone-stl.content
+  "$orv" mkimage phone-stl.bin.part --chip-mib 512 --bml --fill noise --table BOOT:1,PIT:1,SYS:1180,DATA:rest \
+    --remap 300,900 --stl SYS=phone-stl.content --force >/dev/null
+  echo "orvella mkimage --bml --stl" > phone-stl.bin.made-by
+  mv phone-stl.bin.part phone-stl.bin
+fi
+rm -rf phone-parts && mkdir phone-parts
+"$orv" export phone-raw.bin --mode main --row RAW --prefix phone-parts/raw > /dev/null
+"$orv" volume phone-raw.bin --row RAW --layer bml -o phone-parts/raw.bml > /dev/null
+# The two differ exactly in the replaced blocks (2 and 3 of RAW hold garbage in the dump).
+[ "$(cmp -l phone-parts/raw*_RAW.bin phone-parts/raw.bml | awk -v bs=$BS '{ print int(($1 - 1) / bs) }' | sort -u | tr '\n' ' ')" = "498 998 " ] ||
+  { echo "volume --layer bml does not differ from export exactly in the replaced blocks" >&2; exit 1; }
+"$orv" volume phone-stl.bin --row SYS -o phone-parts/sys.img > /dev/null
+cmp -s phone-parts/sys.img phone-stl.content || { echo "the rebuilt volume is not the bytes written" >&2; exit 1; }
+"$orv" export phone-stl.bin --mode full --row SYS --prefix phone-parts/sys > /dev/null
+rm -f phone-parts/sys.img phone-parts/raw.bml
+cat phone-raw.bin phone-stl.bin > /dev/null
+for ((r = 0; r < runs; r++)); do
+  rm -f phone-parts/raw.bml phone-parts/raw*_RAW.bin
+  record bmlview_o "$orv" volume phone-raw.bin --row RAW --layer bml -o phone-parts/raw.bml
+  record bmlview_b "$orv" export phone-raw.bin --mode main --row RAW --prefix phone-parts/raw
+  record stl_o "$orv" volume phone-stl.bin --row SYS -o /dev/null --force
+  record stl_b cat phone-parts/sys*_SYS.bin
+done
+
 peak_kib() {  # peak resident set of "$@" in KiB, from /usr/bin/time -v
   /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
 }
@@ -230,6 +272,9 @@ blank_kib=$(peak_kib "$orv" blank blank.bin)
 diff_kib=$(peak_kib "$orv" diff sample.bin sample-copy.bin)
 hash_kib=$(peak_kib "$orv" hash sample.bin --algo md5,sha1,sha256)
 check_kib=$(peak_kib "$orv" check ecc.bin)
+bmlview_kib=$(peak_kib "$orv" volume phone-raw.bin --row RAW --layer bml -o phone-parts/raw.bml --force)
+stl_kib=$(peak_kib "$orv" volume phone-stl.bin --row SYS -o /dev/null --force)
+rm -rf phone-parts
 rm -f sample-copy.bin
 clean
 
@@ -281,6 +326,8 @@ row_time "hex view: find at the end of 256 MiB / grep -c" find_o find_g 2
 row_time "hex view: find at the end of 256 MiB / cat" find_o find_c -
 row_time "report 3.9 GiB vs a copy, 15616 cells / diff" report_o report_b - wall
 row_time "chromium renders that report / an empty page" render_o render_b - wall
+row_time "volume --layer bml, 300 MiB / export --mode main" bmlview_o bmlview_b 1.1
+row_time "volume, 286 MiB STL volume / cat main+spare" stl_o stl_b 2 wall
 row_memory "peak RSS: export all, full / orvella at rest" "$exp_kib"
 row_memory "peak RSS: save whole image / orvella at rest" "$save_kib"
 row_memory "peak RSS: blank check / orvella at rest" "$blank_kib"
@@ -288,4 +335,7 @@ row_memory "peak RSS: diff of two images / orvella at rest" "$diff_kib"
 # The digest library sets up its providers once, about 3 MiB whatever the image size.
 row_memory "peak RSS: hash md5,sha1,sha256 / orvella at rest" "$hash_kib" 4096
 row_memory "peak RSS: check ECC and bad blocks / orvella at rest" "$check_kib" 4096
+row_memory "peak RSS: volume --layer bml / orvella at rest" "$bmlview_kib"
+# The rebuild keeps the volume's tables and one logical block; the target allows 16 MiB.
+row_memory "peak RSS: volume, STL rebuild / orvella at rest" "$stl_kib" 16384
 exit $failed

@@ -37,6 +37,17 @@ bool BmlView::ReadPage(std::uint32_t block, std::uint32_t page, std::uint8_t* ma
   return false;
 }
 
+bool BmlView::ReadMainPages(std::uint32_t block, std::uint32_t page, std::uint32_t count, std::uint8_t* main,
+                            std::string& error) {
+  if (block >= physical_.size()) {
+    error = "block " + Num(block) + " is not in a partition of " + Num(physical_.size()) + " blocks";
+    return false;
+  }
+  if (chip_.ReadMainPages(physical_[block], page, count, main, error)) return true;
+  error = "block " + Num(block) + " of the partition (chip block " + Num(physical_[block]) + "): " + error;
+  return false;
+}
+
 bool BmlView::ReadMainBlocks(std::uint32_t block, std::uint32_t count, std::uint8_t* main, std::string& error) {
   if (block > physical_.size() || count > physical_.size() - block) {
     error = "blocks " + Num(block) + " to " + Num(std::uint64_t{block} + count - 1) + " are not all in a partition of " +

@@ -28,6 +28,8 @@ class BmlView : public PageSource {
   std::uint32_t Blocks() const override { return static_cast<std::uint32_t>(physical_.size()); }
   bool ReadPage(std::uint32_t block, std::uint32_t page, std::uint8_t* main, std::uint8_t* spare,
                 std::string& error) override;
+  bool ReadMainPages(std::uint32_t block, std::uint32_t page, std::uint32_t count, std::uint8_t* main,
+                     std::string& error) override;
   // Reads each run of blocks that lie side by side on the chip at once.
   bool ReadMainBlocks(std::uint32_t block, std::uint32_t count, std::uint8_t* main,
                       std::string& error) override;

@@ -124,6 +124,26 @@ bool ImagePageSource::ReadMainBlocks(std::uint32_t block, std::uint32_t count, s
          file_.ReadExact(main, std::size_t{count} * kBlockMainBytes, error);
 }
 
+bool ImagePageSource::ReadMainPages(std::uint32_t block, std::uint32_t page, std::uint32_t count,
+                                    std::uint8_t* main, std::string& error) {
+  if (count == 0) return true;
+  if (block >= blocks_ || page >= kPagesPerBlock) {
+    error = NotOnChip(block, page, blocks_);
+    return false;
+  }
+  if (count > kPagesPerBlock - page) {
+    error = std::to_string(count) + " pages from page " + std::to_string(page) + " run past the end of block " +
+            std::to_string(block);
+    return false;
+  }
+  const std::uint64_t g = std::uint64_t{block} * kPagesPerBlock + page;
+  if (g + count > mainPages_) {
+    error = "main data of " + PageText(std::max(g, mainPages_)) + " is not in " + Quoted(file_.Path()) + ": " + EndText();
+    return false;
+  }
+  return file_.Seek(g * kPageMainBytes, error) && file_.ReadExact(main, std::size_t{count} * kPageMainBytes, error);
+}
+
 bool ImagePageSource::CopyMainBlocks(std::uint32_t block, std::uint32_t count, File& out,
                                      ChunkBuffer& buffer, std::string& error) {
   if (count == 0) return true;

@@ -33,6 +33,8 @@ class ImagePageSource : public PageSource {
                 std::string& error) override;
   bool ReadMainBlocks(std::uint32_t block, std::uint32_t count, std::uint8_t* main,
                       std::string& error) override;
+  bool ReadMainPages(std::uint32_t block, std::uint32_t page, std::uint32_t count, std::uint8_t* main,
+                     std::string& error) override;
   // Copies the main data of `count` blocks from `block` on to `out`'s position, in
   // chunks of buffer.size() bytes (a whole number of pages), through the kernel where the
   // file system takes it.

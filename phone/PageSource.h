@@ -25,6 +25,20 @@ class PageSource {
   // False with `error` filled when the page cannot be read.
   virtual bool ReadPage(std::uint32_t block, std::uint32_t page, std::uint8_t* main,
                         std::uint8_t* spare, std::string& error) = 0;
+  // Reads the main data of `count` pages of one block from page `page` on into `main`
+  // (count * kPageMainBytes bytes). Page by page here; a source that holds them side by
+  // side reads them at once.
+  virtual bool ReadMainPages(std::uint32_t block, std::uint32_t page, std::uint32_t count, std::uint8_t* main,
+                             std::string& error) {
+    if (page > kPagesPerBlock || count > kPagesPerBlock - page) {
+      error = "pages " + std::to_string(page) + " to " + std::to_string(std::uint64_t{page} + count - 1) +
+              " are not all in a block of " + std::to_string(kPagesPerBlock) + " pages";
+      return false;
+    }
+    for (std::uint32_t k = 0; k < count; ++k)
+      if (!ReadPage(block, page + k, main + std::size_t{k} * kPageMainBytes, nullptr, error)) return false;
+    return true;
+  }
   // Reads the main data of `count` whole blocks from `block` on into `main`
   // (count * kBlockMainBytes bytes). Page by page here; a source that holds those blocks
   // side by side reads them at once.

@@ -961,9 +961,7 @@ bool StlVolume::Emit(const StlByteSink& sink, std::string& error) {
       // A run of logical pages from consecutive pages of one block.
       std::uint32_t run = 1;
       while (lpo + run < kPagesPerBlock && where[lpo + run] == where[lpo] + run && ((where[lpo] & 63) + run) < kPagesPerBlock) ++run;
-      for (std::uint32_t k = 0; k < run; ++k)
-        if (!source_.ReadPage((where[lpo] >> 6), (where[lpo] & 63) + k, out + std::size_t{k} * kPageMainBytes, nullptr, error))
-          return false;
+      if (!source_.ReadMainPages(where[lpo] >> 6, where[lpo] & 63, run, out, error)) return false;
       lpo += run;
     }
     if (!sink(block.data(), block.size(), error)) return false;
