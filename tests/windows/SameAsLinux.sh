@@ -63,6 +63,27 @@ commands=(
   "export ../../images/mainonly.bin --mode spare --all --prefix x"
   "diff ../../images/dump.bin ../../images/trailing.bin --json"
 )
+if "$linux" --help 2>&1 | grep -q '^  pit '; then
+  # The phone's view: a 512 MiB dump with the bad-block layer, remaps in two partitions
+  # (one under the STL volume's root block) and an EFS volume rewritten through its logs,
+  # written sparsely; and one whose EFS root page is damaged, so the volume is refused.
+  head -c 3000000 dump.bin > efs-content.bin
+  phone_table=IBL+PBL:1,PIT:1,EFS:40,SBL:5,PARAM:20,KERNEL:30,FACTORYFS:1146,DATA:rest
+  "$linux" mkimage phone.bin --chip-mib 512 --bml --fill zero --table "$phone_table" --remap 2,80 \
+    --stl EFS=efs-content.bin --stl-rewrites 40:3 >/dev/null
+  cp --sparse=always phone.bin refused.bin
+  printf '\x5a' | dd of=refused.bin bs=1 seek=$((2004 * 0x40000 + 100)) conv=notrunc status=none
+  commands+=("pit ../../images/phone.bin" "pit ../../images/phone.bin --json" "pit ../../images/dump.bin"
+             "pit ../../images/junk.bin"
+             "bml ../../images/phone.bin" "bml ../../images/phone.bin --json" "bml ../../images/dump.bin --json"
+             "volume ../../images/phone.bin --row EFS -o efs.img" "volume ../../images/phone.bin --row 3 --layer bml -o efs.bml"
+             "volume ../../images/phone.bin --row kernel -o kernel.bin" "volume ../../images/refused.bin --row EFS -o efs.img"
+             "volume ../../images/dump.bin --row EFS -o efs.bin" "volume ../../images/phone.bin --row EFS -o ../../images/phone.bin --force"
+             "stl ../../images/phone.bin --row EFS" "stl ../../images/phone.bin --row EFS --json"
+             "stl ../../images/refused.bin --row 3 --json" "stl ../../images/phone.bin --row KERNEL"
+             "mkimage small-phone.bin --chip-mib 512 --bml --fill zero --table A:2,EFS:40,B:rest --stl EFS=../../images/efs-content.bin --stl-header new:25,0,1"
+             "mkimage bad.bin --chip-mib 512 --bml --table A:2,B:rest --remap 2004")
+fi
 if "$linux" --help 2>&1 | grep -q '^  check '; then
   # A dump with codes, a bad block, and one fault of each kind: one data bit (sector
   # 1000), two in one half (sector 2000), one code bit (sector 4000).
@@ -81,6 +102,7 @@ if "$linux" --help 2>&1 | grep -q '^  check '; then
              "check ../../images/ecc.bin" "check ../../images/ecc.bin --json --repair fixed.bin"
              "check ../../images/ecc.bin --layout smallpage-normal" "check ../../images/junk.bin"
              "check ../../images/ecc.bin --repair ../../images/ecc.bin" "check --layout")
+  [ -f phone.bin ] && commands+=("check ../../images/phone.bin" "check ../../images/phone.bin --json")
 fi
 
 run() {  # run SIDE N COMMAND...: the output of command N of that side in its own folder
