@@ -316,7 +316,11 @@ void PrintBmlText(const BmlResult& b) {
                 BlockText(p.RefBlock).c_str());
   }
   if (b.Info.Read) {
-    std::printf("Partition info: signature \"%s\", version %s, %s\n", b.Info.Signature.c_str(),
+    // The signature is whatever 8 bytes the block holds; only its printable ones are shown.
+    std::string signature = b.Info.Signature;
+    for (char& c : signature)
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+    std::printf("Partition info: signature \"%s\", version %s, %s\n", signature.c_str(),
                 Hex(b.Info.Version, 8).c_str(), Plural(b.Info.Rows.size(), "row", "rows").c_str());
     std::vector<std::vector<std::string>> rows{{"  Device", "Id", "Attributes", "Blocks", "Units", "Usable"}};
     for (const PartitionInfoRow& r : b.Info.Rows)
@@ -327,10 +331,13 @@ void PrintBmlText(const BmlResult& b) {
     std::printf("Partition info: not read; the table's running sum places the partitions\n");
   }
   std::printf("Remaps: %zu\n", b.Remaps.size());
-  for (const BmlRemap& m : b.Remaps)
-    std::printf("  %s -> %s  %s  %s%s\n", BlockText(m.Block).c_str(), BlockText(m.Replacement).c_str(),
-                m.Partition.empty() ? "(no partition)" : m.Partition.c_str(), m.Reason().c_str(),
-                m.Applied ? "" : " (a later pair for this block wins)");
+  if (!b.Remaps.empty()) {
+    std::vector<std::vector<std::string>> rows{{"  Block", "Replacement", "Partition", "Reason"}};
+    for (const BmlRemap& m : b.Remaps)
+      rows.push_back({"  " + BlockText(m.Block), BlockText(m.Replacement), m.Partition.empty() ? "-" : m.Partition,
+                      m.Reason() + (m.Applied ? "" : " (a later pair for this block wins)")});
+    PrintColumns(rows);
+  }
   std::printf("Findings: %s\n", b.Findings.empty() ? "none" : Num(b.Findings.size()).c_str());
   for (const BmlFinding& f : b.Findings)
     std::printf("  %s%s: %s%s\n", FindingWord(f.Kind), f.Block ? (" " + BlockText(*f.Block)).c_str() : "",

@@ -296,6 +296,17 @@ TEST(Pit, DecodesATableWithGarbageAndEntriesNotInTheDump) {
     EXPECT_NE(text.out.find("header words 0xABAAA9A8 0xAFAEADAC 0xB1B0"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("  4 HIDDEN: on device File/FAT, not on this chip"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("  5 : block count 0"), std::string::npos) << text.out;
+    // An entry not on this chip has nothing to write or rebuild.
+    const std::string out = dir.File("hidden.bin");
+    for (const char* command : {"volume", "stl"}) {
+      std::vector<std::string> args{command, image, "--row", "HIDDEN"};
+      if (std::string(command) == "volume") args.insert(args.end(), {"-o", out});
+      const test::ToolResult r2 = RunTool(dir, args);
+      EXPECT_EQ(r2.exitCode, 1) << command;
+      EXPECT_NE(r2.err.find("partition 4 \"HIDDEN\" is not in this dump: on device File/FAT"), std::string::npos)
+          << r2.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
   }
   // No table at all: exit 1 and why.
   test::WriteBytesAt(plain, kBlock, {0, 0, 0, 0});
