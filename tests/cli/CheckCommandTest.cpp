@@ -66,7 +66,8 @@ TEST_F(CheckCommand, JsonFindingsExitStatusAndRepairRoundTrip) {
   const nlohmann::json j = Json(r);
   EXPECT_EQ(Keys(j), (std::set<std::string>{"image", "layout", "sectors", "bad_blocks", "corrections",
                                             "code_errors", "uncorrectable", "partitions", "outside",
-                                            "not_whole", "repaired_to"}));
+                                            "not_whole", "bad_block_layer", "repaired_to"}));
+  EXPECT_EQ(j["bad_block_layer"], nullptr) << "a dump without the phone's bad-block layer";
   EXPECT_EQ(j["image"], image);
   EXPECT_EQ(j["layout"]["name"], "onenand-h512-normal");
   EXPECT_EQ(j["layout"]["chosen"], "auto");
