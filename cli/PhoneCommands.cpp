@@ -16,7 +16,7 @@
 #include "cli/Outputs.h"
 #include "cli/PhoneReport.h"
 #include "image/ChunkBuffer.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/Notation.h"
 #include "phone/BmlView.h"
 #include "phone/ImagePages.h"

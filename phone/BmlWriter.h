@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/ImageBuilder.h"
 #include "nand/SpareLayout.h"
 #include "phone/PageSource.h"
