@@ -175,6 +175,27 @@ void DeclareCommands(CommandTable& table) {
     AddRow(c, o.Row)->required();
     AddJson(c, o.Json, "one JSON object on standard output");
   }
+    auto& o = table.Options<FilesOptions>();
+    CLI::App& c = table.Add("files", "the files and folders inside a volume file or a dump's partition",
+                            kPlainStatuses, [&o] { return RunFiles(o); });
+    AddImage(c, o.Source, "a volume file, or with --row a full image (its partition as the phone reads it)")
+        ->type_name("SOURCE");
+    AddRow(c, o.Row);
+    AddJson(c, o.Json, "one JSON object on standard output");
+  }
+  {
+    auto& o = table.Options<ExtractOptions>();
+    CLI::App& c = table.Add("extract", "copy files and folders out of a volume file or a dump's partition",
+                            kExtractStatuses, [&o] { return RunExtract(o); });
+    AddImage(c, o.Source, "a volume file, or with --row a full image (its partition as the phone reads it)")
+        ->type_name("SOURCE");
+    c.add_option("PATH", o.Paths, "the files and folders to copy, as `files` lists them (all when none is given)")
+        ->type_name("");
+    AddRow(c, o.Row);
+    c.add_option("-o,--output", o.Out, "the folder to copy into (made when it does not exist)")
+        ->required()->check(FileName())->type_name("DIR");
+    AddForce(c, o.Force);
+  }
 }
 
 }  // namespace orvella::cli

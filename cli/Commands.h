@@ -3,6 +3,7 @@
 // them, and the function that runs it and returns the exit status (Frame.h).
 
 #include <string>
+#include <vector>
 
 namespace orvella::cli {
 
@@ -110,5 +111,20 @@ struct StlOptions {
   bool Json = false;
 };
 int RunStl(const StlOptions& o);  // 1: not an STL volume or refused
+struct FilesOptions {
+  std::string Source;
+  std::string Row;
+  bool Json = false;
+};
+int RunFiles(const FilesOptions& o);
+
+struct ExtractOptions {
+  std::string Source;
+  std::string Row;
+  std::vector<std::string> Paths;
+  std::string Out;
+  bool Force = false;
+};
+int RunExtract(const ExtractOptions& o);  // 0 all extracted, 1 some not, 2 usage
 
 }  // namespace orvella::cli

@@ -17,6 +17,7 @@
 #include "cli/Outputs.h"
 #include "cli/PhoneReport.h"
 #include "cli/ThreadLanes.h"
+#include "cli/VolumeFiles.h"
 #include "evidence/ErasedBlocks.h"
 #include "evidence/ImageDiff.h"
 #include "evidence/ImageHash.h"
@@ -365,6 +366,7 @@ int RunReport(const ReportOptions& o) {
   input.Map = MapInputOf(a, erased.Erased(), comparing ? &comparison : nullptr);
   if (!AddNandHealth(image, input)) return 1;
   AddPhoneView(image, input);
+  input.EfsFiles = EfsFilesOfDump(image);
   input.Footer = std::string("Made by orvella ") + ORVELLA_VERSION + " on " + UtcNow() + ".";
   if (!WriteReport(out, ReportHtml(input), error)) {
     std::fprintf(stderr, "orvella: report: %s\n", error.c_str());

@@ -55,6 +55,8 @@ struct ExitStatuses {
 
 inline constexpr ExitStatuses kPlainStatuses{
     1, 2, "0 done; 1 failed (an output refused included); 2 wrong usage"};
+inline constexpr ExitStatuses kExtractStatuses{
+    1, 2, "0 everything asked for extracted; 1 something not (each named), or nothing could be read; 2 wrong usage"};
 // As cmp's.
 inline constexpr ExitStatuses kCompareStatuses{
     2, 2, "0 identical; 1 different; 2 trouble (wrong usage, an image that cannot be read)"};

@@ -365,6 +365,7 @@ std::string ReportHtml(const ReportInput& in) {
   html += PartitionTable(image);
   if (in.Phone) html += Phone(*in.Phone);
   if (in.Digests) html += Digests(image, *in.Digests);
+  html += VolumeFilesHtml(in.EfsFiles);
   html += "<footer>" + E(in.Footer) + "</footer>\n</body></html>\n";
   return html;
 }

@@ -13,6 +13,7 @@
 #include "evidence/EvidenceImage.h"
 #include "evidence/ImageDiff.h"
 #include "evidence/ImageHash.h"
+#include "evidence/ReportFiles.h"
 #include "image/NandHealth.h"
 
 namespace orvella {
@@ -75,6 +76,7 @@ struct ReportInput {
   std::optional<HealthFacts> Health;               // with a health source
   std::optional<PhoneFacts> Phone;                 // when block 1 holds a table
   BlockMapInput Map;
+  std::optional<VolumeFilesFacts> EfsFiles;       // a dump whose EFS volume rebuilds
   std::string Footer;                              // tool version and time of the report
 };
 

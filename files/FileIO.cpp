@@ -261,6 +261,24 @@ bool RenameFile(const std::string& from, const std::string& to, std::string& err
   return false;
 }
 
+PathKind KindOfPath(const std::string& path) {
+  return path.empty() ? PathKind::Missing : platform::KindOf(path);
+}
+
+bool MakeFolder(const std::string& path, std::string& error) {
+  std::string why = "the name is empty";
+  if (!path.empty() && platform::MakeFolder(path, why)) return true;
+  error = "I/O error: cannot make the folder " + Quoted(path) + ": " + why;
+  return false;
+}
+
+bool SetModifiedTime(const std::string& path, std::int64_t unixSeconds, std::string& error) {
+  std::string why = "the name is empty";
+  if (!path.empty() && platform::SetModifiedTime(path, unixSeconds, why)) return true;
+  error = "I/O error: cannot set the modification time of " + Quoted(path) + ": " + why;
+  return false;
+}
+
 namespace {
 
 // The part files being written, for RemoveUnfinished. Each entry is a copy of the name;
@@ -307,6 +325,10 @@ PartFile::~PartFile() {
 }
 
 bool PartFile::Create(const std::string& path, std::string& error) {
+  return CreateAs(path, PartName(path), error);
+}
+
+bool PartFile::CreateAs(const std::string& path, const std::string& part, std::string& error) {
   final_ = path;
   part_.clear();
   ForgetUnfinished(unfinished_);
@@ -317,7 +339,7 @@ bool PartFile::Create(const std::string& path, std::string& error) {
     error = "I/O error: cannot create " + Quoted(path) + ": it is a folder";
     return false;
   }
-  part_ = PartName(path);
+  part_ = part;
   unfinished_ = NoteUnfinished(part_);
   if (file_.Create(part_, error)) return true;
   part_.clear();

@@ -90,6 +90,20 @@ bool DeleteFileAt(const std::string& path);
 // Gives the file at `from` the name `to`, replacing a file of that name.
 bool RenameFile(const std::string& from, const std::string& to, std::string& error);
 
+// What a name stands for, a link taken as itself and not followed: File, Folder, Link
+// (a symbolic link, or a junction or other reparse point on Windows), Other (a device,
+// a pipe, or a path that cannot be looked at, such as one through a file), or Missing.
+enum class PathKind { Missing, File, Folder, Link, Other };
+PathKind KindOfPath(const std::string& path);
+
+// Makes the folder `path`, whose parent must exist; false with `error` when it cannot
+// (one that exists already included).
+bool MakeFolder(const std::string& path, std::string& error);
+
+// Sets the modification time of the file or folder at `path`, in seconds since 1970
+// (UTC); the access time is left as it is.
+bool SetModifiedTime(const std::string& path, std::int64_t unixSeconds, std::string& error);
+
 // A new file written under OUT.part and given its name OUT only once complete, so that
 // no half-written file ever carries the name. The part file is removed unless Commit
 // succeeds. An OUT that is a device or a pipe (nothing a rename could put in its place)
@@ -104,6 +118,9 @@ class PartFile {
   static std::string PartName(const std::string& path) { return path + ".part"; }
   // Creates (or truncates) OUT.part for writing.
   bool Create(const std::string& path, std::string& error);
+  // The same under the temporary name `part` instead of OUT.part, for a writer whose
+  // outputs may themselves be named like part files.
+  bool CreateAs(const std::string& path, const std::string& part, std::string& error);
   File& Out() { return file_; }
   // Closes the part file and renames it to OUT.
   bool Commit(std::string& error);

@@ -47,5 +47,9 @@ bool IsDeviceOrPipe(const std::string& path);
 std::optional<FileId> IdOf(const std::string& path);
 bool Remove(const std::string& path);
 bool Rename(const std::string& from, const std::string& to, std::string& why);
+// The kind of `path` without following a link there.
+PathKind KindOf(const std::string& path);
+bool MakeFolder(const std::string& path, std::string& why);
+bool SetModifiedTime(const std::string& path, std::int64_t unixSeconds, std::string& why);
 
 }  // namespace orvella::platform

@@ -144,4 +144,28 @@ bool Rename(const std::string& from, const std::string& to, std::string& why) {
   return false;
 }
 
+PathKind KindOf(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+  if (S_ISLNK(st.st_mode)) return PathKind::Link;
+  if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+  return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+}
+
+bool MakeFolder(const std::string& path, std::string& why) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  why = Text(errno);
+  return false;
+}
+
+bool SetModifiedTime(const std::string& path, std::int64_t unixSeconds, std::string& why) {
+  struct timespec times[2] {};
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(unixSeconds);
+  // A link in its place is set itself, never the file it points at.
+  if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  why = Text(errno);
+  return false;
+}
+
 }  // namespace orvella::platform

@@ -173,4 +173,43 @@ bool Rename(const std::string& from, const std::string& to, std::string& why) {
   return false;
 }
 
+PathKind KindOf(const std::string& path) {
+  const std::wstring wide = LongPath(path);
+  if (wide.empty()) return PathKind::Other;
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD err = ::GetLastError();
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? PathKind::Missing : PathKind::Other;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
+  return IsDeviceOrPipe(path) ? PathKind::Other : PathKind::File;
+}
+
+bool MakeFolder(const std::string& path, std::string& why) {
+  const std::wstring wide = Native(path, why);
+  if (wide.empty()) return false;
+  if (::CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  why = SystemMessage(::GetLastError());
+  return false;
+}
+
+bool SetModifiedTime(const std::string& path, std::int64_t unixSeconds, std::string& why) {
+  const std::wstring wide = Native(path, why);
+  if (wide.empty()) return false;
+  // FILETIME counts 100 ns from 1601; a reparse point is set itself, never its target.
+  const HANDLE h = ::CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    why = SystemMessage(::GetLastError());
+    return false;
+  }
+  const auto ticks = static_cast<std::uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL;
+  FILETIME modified{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  const bool ok = ::SetFileTime(h, nullptr, nullptr, &modified);
+  if (!ok) why = SystemMessage(::GetLastError());
+  ::CloseHandle(h);
+  return ok;
+}
+
 }  // namespace orvella::platform
