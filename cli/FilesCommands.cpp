@@ -255,11 +255,6 @@ bool Extraction::MakeFolderAt(const fat::Entry& e, const std::string& path) {
 }
 
 void Extraction::ExtractFile(const fat::Entry& e, const std::string& path) {
-  const PathKind kind = KindOfPath(path);
-  if (kind == PathKind::Other || kind == PathKind::Folder) {
-    Refuse(e, "\"" + path + "\" is in the way and is no file");
-    return;
-  }
   // A damaged folder may list one name twice: the second never replaces the first.
   if (const std::optional<FileId> id = IdOfFile(path); id && written_.count(*id)) {
     Refuse(e, "another entry of the volume was extracted as \"" + path + "\" before it, and is kept");
@@ -267,6 +262,11 @@ void Extraction::ExtractFile(const fat::Entry& e, const std::string& path) {
   }
   if (!guard_.Allows(path)) {
     ++failed_;
+    return;
+  }
+  // Nor is a device or a pipe of that name written into.
+  if (KindOfPath(path) == PathKind::Other) {
+    Refuse(e, "\"" + path + "\" is in the way and is no file");
     return;
   }
   std::string part = PartFile::PartName(path);
@@ -363,10 +363,12 @@ int Extraction::Run() {
       ++failed_;
       Note("\"" + requests_[i] + "\" not extracted: the volume lists no such file or folder");
     }
+  std::string tail;
+  if (skipped_) tail += "; " + Plural(skipped_, "special file", "special files") + " skipped";
+  if (failed_) tail += "; " + std::to_string(failed_) + " not extracted";
   std::printf("extracted %s (%s) and %s into \"%s\"%s\n", Plural(files_, "file", "files").c_str(),
               Plural(bytes_, "byte", "bytes").c_str(), Plural(folders_, "new folder", "new folders").c_str(),
-              dir.c_str(), skipped_ ? ("; " + std::to_string(skipped_) + " special files skipped").c_str() : "");
-  if (failed_ > 0) Note(Plural(failed_, "file or folder was", "files or folders were") + " not extracted");
+              dir.c_str(), tail.c_str());
   return Flushed("extract", failed_ > 0 ? 1 : 0);
 }
 

@@ -23,6 +23,7 @@ extern char** environ;
 #include "RunTool.h"
 #include "files/FileIO.h"
 #include "support/EccImage.h"
+#include "support/FatVolumeFile.h"
 
 namespace orvella {
 namespace {
@@ -31,7 +32,8 @@ using test::RunTool;
 
 struct Writing {
   const char* name;
-  // "{image}" is the image read, "{out}" what names the output, "{mib}" a chip size.
+  // "{image}" is the image read, "{volume}" a FAT volume file read, "{out}" what names the
+  // output, "{mib}" a chip size.
   std::vector<std::string> args;
   // Added to what "{out}" stands for, it gives the file written (export: a prefix).
   std::string suffix;
@@ -57,15 +59,16 @@ const Writing kWriting[] = {
     {"mkimage-bml",
      {"mkimage", "{out}", "--chip-mib", "512", "--table", "A:2,B:rest", "--fill", "noise", "--bml", "--remap", "5"},
      "", false, 1, false},
+    {"extract", {"extract", "{volume}", "-o", "{out}"}, "/big.bin", false, 1, false},
 };
 
 void PrintTo(const Writing& w, std::ostream* os) { *os << w.name; }
 
-std::vector<std::string> Words(const Writing& w, const std::string& image, const std::string& out,
-                               const std::string& mib, bool force) {
+std::vector<std::string> Words(const Writing& w, const std::string& image, const std::string& volume,
+                               const std::string& out, const std::string& mib, bool force) {
   std::vector<std::string> words;
   for (const std::string& a : w.args)
-    words.push_back(a == "{image}" ? image : a == "{out}" ? out : a == "{mib}" ? mib : a);
+    words.push_back(a == "{image}" ? image : a == "{volume}" ? volume : a == "{out}" ? out : a == "{mib}" ? mib : a);
   if (force) words.push_back("--force");
   return words;
 }
@@ -78,19 +81,22 @@ class WritingCommand : public ::testing::TestWithParam<Writing> {
     ASSERT_NO_FATAL_FAILURE(
         test::MakeEccImage(image, 4, {{"BOOT", 2}, {"DATA", 14}}, "onenand-h512-normal"));
     before = test::ReadWholeFile(image);
+    volume = dir.File("volume.img");
+    ASSERT_TRUE(test::WriteFatVolume(volume, {{u"big.bin", 5000, false}}));
   }
   test::ToolResult Run(const std::string& out, bool force) {
-    return RunTool(dir, Words(GetParam(), image, out, "1", force));
+    return RunTool(dir, Words(GetParam(), image, volume, out, "1", force));
   }
 
   test::TempDir dir;
-  std::string image, before;
+  std::string image, before, volume;
 };
 
 TEST_P(WritingCommand, RefusesAnExistingOutputWithoutForceAndReplacesItWithForce) {
   const Writing& w = GetParam();
   const std::string out = dir.File("out");
   const std::string written = out + w.suffix;
+  std::filesystem::create_directories(std::filesystem::path(written).parent_path());
   { std::ofstream(written, std::ios::binary) << "somebody's only copy"; }
 
   const test::ToolResult refused = Run(out, false);
@@ -110,7 +116,7 @@ TEST_P(WritingCommand, RefusesAnExistingOutputWithoutForceAndReplacesItWithForce
 TEST_P(WritingCommand, RefusesAFolderAsOutputBeforeWritingAnything) {
   const Writing& w = GetParam();
   const std::string out = dir.File("folder");
-  ASSERT_TRUE(std::filesystem::create_directory(out + w.suffix));
+  ASSERT_TRUE(std::filesystem::create_directories(out + w.suffix));
   for (const bool force : {false, true}) {
     const test::ToolResult r = Run(out, force);
     EXPECT_EQ(r.exitCode, w.refused) << r.err;
@@ -123,7 +129,7 @@ TEST_P(WritingCommand, RefusesAFolderAsOutputBeforeWritingAnything) {
 
 TEST_P(WritingCommand, RefusesItsInputAsOutputUnderAnotherSpellingEvenWithForce) {
   const Writing& w = GetParam();
-  if (!w.readsImage) GTEST_SKIP() << w.name << " reads no file";
+  if (!w.readsImage) GTEST_SKIP() << w.name << " reads no full image";
   // "dir/./dump" + suffix is the image itself.
   const std::string name = std::filesystem::path(image).filename().string();
   const std::string other = (dir.Path() / "." / name.substr(0, name.size() - w.suffix.size())).string();
@@ -137,7 +143,7 @@ TEST_P(WritingCommand, RefusesItsInputAsOutputUnderAnotherSpellingEvenWithForce)
   // Nor may its temporary file be the image.
   const std::string part = dir.File("in");
   ASSERT_TRUE(std::filesystem::copy_file(image, PartFile::PartName(part + w.suffix)));
-  const test::ToolResult r = RunTool(dir, Words(w, PartFile::PartName(part + w.suffix), part, "1", true));
+  const test::ToolResult r = RunTool(dir, Words(w, PartFile::PartName(part + w.suffix), volume, part, "1", true));
   EXPECT_EQ(r.exitCode, w.refused) << r.err;
   EXPECT_NE(r.err.find("is written as \"" + PartFile::PartName(part + w.suffix) + "\" first"), std::string::npos)
       << r.err;
@@ -201,13 +207,16 @@ TEST_P(WritingCommand, AnInterruptWhileItWritesLeavesNothingUnderTheOutputsName)
   std::string error;
   ASSERT_TRUE(WriteFullImage(big, ImageSpec{512, {{"BOOT", 2}, {"DATA", 2046}}, ImageFill::Zero}, error))
       << error;
+  const std::string bigVolume = dir.File("big-volume.img");
+  ASSERT_TRUE(test::WriteFatVolume(bigVolume, {{u"big.bin", 512u << 20, true}}));
   for (const bool existing : {false, true}) {
     SCOPED_TRACE(existing ? "over an existing file, with --force" : "a new file");
     const std::string out = dir.File(existing ? "kept" : "new");
     const std::string written = out + w.suffix;
+    std::filesystem::create_directories(std::filesystem::path(written).parent_path());
     if (existing) std::ofstream(written, std::ios::binary) << "kept";
     std::vector<std::string> words{ORVELLA_TOOL};
-    for (const std::string& word : Words(w, big, out, "2048", existing)) words.push_back(word);
+    for (const std::string& word : Words(w, big, bigVolume, out, "2048", existing)) words.push_back(word);
     Child child(words, dir.File("child.out"), dir.File("child.err"));
     ASSERT_TRUE(child.Started());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
