@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times Orvella's whole-image save, export of all partitions, blank check, load, digests,
-# comparison, the hex view's search, the NAND check and report on a sample image of 1 GiB of main data against cp, dd, cat,
+# comparison, the hex view's search, the NAND check, the extraction of a FAT16 volume's
+# files (against mcopy -s) and report on a sample image of 1 GiB of main data against cp, dd, cat,
 # sha256sum and cmp measured in the same run, the report of a 3.9 GiB image in headless
 # Chromium against an empty page, a partition as the phone reads it (through the
 # bad-block layer, and an STL volume rebuilt) against export and cat, and peak memory
@@ -261,6 +262,40 @@ for ((r = 0; r < runs; r++)); do
   record stl_o "$orv" volume phone-stl.bin --row SYS -o /dev/null --force
   record stl_b cat phone-parts/sys*_SYS.bin
 done
+# Extraction of every file of a 256 MiB FAT16 volume full of files (1024 files of 4 KiB to
+# 500 KiB in 16 folders, and one that fills the rest), against mcopy -s of the same. Both
+# write into empty folders; the two copies must hold the same bytes first.
+export MTOOLS_SKIP_CHECK=1
+if [ ! -f fat16.img ] || [ ! -f fat16.img.made-by ]; then
+  echo "Making fat16.img (a 256 MiB FAT16 volume full of files) ..." >&2
+  rm -rf fat16-tree fat16.img.part
+  for d in $(seq -w 1 16); do
+    mkdir -p "fat16-tree/folder $d"
+    for f in $(seq -w 1 64); do
+      head -c $(( (10#$d * 64 + 10#$f) * 4877 % 512000 + 4096 )) /dev/urandom > "fat16-tree/folder $d/file $f.bin"
+    done
+  done
+  mkfs.fat -C -F 16 -n BENCH fat16.img.part 262144 >/dev/null
+  (cd fat16-tree && mcopy -s -i ../fat16.img.part * ::/)
+  free=$(mdir -i fat16.img.part ::/ | awk '/bytes free/ { gsub(/[^0-9]/, "", $0); print }')
+  head -c "$free" /dev/urandom > fat16-tree/filler.bin
+  mcopy -i fat16.img.part fat16-tree/filler.bin ::/filler.bin
+  rm -rf fat16-tree
+  echo "mkfs.fat -F 16, mcopy" > fat16.img.made-by
+  mv fat16.img.part fat16.img
+fi
+clean_x() { rm -rf x-orv x-mcopy; mkdir -p x-mcopy; }
+clean_x
+"$orv" extract fat16.img -o x-orv > /dev/null
+mcopy -s -n -i fat16.img '::/*' x-mcopy/
+diff -r x-orv x-mcopy > /dev/null || { echo "extract and mcopy -s differ" >&2; exit 1; }
+cat fat16.img > /dev/null
+sync
+for ((r = 0; r < runs; r++)); do
+  clean_x; record extract_o "$orv" extract fat16.img -o x-orv
+  clean_x; record extract_b mcopy -s -n -i fat16.img '::/*' x-mcopy/
+done
+clean_x
 
 peak_kib() {  # peak resident set of "$@" in KiB, from /usr/bin/time -v
   /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
@@ -275,6 +310,7 @@ check_kib=$(peak_kib "$orv" check ecc.bin)
 bmlview_kib=$(peak_kib "$orv" volume phone-raw.bin --row RAW --layer bml -o phone-parts/raw.bml --force)
 stl_kib=$(peak_kib "$orv" volume phone-stl.bin --row SYS -o /dev/null --force)
 rm -rf phone-parts
+clean_x; extract_kib=$(peak_kib "$orv" extract fat16.img -o x-orv); clean_x
 rm -f sample-copy.bin
 clean
 
@@ -325,6 +361,7 @@ row_time "diff of two equal images / cmp of them" diff_o diff_b -
 row_time "hex view: find at the end of 256 MiB / grep -c" find_o find_g 2
 row_time "hex view: find at the end of 256 MiB / cat" find_o find_c -
 row_time "report 3.9 GiB vs a copy, 15616 cells / diff" report_o report_b - wall
+row_time "extract all files, 256 MiB FAT16 / mcopy -s" extract_o extract_b 1
 row_time "chromium renders that report / an empty page" render_o render_b - wall
 row_time "volume --layer bml, 300 MiB / export --mode main" bmlview_o bmlview_b 1.1
 row_time "volume, 286 MiB STL volume / cat main+spare" stl_o stl_b 2 wall
@@ -338,4 +375,5 @@ row_memory "peak RSS: check ECC and bad blocks / orvella at rest" "$check_kib" 4
 row_memory "peak RSS: volume --layer bml / orvella at rest" "$bmlview_kib"
 # The rebuild keeps the volume's tables and one logical block; the target allows 16 MiB.
 row_memory "peak RSS: volume, STL rebuild / orvella at rest" "$stl_kib" 16384
+row_memory "peak RSS: extract all files of 256 MiB / at rest" "$extract_kib" 8192
 exit $failed

@@ -181,7 +181,8 @@ class Extraction {
   bool LeadsToRequest(const std::string& path) const;
   void Refuse(const fat::Entry& e, const std::string& why);
   void Note(const std::string& text) { std::fprintf(stderr, "orvella: extract: %s\n", text.c_str()); }
-  bool MakeFolderAt(const fat::Entry& e, const std::string& path);
+  // False, after saying why, when no folder can stand at `path`; `made` when this run made it.
+  bool MakeFolderAt(const fat::Entry& e, const std::string& path, bool& made);
   void ExtractFile(const fat::Entry& e, const std::string& path);
   void CloseFoldersFrom(std::uint32_t depth);
   void SetTime(const std::string& path, const fat::DosTimestamp& t, const std::string& volumePath);
@@ -235,13 +236,15 @@ void Extraction::CloseFoldersFrom(std::uint32_t depth) {
   }
 }
 
-bool Extraction::MakeFolderAt(const fat::Entry& e, const std::string& path) {
+bool Extraction::MakeFolderAt(const fat::Entry& e, const std::string& path, bool& made) {
   std::string error;
+  made = false;
   switch (KindOfPath(path)) {
     case PathKind::Folder: return true;  // filled further, nothing in it replaced
     case PathKind::Missing:
       if (MakeFolder(path, error)) {
         ++folders_;
+        made = true;
         return true;
       }
       Refuse(e, error);
@@ -339,9 +342,11 @@ int Extraction::Run() {
         }
         const std::string path = dirs_.back() + "/" + e.Name;
         if (e.IsFolder()) {
-          if (!MakeFolderAt(e, path)) return fat::WalkStep::SkipFolder;
+          bool made = false;
+          if (!MakeFolderAt(e, path, made)) return fat::WalkStep::SkipFolder;
           dirs_.push_back(path);
-          if (selected) open_.push_back({e.Depth, path, e.Path, e.Modified});
+          // A folder that was there already keeps its own time.
+          if (selected && made) open_.push_back({e.Depth, path, e.Path, e.Modified});
           return fat::WalkStep::Continue;
         }
         if (e.Kind == fat::EntryKind::File || e.Kind == fat::EntryKind::Journal) {

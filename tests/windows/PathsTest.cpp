@@ -6,12 +6,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "cli/RunTool.h"
 #include "files/FileIO.h"
 #include "files/WideText.h"
+#include "support/FatVolumeFile.h"
 #include "support/TestFiles.h"
 
 namespace orvella::test {
@@ -313,6 +315,51 @@ TEST_P(NameCharacter, IsRefusedBeforeAnythingIsCreated) {
 INSTANTIATE_TEST_SUITE_P(Characters, NameCharacter,
                          ::testing::Values(":", "*", "?", "\"", "<", ">", "|", "\\", "\t"),
                          [](const auto& p) { return std::to_string(p.index); });
+
+}  // namespace
+}  // namespace orvella::test
+
+namespace orvella::test {
+namespace {
+
+// --- Names in a volume that a Windows file name cannot hold ---------------------------
+
+// Each is refused with Windows' reason and nothing is made for it; names outside ASCII
+// are extracted, and every file gets the time its entry holds.
+TEST(ExtractNames, WindowsCannotHoldAreRefusedWithTheReason) {
+  TempDir dir;
+  const std::string volume = dir.File("volume.img");
+  const std::vector<FatVolumeEntry> entries = {
+      {u"ab:c.txt", 10}, {u"q?.txt", 10}, {u"trail.", 10}, {u"space ", 10}, {u"ok.txt", 3000}, {u"\u0444\u0430\u0439\u043b.bin", 70}};
+  ASSERT_TRUE(WriteFatVolume(volume, entries));
+  const std::string out = dir.File("out");
+  const ToolResult r = RunTool(dir, {"extract", volume, "-o", out});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  for (const char* why : {"\"/ab:c.txt\" not extracted: its name is refused: it holds \":\", which Windows does not allow",
+                          "\"/q?.txt\" not extracted: its name is refused: it holds \"?\"",
+                          "\"/trail.\" not extracted: its name is refused: it ends with \".\", which Windows drops",
+                          "\"/space \" not extracted: its name is refused: it ends with a space"})
+    EXPECT_NE(r.err.find(why), std::string::npos) << why << "\n" << r.err;
+  std::vector<std::string> written;
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = ::FindFirstFileW((LongPath(out) + L"\\*").c_str(), &entry);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    const std::string file = platform::Narrow(entry.cFileName);
+    if (file != "." && file != "..") written.push_back(file);
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"ok.txt", "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.bin"}));
+  const std::string ok = ReadAll(out + "\\ok.txt");
+  ASSERT_EQ(ok.size(), 3000u);
+  for (std::size_t i = 0; i < ok.size(); ++i) ASSERT_EQ(static_cast<std::uint8_t>(ok[i]), FatVolumeByte(4, i)) << i;
+  // 2024-03-15 13:45:08, taken as UTC, in 100 ns from 1601.
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(::GetFileAttributesExW(LongPath(out + "\\ok.txt").c_str(), GetFileExInfoStandard, &data));
+  const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(ticks, (1710510308ull + 11644473600ull) * 10000000ull);
+}
 
 }  // namespace
 }  // namespace orvella::test

@@ -24,6 +24,20 @@ printf 'not an image' > junk.bin
 head -c $((64 * 0x40000)) dump.bin > mainonly.bin
 { cat dump.bin; printf 'trailing bytes'; } > trailing.bin
 
+# A FAT16 volume made and filled by the tools: nested folders, long and non-ASCII names,
+# an empty file, a checksum beside nv_data.bin that matches and one that does not.
+export MTOOLS_SKIP_CHECK=1 LANG=C.UTF-8 LC_ALL=C.UTF-8
+mkdir -p vtree/sub/deep
+head -c 262144 dump.bin > vtree/nv_data.bin
+md5sum vtree/nv_data.bin | cut -c1-32 | tr -d '\n' > vtree/nv_data.bin.md5
+head -c 700 small.bin > vtree/other.bin
+printf '0123456789abcdef0123456789abcdef' > vtree/other.bin.md5
+printf 'x' > "vtree/sub/A long name with spaces.txt"
+head -c 5000 erased.bin > "vtree/sub/deep/Größe.bin"
+: > vtree/sub/empty.dat
+mkfs.fat -C -n ORVTEST -F 16 -s 2 volume.img 8192 >/dev/null
+(cd vtree && mcopy -s -m -i ../volume.img * ::/)
+
 commands=(
   "list ../../images/dump.bin"
   "list ../../images/dump.bin --json"
@@ -62,6 +76,12 @@ commands=(
   "hash ../../images/trailing.bin --json"
   "export ../../images/mainonly.bin --mode spare --all --prefix x"
   "diff ../../images/dump.bin ../../images/trailing.bin --json"
+  "files ../../images/volume.img"
+  "files ../../images/volume.img --json"
+  "extract ../../images/volume.img -o x-all"
+  "extract ../../images/volume.img /SUB/deep /nv_data.bin /missing -o x-some"
+  "files ../../images/dump.bin"
+  "files ../../images/dump.bin --row EFS --json"
 )
 if "$linux" --help 2>&1 | grep -q '^  pit '; then
   # The phone's view: a 512 MiB dump with the bad-block layer, remaps in two partitions
@@ -116,6 +136,10 @@ run() {  # run SIDE N COMMAND...: the output of command N of that side in its ow
     (cd "$out" && "$wine" "$exe" "$@" >.stdout 2>.stderr) || rc=$?
   fi
   echo "$rc" > "$out/.status"
+  # What extract made carries the times of the volume's entries.
+  if [ "$1" = extract ]; then
+    (cd "$out" && find . -mindepth 2 -path './x-*' -printf '%P %T@\n' | sort) > "$out/.times"
+  fi
   for html in "$out"/*.html; do
     [ -e "$html" ] && sed -i -E 's/ on [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} UTC\./ on (time)./' "$html"
   done
@@ -139,4 +163,10 @@ done
 grep -q 'DATA' "$work/linux/0/.stdout"
 grep -q 'sha256' "$work/linux/11/.stdout"
 cmp -s "$work/linux/7/copy.bin" "$work/images/dump.bin"
+for n in "${!commands[@]}"; do
+  if [ "${commands[$n]}" = "extract ../../images/volume.img -o x-all" ]; then
+    diff -r "$work/linux/$n/x-all" "$work/images/vtree" >/dev/null
+    grep -q '^nv_data.bin ' "$work/linux/$n/.times"
+  fi
+done
 exit $failed
