@@ -10,6 +10,7 @@ namespace orvella::cli {
 namespace {
 
 constexpr char kAlgoHelp[] = "digests, separated by commas: md5, sha1, sha256";
+constexpr char kSourceHelp[] = "a volume file, or with --row a full image (its partition as the phone reads it)";
 
 constexpr ExitStatuses kPitStatuses{
     1, 2, "0 done; 1 block 1 holds no partition table, or the image cannot be read; 2 wrong usage"};
@@ -178,8 +179,7 @@ void DeclareCommands(CommandTable& table) {
     auto& o = table.Options<FilesOptions>();
     CLI::App& c = table.Add("files", "the files and folders inside a volume file or a dump's partition",
                             kPlainStatuses, [&o] { return RunFiles(o); });
-    AddImage(c, o.Source, "a volume file, or with --row a full image (its partition as the phone reads it)")
-        ->type_name("SOURCE");
+    c.add_option("SOURCE", o.Source, kSourceHelp)->required()->type_name("");
     AddRow(c, o.Row);
     AddJson(c, o.Json, "one JSON object on standard output");
   }
@@ -187,8 +187,7 @@ void DeclareCommands(CommandTable& table) {
     auto& o = table.Options<ExtractOptions>();
     CLI::App& c = table.Add("extract", "copy files and folders out of a volume file or a dump's partition",
                             kExtractStatuses, [&o] { return RunExtract(o); });
-    AddImage(c, o.Source, "a volume file, or with --row a full image (its partition as the phone reads it)")
-        ->type_name("SOURCE");
+    c.add_option("SOURCE", o.Source, kSourceHelp)->required()->type_name("");
     c.add_option("PATH", o.Paths, "the files and folders to copy, as `files` lists them (all when none is given)")
         ->type_name("");
     AddRow(c, o.Row);

@@ -84,6 +84,8 @@ TEST_F(CommandLine, WrongUsageIsOneLineWithTheCommandsStatus) {
        "orvella: export: give either --row N|NAME or --all; see \"orvella export --help\""},
       {{"save-image", image}, 2, "orvella: save-image: OUT is required; see \"orvella save-image --help\""},
       {{"report", image}, 2, "orvella: report: --output is required; see \"orvella report --help\""},
+      {{"extract", image, "/a"}, 2, "orvella: extract: --output is required; see \"orvella extract --help\""},
+      {{"files", "--row", "EFS"}, 2, "orvella: files: SOURCE is required; see \"orvella files --help\""},
       {{"chek", image}, 2, "orvella: unknown command \"chek\" (did you mean \"check\"?); see \"orvella --help\""},
       {{"--json", "list", image}, 2, "orvella: unknown option \"--json\" before the command; see \"orvella --help\""},
       {{}, 2, "orvella: no command given; see \"orvella --help\""},
