@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -72,10 +73,14 @@ std::map<std::string, std::vector<std::uint8_t>> Tree(const fs::path& root) {
   return tree;
 }
 
+// "2024-03-15 13:45:08" taken as UTC.
 std::time_t Utc(const std::string& text) {
-  std::tm tm{};
-  strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-  return timegm(&tm);
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &sec) != 6) return -1;
+  using namespace std::chrono;
+  const sys_seconds t = sys_days{year{y} / month{static_cast<unsigned>(mo)} / day{static_cast<unsigned>(d)}} +
+                        hours{h} + minutes{mi} + seconds{sec};
+  return static_cast<std::time_t>(t.time_since_epoch().count());
 }
 
 std::time_t Modified(const fs::path& path) {
@@ -335,7 +340,7 @@ class DumpEfs : public ::testing::Test {
     test::WriteFile(tree / "sub" / "nested.bin", 5000, 23);
     Shell(t, "cd '" + tree.string() + "' && md5sum nv_data.bin | cut -c1-32 | tr -d '\\n' > nv_data.bin.md5 && "
              "printf '0123456789abcdef0123456789abcdef  other.bin\\n' > other.bin.md5 && "
-             "mcopy -s -m -i '" + volume + "' * ::/");
+             "touch -d '2011-03-02 11:22:34' nv_data.bin && mcopy -s -m -i '" + volume + "' * ::/");
     std::vector<std::uint8_t> bytes = test::FileBytes(volume);
     ASSERT_EQ(bytes.size(), g.VolumeBytes());
 
@@ -414,6 +419,7 @@ TEST_F(DumpEfs, FilesAndExtractReadTheRebuiltVolume) {
   EXPECT_TRUE(test::FileBytes(out / "nv_data.bin") == test::FileBytes(t.Path() / "tree" / "nv_data.bin"));
   EXPECT_TRUE(test::FileBytes(out / "sub" / "nested.bin") == test::FileBytes(t.Path() / "tree" / "sub" / "nested.bin"));
   EXPECT_EQ(Tree(out).size(), 3u);
+  EXPECT_EQ(listing.Times.at("/nv_data.bin").substr(0, 10), "2011-03-02");
   EXPECT_EQ(Modified(out / "nv_data.bin"), Utc(listing.Times.at("/nv_data.bin")));
 
   // The report lists the volume's files with their digests and checks.
