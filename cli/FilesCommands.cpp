@@ -13,7 +13,7 @@
 #include "cli/Outputs.h"
 #include "cli/VolumeFiles.h"
 #include "fat/Names.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 
 namespace orvella::cli {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fat/ByteSource.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "phone/BmlView.h"
 #include "phone/PhoneDump.h"
 #include "phone/StlReader.h"
