@@ -176,6 +176,7 @@ void DeclareCommands(CommandTable& table) {
     AddRow(c, o.Row)->required();
     AddJson(c, o.Json, "one JSON object on standard output");
   }
+  {
     auto& o = table.Options<FilesOptions>();
     CLI::App& c = table.Add("files", "the files and folders inside a volume file or a dump's partition",
                             kPlainStatuses, [&o] { return RunFiles(o); });
