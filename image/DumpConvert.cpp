@@ -18,100 +18,6 @@ constexpr std::size_t kChunkSpare = kChunkBlocks * kDumpBlockSpare;
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// The output files of one conversion, each under its part name until Commit.
-class DumpWriter {
- public:
-  bool Create(const DumpFiles& out, std::uint32_t blocks, std::string& error) {
-    format_ = out.Format;
-    blocks_ = blocks;
-    mainPath_ = out.Path;
-    unitMain_ = format_ == DumpFormat::Page ? 4096 : format_ == DumpFormat::Sector ? 512 : 0;
-    unitSpare_ = unitMain_ / 32;
-    if (!main_.Create(out.Path, error)) return false;
-    if (format_ != DumpFormat::Split) return true;
-    if (!spare_.Create(out.SparePath, error)) return false;
-    // Names that do not exist yet can only be compared once both part files do: two
-    // spellings of one name, or one output's part name that is the other's final name,
-    // would make one output overwrite the other at the renames.
-    const std::string mainPart = PartFile::PartName(out.Path), sparePart = PartFile::PartName(out.SparePath);
-    if (SameFile(mainPart, sparePart) || SameFile(mainPart, out.SparePath) || SameFile(sparePart, out.Path)) {
-      error = "cannot write the spare data to " + Quoted(out.SparePath) + ": it is the main output " +
-              Quoted(out.Path) + " or its part file";
-      return false;
-    }
-    return true;
-  }
-
-  // Writes blocks [first, first + count) from their main data and spare data.
-  bool WriteBlocks(std::uint32_t first, std::uint32_t count, const std::uint8_t* main,
-                   const std::uint8_t* spare, std::string& error) {
-    const std::uint64_t mainAt = std::uint64_t{first} * kDumpBlockMain;
-    const std::uint64_t spareAt = std::uint64_t{first} * kDumpBlockSpare;
-    const std::size_t mainN = std::size_t{count} * kDumpBlockMain;
-    const std::size_t spareN = std::size_t{count} * kDumpBlockSpare;
-    File& out = main_.Out();
-    switch (format_) {
-      case DumpFormat::Full:
-        return out.Seek(mainAt, error) && out.WriteAll(main, mainN, error) &&
-               out.Seek(MainSize() + spareAt, error) && out.WriteAll(spare, spareN, error);
-      case DumpFormat::Split:
-        return out.Seek(mainAt, error) && out.WriteAll(main, mainN, error) &&
-               spare_.Out().Seek(spareAt, error) && spare_.Out().WriteAll(spare, spareN, error);
-      case DumpFormat::Main: return out.Seek(mainAt, error) && out.WriteAll(main, mainN, error);
-      case DumpFormat::Page:
-      case DumpFormat::Sector: break;
-    }
-    if (scratch_.size() < kDumpBlockBytes && !scratch_.Resize(kDumpBlockBytes)) {
-      error = "out of memory for the write buffer";
-      return false;
-    }
-    for (std::uint32_t b = 0; b < count; ++b) {
-      const std::uint8_t* m = main + std::size_t{b} * kDumpBlockMain;
-      const std::uint8_t* s = spare + std::size_t{b} * kDumpBlockSpare;
-      std::uint8_t* o = scratch_.data();
-      for (std::size_t u = 0; u < kDumpBlockMain / unitMain_; ++u) {
-        std::memcpy(o, m + u * unitMain_, unitMain_);
-        o += unitMain_;
-        std::memcpy(o, s + u * unitSpare_, unitSpare_);
-        o += unitSpare_;
-      }
-      if (!out.Seek((std::uint64_t{first} + b) * kDumpBlockBytes, error) ||
-          !out.WriteAll(scratch_.data(), kDumpBlockBytes, error))
-        return false;
-    }
-    return true;
-  }
-
-  File* MainRun() { return unitMain_ == 0 ? &main_.Out() : nullptr; }
-  File* SpareRun(std::uint64_t& start) {
-    start = format_ == DumpFormat::Full ? MainSize() : 0;
-    if (format_ == DumpFormat::Full) return &main_.Out();
-    return format_ == DumpFormat::Split ? &spare_.Out() : nullptr;
-  }
-
-  // Gives every output its name; a failure leaves none of them behind.
-  bool Commit(std::string& error) {
-    if (!main_.Commit(error)) return false;
-    if (format_ == DumpFormat::Split && !spare_.Commit(error)) {
-      DeleteFileAt(mainPath_);
-      return false;
-    }
-    return true;
-  }
-
- private:
-  std::uint64_t MainSize() const { return std::uint64_t{blocks_} * kDumpBlockMain; }
-
-  DumpFormat format_ = DumpFormat::Full;
-  std::uint32_t blocks_ = 0;
-  std::size_t unitMain_ = 0;
-  std::size_t unitSpare_ = 0;
-  std::string mainPath_;
-  PartFile main_;
-  PartFile spare_;
-  ChunkBuffer scratch_;
-};
-
 struct Pass {
   const ConvertOptions& Options;
   std::uint64_t Done = 0;
@@ -180,6 +86,83 @@ bool RefuseOverwrite(const DumpFiles& in, const DumpFiles& out, std::string& err
 }
 
 }  // namespace
+
+bool DumpWriter::Create(const DumpFiles& out, std::uint32_t blocks, std::string& error) {
+  format_ = out.Format;
+  blocks_ = blocks;
+  mainPath_ = out.Path;
+  unitMain_ = format_ == DumpFormat::Page ? 4096 : format_ == DumpFormat::Sector ? 512 : 0;
+  unitSpare_ = unitMain_ / 32;
+  if (!main_.Create(out.Path, error)) return false;
+  if (format_ != DumpFormat::Split) return true;
+  if (!spare_.Create(out.SparePath, error)) return false;
+  // Names that do not exist yet can only be compared once both part files do: two
+  // spellings of one name, or one output's part name that is the other's final name,
+  // would make one output overwrite the other at the renames.
+  const std::string mainPart = PartFile::PartName(out.Path), sparePart = PartFile::PartName(out.SparePath);
+  if (SameFile(mainPart, sparePart) || SameFile(mainPart, out.SparePath) || SameFile(sparePart, out.Path)) {
+    error = "cannot write the spare data to " + Quoted(out.SparePath) + ": it is the main output " +
+            Quoted(out.Path) + " or its part file";
+    return false;
+  }
+  return true;
+}
+
+bool DumpWriter::WriteBlocks(std::uint32_t first, std::uint32_t count, const std::uint8_t* main,
+                             const std::uint8_t* spare, std::string& error) {
+  const std::uint64_t mainAt = std::uint64_t{first} * kDumpBlockMain;
+  const std::uint64_t spareAt = std::uint64_t{first} * kDumpBlockSpare;
+  const std::size_t mainN = std::size_t{count} * kDumpBlockMain;
+  const std::size_t spareN = std::size_t{count} * kDumpBlockSpare;
+  File& out = main_.Out();
+  switch (format_) {
+    case DumpFormat::Full:
+      return out.Seek(mainAt, error) && out.WriteAll(main, mainN, error) &&
+             out.Seek(MainSize() + spareAt, error) && out.WriteAll(spare, spareN, error);
+    case DumpFormat::Split:
+      return out.Seek(mainAt, error) && out.WriteAll(main, mainN, error) &&
+             spare_.Out().Seek(spareAt, error) && spare_.Out().WriteAll(spare, spareN, error);
+    case DumpFormat::Main: return out.Seek(mainAt, error) && out.WriteAll(main, mainN, error);
+    case DumpFormat::Page:
+    case DumpFormat::Sector: break;
+  }
+  if (scratch_.size() < kDumpBlockBytes && !scratch_.Resize(kDumpBlockBytes)) {
+    error = "out of memory for the write buffer";
+    return false;
+  }
+  for (std::uint32_t b = 0; b < count; ++b) {
+    const std::uint8_t* m = main + std::size_t{b} * kDumpBlockMain;
+    const std::uint8_t* s = spare + std::size_t{b} * kDumpBlockSpare;
+    std::uint8_t* o = scratch_.data();
+    for (std::size_t u = 0; u < kDumpBlockMain / unitMain_; ++u) {
+      std::memcpy(o, m + u * unitMain_, unitMain_);
+      o += unitMain_;
+      std::memcpy(o, s + u * unitSpare_, unitSpare_);
+      o += unitSpare_;
+    }
+    if (!out.Seek((std::uint64_t{first} + b) * kDumpBlockBytes, error) ||
+        !out.WriteAll(scratch_.data(), kDumpBlockBytes, error))
+      return false;
+  }
+  return true;
+}
+
+File* DumpWriter::MainRun() { return unitMain_ == 0 ? &main_.Out() : nullptr; }
+
+File* DumpWriter::SpareRun(std::uint64_t& start) {
+  start = format_ == DumpFormat::Full ? MainSize() : 0;
+  if (format_ == DumpFormat::Full) return &main_.Out();
+  return format_ == DumpFormat::Split ? &spare_.Out() : nullptr;
+}
+
+bool DumpWriter::Commit(std::string& error) {
+  if (!main_.Commit(error)) return false;
+  if (format_ == DumpFormat::Split && !spare_.Commit(error)) {
+    DeleteFileAt(mainPath_);
+    return false;
+  }
+  return true;
+}
 
 bool ConvertDump(const DumpFiles& in, const DumpFiles& out, const ConvertOptions& options,
                  ConvertResult& result, std::string& error) {

@@ -6,6 +6,7 @@
 
 #include "files/FileIO.h"
 #include "files/Utf8Text.h"
+#include "image/DumpFormat.h"
 
 namespace orvella {
 
@@ -136,8 +137,6 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
     return false;
   }
 
-  PageSize = kPageSize;
-  BlockSize = kBlockSize;
   std::string error;
   File file;
   std::uint64_t size = 0;
@@ -145,6 +144,30 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
     port.ErrorBox(error);
     return false;
   }
+  const auto read = [&file](std::uint64_t at, void* buffer, std::size_t n, std::string& e) {
+    return file.Seek(at, e) && file.ReadExact(buffer, n, e);
+  };
+  if (!ProcessTable(fName, size, read, port)) return false;
+  CurrentImageFile = fName;
+  return true;
+}
+
+bool ImageModel::LoadDumpAndProcessIt(const std::string& fName, DumpReader& reader, WindowPort& port) {
+  CurrentImageFile.clear();
+  ClearRows();
+  GalaxyPartitions.RawEntries.clear();
+  GalaxyPartitions.Entries.clear();
+  const auto read = [&reader](std::uint64_t at, void* buffer, std::size_t n, std::string& e) {
+    return reader.ReadMain(at, buffer, n, e);
+  };
+  return ProcessTable(fName, std::uint64_t{reader.Blocks()} * kDumpBlockBytes, read, port);
+}
+
+bool ImageModel::ProcessTable(const std::string& fName, std::uint64_t size, const TableRead& read,
+                              WindowPort& port) {
+  PageSize = kPageSize;
+  BlockSize = kBlockSize;
+  std::string error;
   // Every offset of the layout is 32-bit; a larger file would wrap silently.
   if (size > kMaxImageFileSize) {
     port.LogAdd("ERROR: Image file is 4 GiB or larger (" + std::to_string(size) +
@@ -155,8 +178,7 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
   MainDataSize = (ImageFileSize / kUnitBytes) * kUnitMainBytes;
 
   std::uint8_t header[kPitHeaderSize];
-  if (!file.Seek(std::uint64_t{kPitBlock} * BlockSize, error) ||
-      !file.ReadExact(header, sizeof header, error)) {
+  if (!read(std::uint64_t{kPitBlock} * BlockSize, header, sizeof header, error)) {
     port.ErrorBox(error);
     return false;
   }
@@ -165,7 +187,6 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
   for (std::size_t i = 0; i < GalaxyPartitions.SomeReserved.size(); ++i)
     GalaxyPartitions.SomeReserved[i] = header[8 + i];
   if (GalaxyPartitions.MagicWord != kPitMagic) {
-    file.Close(error);
     port.ErrorBox("ERROR: Cannot find PIT Partition Table.");
     return false;
   }
@@ -182,7 +203,6 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
   const std::uint64_t tableEnd = std::uint64_t{kPitBlock} * BlockSize + kPitHeaderSize +
                                  std::uint64_t{count} * kPitEntrySize;
   if (tableEnd > size) {
-    file.Close(error);
     port.ErrorBox("I/O error: read beyond end of file \"" + fName + "\" (the partition table lists " +
                   std::to_string(count) + " entries, which end at byte " +
                   std::to_string(tableEnd) + " of a " + std::to_string(size) + "-byte file)");
@@ -191,7 +211,6 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
   // The table is the start of block 1: a count that runs it into block 2 is not a
   // table, and trusting it would let a crafted file claim gigabytes of entries.
   if (std::uint64_t{kPitHeaderSize} + std::uint64_t{count} * kPitEntrySize > BlockSize) {
-    file.Close(error);
     port.ErrorBox("ERROR: The partition table lists " + std::to_string(count) +
                   " entries; block 1 holds at most " +
                   std::to_string((BlockSize - kPitHeaderSize) / kPitEntrySize) + ".");
@@ -208,13 +227,13 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
     port.ErrorBox("Out of memory while reading the partition table");
     return false;
   }
-  if (count > 0 && !file.ReadExact(rawBytes.data(), rawBytes.size(), error)) {
+  if (count > 0 &&
+      !read(std::uint64_t{kPitBlock} * BlockSize + kPitHeaderSize, rawBytes.data(), rawBytes.size(), error)) {
     GalaxyPartitions.RawEntries.clear();
     GalaxyPartitions.Entries.clear();
     port.ErrorBox(error);
     return false;
   }
-  file.Close(error);
   for (std::uint32_t k = 0; k < count; ++k)
     GalaxyPartitions.RawEntries[k] = UnpackRawEntry(rawBytes.data() + std::size_t{k} * kPitEntrySize);
 
@@ -292,8 +311,6 @@ bool ImageModel::LoadImageFileAndProcessIt(std::string fName, WindowPort& port) 
       colors.ColorNormalSelected = c == 1 ? kMarkColumnSelected : kNormalSelected;
     }
   }
-
-  CurrentImageFile = fName;
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "rows/CoolListItems.h"
 
 namespace orvella {
+
+class DumpReader;
 
 // NAND geometry.
 inline constexpr std::uint32_t kBlockSize = 0x40000;  // erase block, main data only
@@ -116,6 +119,10 @@ class ImageModel {
   // error boxes go through `port`. Returns false after any failure it reported.
   // fName is taken by value: callers pass CurrentImageFile itself, which is cleared first.
   bool LoadImageFileAndProcessIt(std::string fName, WindowPort& port);
+  // Loads the table of a dump in another format as the full image it stands for holds
+  // it: the same log, rows and sizes. CurrentImageFile stays empty, so that nothing that
+  // reads the current image as a full one reads this dump.
+  bool LoadDumpAndProcessIt(const std::string& fName, DumpReader& reader, WindowPort& port);
 
   // Empties rows and row model as the window does before a load (types set again).
   void ClearRows();
@@ -132,6 +139,11 @@ class ImageModel {
   void SetMarked(std::size_t k, bool marked);
   bool IsMarked(std::size_t k) const;
   bool AnyMarked() const;
+
+ private:
+  using TableRead = std::function<bool(std::uint64_t at, void* buffer, std::size_t n, std::string& error)>;
+  // The load after the file is open: `size` bytes of full image, read through `read`.
+  bool ProcessTable(const std::string& fName, std::uint64_t size, const TableRead& read, WindowPort& port);
 };
 
 }  // namespace orvella

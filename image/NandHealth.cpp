@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "image/ChunkBuffer.h"
+#include "image/DumpConvert.h"
 #include "image/DumpShape.h"
 #include "image/Export.h"
 #include "files/FileIO.h"
@@ -58,6 +60,38 @@ Geometry GeometryOf(std::uint64_t size) {
   return {shape.ChipBlocks, shape.SpareStart, shape.WholeBytes, shape.Readable};
 }
 
+// Where the check reads: the image file as its size lays it out, or a dump in another
+// format through its reader, which serves main and spare data as a full image holds them.
+class Source {
+ public:
+  Source(File& image, std::uint64_t spareStart) : image_(&image), spareStart_(spareStart) {}
+  explicit Source(DumpReader& dump) : dump_(&dump) {}
+
+  bool Main(std::uint64_t at, void* buffer, std::size_t n, std::string& error) {
+    if (dump_) return dump_->ReadMain(at, buffer, n, error);
+    return image_->Seek(at, error) && image_->ReadExact(buffer, n, error);
+  }
+  // `at` counts from the start of the spare area.
+  bool Spare(std::uint64_t at, void* buffer, std::size_t n, std::string& error) {
+    if (dump_) return dump_->ReadSpare(at, buffer, n, error);
+    return image_->Seek(spareStart_ + at, error) && image_->ReadExact(buffer, n, error);
+  }
+  // The main and spare data of `blocks` erase blocks from `first`.
+  bool Blocks(std::uint32_t first, std::uint32_t blocks, std::uint8_t* main, std::uint8_t* spare,
+              std::string& error) {
+    if (dump_)
+      return dump_->ReadSectors(std::uint64_t{first} * kSectorsPerBlock, std::size_t{blocks} * kSectorsPerBlock,
+                                main, spare, error);
+    return Main(std::uint64_t{first} * kBlockSize, main, std::size_t{blocks} * kBlockSize, error) &&
+           Spare(std::uint64_t{first} * kBlockSpareBytes, spare, std::size_t{blocks} * kBlockSpareBytes, error);
+  }
+
+ private:
+  File* image_ = nullptr;
+  std::uint64_t spareStart_ = 0;
+  DumpReader* dump_ = nullptr;
+};
+
 struct Partition {
   std::uint32_t Beg = 0;
   std::uint32_t Blocks = 0;
@@ -65,12 +99,12 @@ struct Partition {
 
 // The table at block 1, read as the image model reads it (base = sum of the stored
 // sizes before it, 0 and 0xFFFFFFFF run to the end), clipped to the chip.
-bool ReadTable(File& file, const Geometry& g, std::uint64_t size, NandHealthReport& report,
+bool ReadTable(Source& source, const Geometry& g, std::uint64_t size, NandHealthReport& report,
                std::vector<Partition>& parts, std::string& error) {
   const std::uint64_t at = std::uint64_t{kPitBlock} * kBlockSize;
   if (g.ChipBlocks <= kPitBlock || at + kPitHeaderSize > size) return true;
   std::uint8_t header[kPitHeaderSize];
-  if (!file.Seek(at, error) || !file.ReadExact(header, sizeof header, error)) return false;
+  if (!source.Main(at, header, sizeof header, error)) return false;
   if (ReadLE32(header) != kPitMagic) return true;
   const std::uint32_t count = ReadLE32(header + 4);
   const std::uint64_t bytes = std::uint64_t{count} * kPitEntrySize;
@@ -80,7 +114,7 @@ bool ReadTable(File& file, const Geometry& g, std::uint64_t size, NandHealthRepo
     return true;
   }
   std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
-  if (count > 0 && !file.ReadExact(raw.data(), raw.size(), error)) return false;
+  if (count > 0 && !source.Main(at + kPitHeaderSize, raw.data(), raw.size(), error)) return false;
   report.TableFound = true;
   std::uint32_t base = 0;
   for (std::uint32_t k = 0; k < count; ++k) {
@@ -135,7 +169,7 @@ constexpr std::uint32_t kMarkBytes = nand::kMarkerSpareBytes;
 
 // Scores the layouts on runs of sectors taken in bit-reversed order of their index, so
 // that every prefix of the sample is spread evenly over the readable blocks.
-bool DetectLayout(File& file, const Geometry& g, nand::LayoutDetector& detector,
+bool DetectLayout(Source& source, const Geometry& g, nand::LayoutDetector& detector,
                   std::string& error) {
   const std::uint64_t runs = std::uint64_t{g.Readable} * (kSectorsPerBlock / kSampleRun);
   if (runs == 0) return true;
@@ -150,14 +184,12 @@ bool DetectLayout(File& file, const Geometry& g, nand::LayoutDetector& detector,
     if (run >= runs) continue;
     const std::uint64_t sector = run * kSampleRun;
     const std::uint64_t blockSector = sector / kSectorsPerBlock * kSectorsPerBlock;
-    if (!file.Seek(sector * kSectorBytes, error) || !file.ReadExact(main.data(), main.size(), error) ||
-        !file.Seek(g.SpareStart + sector * kSpareBytes, error) ||
-        !file.ReadExact(spare.data(), spare.size(), error))
+    if (!source.Main(sector * kSectorBytes, main.data(), main.size(), error) ||
+        !source.Spare(sector * kSpareBytes, spare.data(), spare.size(), error))
       return false;
     if (sector == blockSector) {
       std::memcpy(marks, spare.data(), kMarkBytes);
-    } else if (!file.Seek(g.SpareStart + blockSector * kSpareBytes, error) ||
-               !file.ReadExact(marks, kMarkBytes, error)) {
+    } else if (!source.Spare(blockSector * kSpareBytes, marks, kMarkBytes, error)) {
       return false;
     }
     const BlockMarks bad = MarksOf(marks);
@@ -190,12 +222,21 @@ NandBlockState StateOf(const BlockCounts& c, bool bad) {
   return NandBlockState::Erased;
 }
 
-// The repaired copy, written as OUT.part and renamed into place once complete.
+// The repaired copy, written as OUT.part and renamed into place once complete; a dump in
+// another format than full is written in its own format.
 class RepairOutput {
  public:
-  bool Open(const std::string& out, std::string& error) { return part_.Create(out, error); }
-  bool Write(std::uint64_t at, const std::uint8_t* data, std::size_t n, std::string& error) {
-    return part_.Out().Seek(at, error) && part_.Out().WriteAll(data, n, error);
+  bool Open(const std::string& out, DumpFormat format, std::uint32_t blocks, std::string& error) {
+    if (format == DumpFormat::Full) return part_.Create(out, error);
+    dump_ = std::make_unique<DumpWriter>();
+    return dump_->Create({out, format, ""}, blocks, error);
+  }
+  bool WriteBlocks(std::uint32_t first, std::uint32_t n, const std::uint8_t* main, const std::uint8_t* spare,
+                   std::uint64_t spareStart, std::string& error) {
+    if (dump_) return dump_->WriteBlocks(first, n, main, spare, error);
+    return Write(std::uint64_t{first} * kBlockSize, main, std::size_t{n} * kBlockSize, error) &&
+           Write(spareStart + std::uint64_t{first} * kBlockSpareBytes, spare, std::size_t{n} * kBlockSpareBytes,
+                 error);
   }
   // Copies [from, to) of the image unchanged.
   bool Copy(File& image, std::uint64_t from, std::uint64_t to, ChunkBuffer& buffer,
@@ -209,10 +250,15 @@ class RepairOutput {
     }
     return true;
   }
-  bool Finish(std::string& error) { return part_.Commit(error); }
+  bool Finish(std::string& error) { return dump_ ? dump_->Commit(error) : part_.Commit(error); }
 
  private:
+  bool Write(std::uint64_t at, const std::uint8_t* data, std::size_t n, std::string& error) {
+    return part_.Out().Seek(at, error) && part_.Out().WriteAll(data, n, error);
+  }
+
   PartFile part_;
+  std::unique_ptr<DumpWriter> dump_;
 };
 
 // One chunk of the pass: the main and spare data of up to kChunkBlocks blocks.
@@ -222,9 +268,8 @@ struct Chunk {
   std::string Error;
 };
 
-bool ReadChunk(File& main, File& spare, std::uint32_t blocks, Chunk& c) {
-  c.Read = main.ReadExact(c.Main.data(), std::size_t{blocks} * kBlockSize, c.Error) &&
-           spare.ReadExact(c.Spare.data(), std::size_t{blocks} * kBlockSpareBytes, c.Error);
+bool ReadChunk(Source& source, std::uint32_t first, std::uint32_t blocks, Chunk& c) {
+  c.Read = source.Blocks(first, blocks, c.Main.data(), c.Spare.data(), c.Error);
   return c.Read;
 }
 
@@ -278,27 +323,45 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
       return false;
     }
   }
-  File image;
-  std::uint64_t size = 0;
-  if (!image.OpenRead(path, error) || !image.Size(size, error)) return false;
-  if (size > kMaxImageFileSize) {
-    error = "cannot check " + Quoted(path) + ": the image is 4 GiB or larger (" +
-            std::to_string(size) + " bytes); only images smaller than 4 GiB can be checked";
+  const bool full = options.Format == DumpFormat::Full;
+  if (!full && options.Format == DumpFormat::Split && !options.RepairTo.empty()) {
+    error = "a repaired copy of a split dump is not written: it would need a second output for its "
+            "spare data; convert the dump to full first";
     return false;
   }
-  if (size < kBlockFileBytes) {
-    error = "cannot check " + Quoted(path) + ": " + std::to_string(size) +
-            " bytes is smaller than one erase block with its spare data (" +
-            std::to_string(kBlockFileBytes) + " bytes)";
-    return false;
+  File image;
+  DumpReader dump;
+  std::uint64_t size = 0;
+  Geometry g;
+  if (full) {
+    if (!image.OpenRead(path, error) || !image.Size(size, error)) return false;
+    if (size > kMaxImageFileSize) {
+      error = "cannot check " + Quoted(path) + ": the image is 4 GiB or larger (" +
+              std::to_string(size) + " bytes); only images smaller than 4 GiB can be checked";
+      return false;
+    }
+    if (size < kBlockFileBytes) {
+      error = "cannot check " + Quoted(path) + ": " + std::to_string(size) +
+              " bytes is smaller than one erase block with its spare data (" +
+              std::to_string(kBlockFileBytes) + " bytes)";
+      return false;
+    }
+    g = GeometryOf(size);
+    report.NotWhole = NotWholeText(ShapeOfSize(size));
+  } else {
+    // Only whole dumps: where a cut-off one would end is not known for every format.
+    if (!dump.Open(path, options.Format, {options.SparePath, 0}, error)) {
+      error = "cannot check " + Quoted(path) + ": " + error;
+      return false;
+    }
+    size = std::uint64_t{dump.Blocks()} * kBlockFileBytes;
+    g = {dump.Blocks(), dump.MainSize(), size, dump.Blocks()};
   }
   if (!options.RepairTo.empty() && (!CheckNotTheImage(options.RepairTo, path, error) ||
                                     !CheckNotTheImage(PartFile::PartName(options.RepairTo), path, error)))
     return false;
-
-  const Geometry g = GeometryOf(size);
   report.ChipBlocks = g.ChipBlocks;
-  report.NotWhole = NotWholeText(ShapeOfSize(size));
+  Source source = full ? Source(image, g.SpareStart) : Source(dump);
   if (g.Readable < g.ChipBlocks) {
     report.Complete = false;
     report.NotRead = BlockRange(g.Readable, g.ChipBlocks) + " (the file ends at byte " +
@@ -306,7 +369,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
                      " blocks has " + std::to_string(g.FullBytes) + " bytes)";
   }
   std::vector<Partition> parts;
-  if (!ReadTable(image, g, size, report, parts, error)) return false;
+  if (!ReadTable(source, g, size, report, parts, error)) return false;
 
   const SpareLayout* layout = named;
   if (named) {
@@ -315,7 +378,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
   }
   {
     nand::LayoutDetector detector;
-    if (!DetectLayout(image, g, detector, error)) return false;
+    if (!DetectLayout(source, g, detector, error)) return false;
     report.SampledSectors = detector.Sectors();
     double share = 0;
     const SpareLayout* best = detector.Best(share);
@@ -337,16 +400,13 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
                              "repaired and no file was written";
     } else {
       repair.emplace();
-      if (!repair->Open(options.RepairTo, error)) return false;
+      if (!repair->Open(options.RepairTo, options.Format, g.ChipBlocks, error)) return false;
     }
   }
 
-  File spareFile;
-  if (!spareFile.OpenRead(path, error)) return false;
   std::vector<BlockCounts> blocks(g.Readable);
   report.Blocks.assign(g.Readable, NandBlockState::Erased);
   const std::uint64_t total = std::uint64_t{g.Readable} * kBlockFileBytes;
-  if (!image.Seek(0, error) || !spareFile.Seek(g.SpareStart, error)) return false;
   if (options.Progress && total > 0) options.Progress(0, total);  // the pass has begun
   // Two chunks: the next one is read while the present one is checked.
   Chunk chunks[2];
@@ -357,7 +417,7 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
       return false;
     }
   const auto blocksAt = [&](std::uint32_t b0) { return std::min(kChunkBlocks, g.Readable - b0); };
-  if (g.Readable > 0) ReadChunk(image, spareFile, blocksAt(0), chunks[0]);
+  if (g.Readable > 0) ReadChunk(source, 0, blocksAt(0), chunks[0]);
   for (std::uint32_t b0 = 0, k = 0; b0 < g.Readable; b0 += kChunkBlocks, ++k) {
     if (options.Stop && options.Stop()) {
       error = "the check was stopped";
@@ -373,17 +433,15 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
     const std::uint32_t nextAt = b0 + n;
     bool written = true;
     const std::function<void()> readNext = [&] {
-      if (nextAt < g.Readable) ReadChunk(image, spareFile, blocksAt(nextAt), next);
+      if (nextAt < g.Readable) ReadChunk(source, nextAt, blocksAt(nextAt), next);
     };
     const std::function<void()> checkThis = [&] {
       for (std::uint32_t i = 0; i < n; ++i)
         CheckBlock(layout, rule, b0 + i, chunk.Main.data() + std::size_t{i} * kBlockSize,
                    chunk.Spare.data() + std::size_t{i} * kBlockSpareBytes, repair.has_value(),
                    blocks[b0 + i], report);
-      written = !repair || (repair->Write(std::uint64_t{b0} * kBlockSize, chunk.Main.data(),
-                                          std::size_t{n} * kBlockSize, error) &&
-                            repair->Write(g.SpareStart + std::uint64_t{b0} * kBlockSpareBytes,
-                                          chunk.Spare.data(), std::size_t{n} * kBlockSpareBytes, error));
+      written = !repair ||
+                repair->WriteBlocks(b0, n, chunk.Main.data(), chunk.Spare.data(), g.SpareStart, error);
     };
     if (options.SideBySide) {
       options.SideBySide(readNext, checkThis);
@@ -420,8 +478,8 @@ bool CheckNandHealth(const std::string& path, const NandCheckOptions& options,
       error = "out of memory for the copy buffer";
       return false;
     }
-    if (!repair->Copy(image, std::uint64_t{g.Readable} * kBlockSize, mainEnd, buffer, error) ||
-        !repair->Copy(image, std::max(spareDone, mainEnd), size, buffer, error) ||
+    if ((full && (!repair->Copy(image, std::uint64_t{g.Readable} * kBlockSize, mainEnd, buffer, error) ||
+                  !repair->Copy(image, std::max(spareDone, mainEnd), size, buffer, error))) ||
         !repair->Finish(error))
       return false;
     report.RepairedTo = options.RepairTo;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "image/DumpFormat.h"
+
 namespace orvella {
 
 struct NandCounts {
@@ -70,6 +72,11 @@ struct NandHealthReport {
 struct NandCheckOptions {
   std::string Layout = "auto";  // "auto" or a layout's name
   std::string RepairTo;         // a new file to write the repaired image into; empty: none
+  // The dump's format, and a split dump's spare file. A dump in another format than full
+  // is read through DumpReader and must be whole; its repair is written in its own format
+  // (a split dump's is refused: it would need a second output).
+  DumpFormat Format = DumpFormat::Full;
+  std::string SparePath;
   // Called now and then with bytes done and bytes in all; may be empty.
   std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
   // Polled between blocks; true stops the check (reported as an error).
