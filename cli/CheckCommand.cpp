@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/DumpInput.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
 #include "cli/ThreadLanes.h"
@@ -252,11 +253,24 @@ int RunCheck(const CheckOptions& o) {
                                      nand::KnownLayoutNames() + " (or auto)",
                         kWrongUsage);
   }
+  DumpInput input;
+  int status = 0;
+  if (!ChooseDumpFormat("check", image, o.Format, o.Spare, kWrongUsage, kCannotRead, input, status))
+    return status;
+  options.Format = input.Format;
+  options.SparePath = input.SparePath;
+  if (input.Format == DumpFormat::Split && !options.RepairTo.empty())
+    return UsageProblem("check", "--repair of a split dump would need a second output for its spare data; "
+                                 "convert the dump to full first", kWrongUsage);
   if (!options.RepairTo.empty()) {
     OutputGuard guard("check", o.Force);
     guard.Input(image);
+    if (!input.SparePath.empty()) guard.Input(input.SparePath);
     if (!guard.Allows(options.RepairTo)) return kCannotRead;  // the repair is not written
   }
+  if (input.Format == DumpFormat::Main)
+    std::fprintf(stderr, "orvella: check: a main dump holds no spare data: no codes to check and no "
+                         "bad-block marks; only erased and written sectors are counted\n");
 
   int shownPercent = -1;
   if (StandardErrorIsTerminal()) {
@@ -286,7 +300,6 @@ int RunCheck(const CheckOptions& o) {
     PrintText(report, phoneBad);
   }
 
-  int status = 0;
   if (!report.Uncorrectable.empty()) status |= kUncorrectableLeft;
   if (!report.Complete) {
     std::fprintf(stderr, "orvella: check: not read: %s\n", report.NotRead.c_str());

@@ -3,6 +3,7 @@
 // the work (Commands.h).
 
 #include "cli/Commands.h"
+#include "cli/DumpInput.h"
 #include "cli/Frame.h"
 
 namespace orvella::cli {
@@ -22,6 +23,7 @@ constexpr ExitStatuses kVolumeStatuses{
     1, 2,
     "0 written, or rebuilt (findings such as an older copy taken are listed, not failures); 1 not "
     "an STL volume, refused, or failed (nothing written; an output refused included); 2 wrong usage"};
+constexpr char kDumpHelp[] = "the dump: a full image (main data, then spare data) or one in another format";
 
 }  // namespace
 
@@ -30,8 +32,9 @@ void DeclareCommands(CommandTable& table) {
     auto& o = table.Options<ListOptions>();
     CLI::App& c = table.Add("list", "the load's log, then one line per partition", kPlainStatuses,
                             [&o] { return RunList(o); });
-    AddImage(c, o.Image);
+    AddImage(c, o.Image, kDumpHelp);
     AddJson(c, o.Json, "the partitions as a JSON array on standard output (the log goes to standard error)");
+    AddDumpFormat(c, o.Format, o.Spare);
   }
   {
     auto& o = table.Options<MkImageOptions>();
@@ -133,12 +136,33 @@ void DeclareCommands(CommandTable& table) {
     auto& o = table.Options<CheckOptions>();
     CLI::App& c = table.Add("check", "the NAND's health: ECC findings per sector, bad blocks",
                             kCheckStatuses, [&o] { return RunCheck(o); });
-    AddImage(c, o.Image);
+    AddImage(c, o.Image, kDumpHelp);
     c.add_option("--layout", o.Layout, "the spare layout: auto (found in the image, the default) or a name")
         ->type_name("auto|NAME");
     AddJson(c, o.Json, "one JSON object on standard output, lists complete");
-    c.add_option("--repair", o.Repair, "also write a repaired copy of the image")
+    c.add_option("--repair", o.Repair, "also write a repaired copy of the image (in the dump's own format)")
         ->check(FileName())->type_name("OUT");
+    AddForce(c, o.Force);
+    AddDumpFormat(c, o.Format, o.Spare);
+  }
+  {
+    auto& o = table.Options<ConvertCommandOptions>();
+    CLI::App& c = table.Add("convert", "write a dump in another format: full, page, sector, split or main",
+                            kPlainStatuses, [&o] { return RunConvert(o); });
+    c.add_option("IN", o.In, "the dump to convert")->required()->type_name("");
+    c.add_option("OUT", o.Out, "the file to write (a split dump's main data)")
+        ->required()->check(FileName())->type_name("");
+    c.add_option("--from", o.From,
+                 "the input's format; found from its size and content when not given")
+        ->type_name("FORMAT");
+    c.add_option("--to", o.To,
+                 "the output's format (default full): full (main data, then spare data), page (each "
+                 "4096-byte page followed by its 128 spare bytes), sector (each 512-byte sector followed "
+                 "by its 16), split (spare data in --spare FILE) or main (main data alone)")
+        ->type_name("FORMAT");
+    c.add_option("--spare", o.Spare,
+                 "the spare file of the split side; given twice when both sides are split, the input's first")
+        ->type_name("FILE")->check(FileName())->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     AddForce(c, o.Force);
   }
   {

@@ -10,6 +10,7 @@ namespace orvella::cli {
 struct ListOptions {
   std::string Image;
   bool Json = false;
+  std::string Format, Spare;
 };
 int RunList(const ListOptions& o);
 
@@ -81,6 +82,7 @@ struct CheckOptions {
   std::string Repair;
   bool Json = false;
   bool Force = false;
+  std::string Format, Spare;
 };
 int RunCheck(const CheckOptions& o);  // exit bits: 4 uncorrectable, 8 cannot read, 16 usage
 
@@ -126,5 +128,12 @@ struct ExtractOptions {
   bool Force = false;
 };
 int RunExtract(const ExtractOptions& o);  // 0 all extracted, 1 some not, 2 usage
+struct ConvertCommandOptions {
+  std::string In, Out;
+  std::string From, To = "full";
+  std::vector<std::string> Spare;  // a split side's spare file; the input's first when both are
+  bool Force = false;
+};
+int RunConvert(const ConvertCommandOptions& o);
 
 }  // namespace orvella::cli

@@ -13,6 +13,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsolePort.h"
+#include "cli/DumpInput.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
 #include "cli/PhoneReport.h"
@@ -241,6 +242,7 @@ int RunHash(const HashOptions& o) {
   if (!ParseAlgorithms(o.Algo, algorithms, problem)) return UsageProblem("hash", problem);
 
   const std::string notWhole = NotWholeText(NoteNotWhole("hash", image));
+  NoteOtherFormat("hash", image);
   EvidenceImage evidence;
   if (!Open("hash", image, evidence)) return 1;
   NoteTable("hash", evidence, "only the whole file and its main and spare areas are hashed");
@@ -289,6 +291,7 @@ int RunDiff(const DiffOptions& o) {
   const bool json = o.Json, mainOnly = o.MainOnly;
   const std::string notWholeA = NotWholeText(NoteNotWhole("diff", o.A));
   const std::string notWholeB = NotWholeText(NoteNotWhole("diff", o.B));
+  for (const std::string& image : images) NoteOtherFormat("diff", image);
   constexpr int kTrouble = 2;
   EvidenceImage a, b;
   if (!Open("diff", images[0], a) || !Open("diff", images[1], b)) return kTrouble;
@@ -333,6 +336,7 @@ int RunReport(const ReportOptions& o) {
   if (!guard.Allows(out)) return 1;
 
   NoteNotWhole("report", image);
+  NoteOtherFormat("report", image);
   EvidenceImage a, b;
   const bool comparing = !compare.empty();
   if (!Open("report", image, a) || (comparing && !Open("report", compare, b))) return 1;

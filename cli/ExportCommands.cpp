@@ -9,6 +9,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsolePort.h"
+#include "cli/DumpInput.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
 #include "image/BlankCheck.h"
@@ -65,6 +66,7 @@ int RunExport(const ExportOptions& o) {
   ImageModel model;
   ConsolePort port("export");
   const DumpShape shape = NoteNotWhole("export", o.Image);
+  NoteOtherFormat("export", o.Image);
   if (!LoadImage(model, port, o.Image)) return 1;
   // Without a whole spare area, what would be copied as spare data is something else
   // (main data, or nothing). Bytes after a whole spare area belong to no partition.
@@ -105,6 +107,7 @@ int RunSaveImage(const SaveImageOptions& o) {
   ImageModel model;
   ConsolePort port("save-image");
   NoteNotWhole("save-image", o.Image);
+  NoteOtherFormat("save-image", o.Image);
   if (!LoadImage(model, port, o.Image)) return 1;
   OutputGuard guard("save-image", o.Force);
   guard.Input(o.Image);
@@ -117,6 +120,7 @@ int RunBlank(const BlankOptions& o) {
   ImageModel model;
   ConsolePort port("blank");
   NoteNotWhole("blank", o.Image);
+  NoteOtherFormat("blank", o.Image);
   const bool loaded = model.LoadImageFileAndProcessIt(o.Image, port);
   const bool checked = loaded && CheckBlanks(model, port);
   port.EndProgress();

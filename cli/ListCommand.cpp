@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "cli/DumpInput.h"
 #include "cli/Frame.h"
 #include "image/FullImage.h"
 #include "image/RecordingPort.h"
@@ -55,10 +56,24 @@ void PrintJson(const ImageModel& model) {
 int RunList(const ListOptions& o) {
   const std::string& image = o.Image;
   const bool json = o.Json;
-  NoteNotWhole("list", image);
+  DumpInput input;
+  int status = 0;
+  if (!ChooseDumpFormat("list", image, o.Format, o.Spare, 2, 1, input, status)) return status;
   ImageModel model;
   RecordingPort port;
-  const bool loaded = model.LoadImageFileAndProcessIt(image, port);
+  bool loaded = false;
+  if (input.Format == DumpFormat::Full) {
+    NoteNotWhole("list", image);
+    loaded = model.LoadImageFileAndProcessIt(image, port);
+  } else {
+    DumpReader reader;
+    std::string error;
+    if (!reader.Open(image, input.Format, {input.SparePath, 0}, error)) {
+      std::fprintf(stderr, "orvella: list: %s\n", error.c_str());
+      return 1;
+    }
+    loaded = model.LoadDumpAndProcessIt(image, reader, port);
+  }
 
   // With --json, standard output carries nothing but the JSON document.
   std::FILE* logOut = json ? stderr : stdout;

@@ -60,6 +60,7 @@ const Writing kWriting[] = {
      {"mkimage", "{out}", "--chip-mib", "512", "--table", "A:2,B:rest", "--fill", "noise", "--bml", "--remap", "5"},
      "", false, 1, false},
     {"extract", {"extract", "{volume}", "-o", "{out}"}, "/big.bin", false, 1, false},
+    {"convert", {"convert", "{image}", "{out}", "--from", "full", "--to", "page"}, "", true, 1, false},
 };
 
 void PrintTo(const Writing& w, std::ostream* os) { *os << w.name; }
