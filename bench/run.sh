@@ -2,7 +2,8 @@
 # Times Orvella's whole-image save, export of all partitions, blank check, load, digests,
 # comparison, the hex view's search, the NAND check, the extraction of a FAT16 volume's
 # files (against mcopy -s) and report on a sample image of 1 GiB of main data against cp, dd, cat,
-# sha256sum and cmp measured in the same run, the report of a 3.9 GiB image in headless
+# sha256sum and cmp measured in the same run, the conversion of a 528 MiB page dump to a
+# full image against cp of it, the report of a 3.9 GiB image in headless
 # Chromium against an empty page, a partition as the phone reads it (through the
 # bad-block layer, and an STL volume rebuilt) against export and cat, and peak memory
 # against the tool at rest. Prints one table; exits 1 when a target is missed.
@@ -39,22 +40,30 @@ sizes=(2 1 6 8 4 8 30 1200 400 200 rest)
 table=""
 for i in "${!names[@]}"; do table+="${table:+,}${names[$i]}:${sizes[$i]}"; done
 
+# The same eleven partitions sized to fit the 256 blocks of a 64 MiB chip, so that the
+# small image's load reads a table as long as the big one's.
+small_sizes=(2 1 6 8 4 8 30 100 50 20 rest)
+small_table=""
+for i in "${!names[@]}"; do small_table+="${small_table:+,}${names[$i]}:${small_sizes[$i]}"; done
+
 # Samples are kept between runs; each is made under a temporary name first, and a
-# note beside it says what made it.
-make_sample() {  # FILE CHIP_MIB FILL
-  [ -f "$1" ] && [ -f "$1.made-by" ] && return 0
+# note beside it says what made it. A sample made by the helper, or with another
+# table, is made again.
+make_sample() {  # FILE CHIP_MIB FILL [TABLE]
+  local t=${4:-$table}
+  [ -f "$1" ] && [ -f "$1.made-by" ] && [ "$(cat "$1.made-by")" = "orvella mkimage --table $t" ] && return 0
   echo "Making $1 ($2 MiB of main data, fill $3) ..." >&2
-  if "$orv" mkimage "$1.part" --chip-mib "$2" --table "$table" --fill "$3" --force >/dev/null 2>&1; then
-    echo "orvella mkimage" > "$1.made-by"
+  if "$orv" mkimage "$1.part" --chip-mib "$2" --table "$t" --fill "$3" --force >/dev/null 2>&1; then
+    echo "orvella mkimage --table $t" > "$1.made-by"
   else
-    "$helper" mkimage "$1.part" "$2" "$table" "$3"
+    "$helper" mkimage "$1.part" "$2" "$t" "$3"
     echo "the bench helper (orvella mkimage failed or is not built yet)" > "$1.made-by"
   fi
   mv "$1.part" "$1"
 }
 make_sample sample.bin 1024 pattern
 make_sample blank.bin 1024 ff
-make_sample small.bin 64 zero
+make_sample small.bin 64 zero "$small_table"
 make_sample big.bin 3904 zero
 made_by=$(cat sample.bin.made-by)
 # A dump with codes in its spare data and 1 GiB of written main data, for the check.
@@ -63,6 +72,16 @@ if [ ! -f ecc.bin ] || [ ! -f ecc.bin.made-by ]; then
   "$orv" mkimage ecc.bin.part --chip-mib 1024 --table "$table" --fill noise --ecc onenand-h512-normal --force >/dev/null
   echo "orvella mkimage --fill noise --ecc onenand-h512-normal" > ecc.bin.made-by
   mv ecc.bin.part ecc.bin
+fi
+# A 528 MiB dump as a chip reader writes it: each page followed by its spare bytes, with
+# codes in them (512 MiB of noise with onenand-h512-normal codes, converted).
+if [ ! -f page.bin ] || [ ! -f page.bin.made-by ]; then
+  echo "Making page.bin (a 512 MiB chip with codes, each page followed by its spare data) ..." >&2
+  "$orv" mkimage page-full.bin.part --chip-mib 512 --table "$table" --fill noise --ecc onenand-h512-normal --force >/dev/null
+  "$orv" convert page-full.bin.part page.bin.part --from full --to page --force >/dev/null
+  rm -f page-full.bin.part
+  echo "orvella mkimage --fill noise --ecc onenand-h512-normal, orvella convert --to page" > page.bin.made-by
+  mv page.bin.part page.bin
 fi
 # A copy of the big image that differs in every other block, so that the report's map
 # of 15616 blocks alternates between two states: near the most cells a loadable image
@@ -84,7 +103,7 @@ else
 fi
 
 echo "Warming the page cache ..." >&2
-cat sample.bin blank.bin small.bin > /dev/null
+cat sample.bin blank.bin small.bin page.bin > /dev/null
 "${loader[@]}" big.bin > /dev/null
 
 measure() {  # runs "$@" with output discarded; prints "WALL CPU" in seconds
@@ -122,7 +141,7 @@ dd_partitions() {  # the bytes `export --mode full --all` writes, copied by dd
   done
 }
 
-clean() { rm -rf copy.bin dd-copy.bin cp-copy.bin parts dd-parts; mkdir -p parts dd-parts; }
+clean() { rm -rf copy.bin dd-copy.bin cp-copy.bin parts dd-parts conv.bin cp-page.bin conv.page; mkdir -p parts dd-parts; }
 
 # The copies must be the same bytes before their times mean anything.
 clean
@@ -134,6 +153,11 @@ cmp -s copy.bin dd-copy.bin || { echo "save-image and dd differ" >&2; exit 1; }
 "$orv" export sample.bin --mode full --all --prefix parts/p > /dev/null
 dd_partitions
 diff -rq parts dd-parts >/dev/null || { echo "export and dd differ" >&2; exit 1; }
+# The conversion finds the format itself and is exact: converted back, it gives the dump.
+"$orv" convert page.bin conv.bin 2>&1 >/dev/null | grep -q 'the dump is in page format' ||
+  { echo "convert does not find page.bin's format" >&2; exit 1; }
+"$orv" convert conv.bin conv.page --from full --to page > /dev/null
+cmp -s page.bin conv.page || { echo "page.bin converted to full and back differs" >&2; exit 1; }
 
 echo "Timing ($runs runs each) ..." >&2
 clean
@@ -149,6 +173,8 @@ for ((r = 0; r < runs; r++)); do
   clean; record save_b dd if=sample.bin of=dd-copy.bin bs=256K status=none
   clean; record exp_o "$orv" export sample.bin --mode full --all --prefix parts/p
   clean; record exp_b dd_partitions
+  clean; record conv_o "$orv" convert page.bin conv.bin
+  clean; record conv_cp cp page.bin cp-page.bin
 done
 # Reads apart from the copies, so that their write-back does not run meanwhile.
 clean
@@ -303,6 +329,7 @@ peak_kib() {  # peak resident set of "$@" in KiB, from /usr/bin/time -v
 rest_kib=$(peak_kib "$orv" --version)
 clean; exp_kib=$(peak_kib "$orv" export sample.bin --mode full --all --prefix parts/p)
 clean; save_kib=$(peak_kib "$orv" save-image sample.bin copy.bin)
+clean; conv_kib=$(peak_kib "$orv" convert page.bin conv.bin)
 blank_kib=$(peak_kib "$orv" blank blank.bin)
 diff_kib=$(peak_kib "$orv" diff sample.bin sample-copy.bin)
 hash_kib=$(peak_kib "$orv" hash sample.bin --algo md5,sha1,sha256)
@@ -353,6 +380,7 @@ printf "|%s|%s|%s|%s|%s|\n" "$(printf -- '-%.0s' {1..52})" "-------------------"
 row_time "save whole image / cp" save_o save_cp 1.05
 row_time "save whole image / dd bs=256K" save_o save_b 0.9
 row_time "export all partitions, full / dd of same bytes" exp_o exp_b 1.15
+row_time "convert 528 MiB dump, page to full / cp of it" conv_o conv_cp 1.5
 row_time "blank check, all-0xFF image / cat IMAGE >/dev/null" blank_o blank_b 1.3
 row_time "check ECC and bad blocks, 1 GiB written / cat" check_o check_b 1.5 wall
 row_time "load 3.9 GiB sparse image / load 64 MiB image" load_big load_small -
@@ -367,6 +395,7 @@ row_time "volume --layer bml, 300 MiB / export --mode main" bmlview_o bmlview_b 
 row_time "volume, 286 MiB STL volume / cat main+spare" stl_o stl_b 2 wall
 row_memory "peak RSS: export all, full / orvella at rest" "$exp_kib"
 row_memory "peak RSS: save whole image / orvella at rest" "$save_kib"
+row_memory "peak RSS: convert page to full / orvella at rest" "$conv_kib"
 row_memory "peak RSS: blank check / orvella at rest" "$blank_kib"
 row_memory "peak RSS: diff of two images / orvella at rest" "$diff_kib"
 # The digest library sets up its providers once, about 3 MiB whatever the image size.

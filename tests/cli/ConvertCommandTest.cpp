@@ -161,6 +161,10 @@ struct Found {
 
 void PrintTo(const Found& f, std::ostream* os) { *os << Name(f.Format); }
 
+// The formats found without --format, and so said: the ones whose table stands elsewhere
+// than a full image's.
+bool Said(F format) { return format == F::Page || format == F::Sector; }
+
 class Detected : public Dumps, public ::testing::WithParamInterface<Found> {};
 
 TEST_P(Detected, IsSaidInWordsAndReadAsTheFullImage) {
@@ -198,9 +202,15 @@ TEST_P(Detected, IsSaidInWordsAndReadAsTheFullImage) {
     for (std::size_t at = out.find(in[0]); at != std::string::npos; at = out.find(in[0], at + full.size()))
       out.replace(at, in[0].size(), full);
     EXPECT_EQ(out, want.out);
-    const bool said = c.Format == F::Page || c.Format == F::Sector;
-    EXPECT_EQ(got.err.find("orvella: " + command.front() + ": \"" + in[0] + verdict) == 0, said) << got.err;
+    EXPECT_EQ(got.err.find("orvella: " + command.front() + ": \"" + in[0] + verdict) == 0, Said(c.Format)) << got.err;
   }
+  // A command that reads full images only says what it was given, and reads it all the same.
+  const auto hash = RunTool(dir, {"hash", in[0]});
+  EXPECT_EQ(hash.exitCode, 0) << hash.err;
+  EXPECT_EQ(hash.err.find("orvella: hash: \"" + in[0] + "\" is not a full image but a " + Name(c.Format) +
+                          " dump (the dump is in " + Name(c.Format) + " format: ") == 0,
+            Said(c.Format))
+      << hash.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -125,6 +125,41 @@ if "$linux" --help 2>&1 | grep -q '^  check '; then
   [ -f phone.bin ] && commands+=("check ../../images/phone.bin" "check ../../images/phone.bin --json")
 fi
 
+if "$linux" --help 2>&1 | grep -q '^  convert '; then
+  # A dump with codes and a bad block in the other tools' formats, made by the Linux tool,
+  # and a page dump cut short.
+  "$linux" mkimage fmt.bin --chip-mib 4 --table BOOT:2,DATA:rest --fill noise --ecc onenand-h512-normal \
+    --bad-blocks 3 >/dev/null
+  for f in page sector main; do "$linux" convert fmt.bin "fmt.$f" --from full --to "$f" >/dev/null 2>&1; done
+  "$linux" convert fmt.bin fmt.split --from full --to split --spare fmt.spare >/dev/null 2>&1
+  head -c 100000 fmt.page > cut.page
+  commands+=(
+    "convert ../../images/fmt.bin out.page --to page"
+    "convert ../../images/fmt.bin out.sector --from full --to sector"
+    "convert ../../images/fmt.bin out.split --to split --spare out.spare"
+    "convert ../../images/fmt.bin out.main --to main"
+    "convert ../../images/fmt.page back.bin"
+    "convert ../../images/fmt.sector back.bin --from sector"
+    "convert ../../images/fmt.split back.bin --spare ../../images/fmt.spare"
+    "convert ../../images/fmt.main back.bin --from main"
+    "convert ../../images/fmt.split out.split --spare ../../images/fmt.spare --spare out.spare --to split"
+    "convert ../../images/dump.bin out.page --to page"
+    "convert ../../images/cut.page back.bin"
+    "convert ../../images/fmt.page ../../images/./fmt.page --from page --force"
+    "convert ../../images/fmt.page out.bin --to pages"
+    "list ../../images/fmt.page"
+    "list ../../images/fmt.sector --format sector --json"
+    "list ../../images/fmt.split --spare ../../images/fmt.spare"
+    "list ../../images/fmt.main --format main"
+    "check ../../images/fmt.page"
+    "check ../../images/fmt.sector --format sector --json"
+    "check ../../images/fmt.split --spare ../../images/fmt.spare"
+    "check ../../images/fmt.page --format page --repair fixed.page"
+    "check ../../images/cut.page --format page"
+    "hash ../../images/fmt.page"
+  )
+fi
+
 run() {  # run SIDE N COMMAND...: the output of command N of that side in its own folder
   local side=$1 n=$2; shift 2
   local out="$work/$side/$n"
@@ -163,10 +198,17 @@ done
 grep -q 'DATA' "$work/linux/0/.stdout"
 grep -q 'sha256' "$work/linux/11/.stdout"
 cmp -s "$work/linux/7/copy.bin" "$work/images/dump.bin"
+# The extracted tree is the volume's; converted back, every format that keeps spare data
+# gives the image again.
 for n in "${!commands[@]}"; do
   if [ "${commands[$n]}" = "extract ../../images/volume.img -o x-all" ]; then
     diff -r "$work/linux/$n/x-all" "$work/images/vtree" >/dev/null
     grep -q '^nv_data.bin ' "$work/linux/$n/.times"
   fi
+  case "${commands[$n]}" in
+    "convert ../../images/fmt.page back.bin"* | "convert ../../images/fmt.sector back.bin"* | \
+    "convert ../../images/fmt.split back.bin"*)
+      cmp -s "$work/linux/$n/back.bin" "$work/images/fmt.bin" || { echo "not exact: ${commands[$n]}"; failed=1; } ;;
+  esac
 done
 exit $failed
