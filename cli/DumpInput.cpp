@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "cli/Frame.h"
-#include "image/FileIO.h"
+#include "files/FileIO.h"
 #include "image/FullImage.h"
 
 namespace orvella::cli {
