@@ -11,6 +11,7 @@
 #include "cli/DumpInput.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
+#include "cli/Progress.h"
 #include "cli/ThreadLanes.h"
 #include "image/NandHealth.h"
 #include "image/Notation.h"
@@ -272,23 +273,15 @@ int RunCheck(const CheckOptions& o) {
     std::fprintf(stderr, "orvella: check: a main dump holds no spare data: no codes to check and no "
                          "bad-block marks; only erased and written sectors are counted\n");
 
-  int shownPercent = -1;
-  if (StandardErrorIsTerminal()) {
-    options.Progress = [&](std::uint64_t done, std::uint64_t total) {
-      const int percent = total ? static_cast<int>(done * 100 / total) : 100;
-      if (percent == shownPercent) return;
-      shownPercent = percent;
-      std::fprintf(stderr, "\rChecking %s: %3d%%", image.c_str(), percent);
-      if (done >= total) std::fputc('\n', stderr);
-    };
-  }
+  TerminalProgress progress("Checking " + image);
+  if (progress.Active()) options.Progress = progress.Callback();
   // The next chunk is read on a second thread while the present one is checked.
   const std::unique_ptr<LaneRunner> lanes = MakeLaneRunner();
   options.SideBySide = SideBySide(*lanes);
   NandHealthReport report;
   std::string error;
   const bool checked = CheckNandHealth(image, options, report, error);
-  if (shownPercent >= 0 && shownPercent < 100) std::fputc('\n', stderr);
+  progress.End();
   if (!checked) {
     std::fprintf(stderr, "orvella: check: %s\n", error.c_str());
     return kCannotRead;

@@ -11,6 +11,7 @@
 #include "cli/DumpInput.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
+#include "cli/Progress.h"
 #include "image/DumpConvert.h"
 #include "image/DumpDetect.h"
 
@@ -96,19 +97,11 @@ int RunConvert(const ConvertCommandOptions& o) {
   }
 
   ConvertOptions options;
-  int shown = -1;
-  if (StandardErrorIsTerminal()) {
-    options.Progress = [&](std::uint64_t done, std::uint64_t total) {
-      const int percent = total ? static_cast<int>(done * 100 / total) : 100;
-      if (percent == shown) return;
-      shown = percent;
-      std::fprintf(stderr, "\rConverting %s: %3d%%", in.Path.c_str(), percent);
-      if (done >= total) std::fputc('\n', stderr);
-    };
-  }
+  TerminalProgress progress("Converting " + in.Path);
+  if (progress.Active()) options.Progress = progress.Callback();
   ConvertResult result;
   const bool converted = ConvertDump(in, out, options, result, error);
-  if (shown >= 0 && shown < 100) std::fputc('\n', stderr);
+  progress.End();
   if (!converted) {
     std::fprintf(stderr, "orvella: %s: %s\n", kCommand, error.c_str());
     return 1;

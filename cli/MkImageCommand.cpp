@@ -6,6 +6,7 @@
 #include "cli/Console.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
+#include "cli/Progress.h"
 #include "image/FullImage.h"
 #include "image/ImageBuilder.h"
 #include "nand/SpareLayout.h"
@@ -173,19 +174,11 @@ int MakeBmlImage(const MkImageOptions& o, const ImageSpec& image, const NandSpec
   }
 
   const std::uint64_t totalBytes = std::uint64_t{phone::kBmlChipBlocks} * phone::kBlockFileBytes;
-  const bool showProgress = StandardErrorIsTerminal();
-  int shownPercent = -1;
-  const auto progress = [&](std::uint64_t done, std::uint64_t total) {
-    if (!showProgress || total == 0) return;
-    const int percent = static_cast<int>(done * 100 / total);
-    if (percent == shownPercent) return;
-    shownPercent = percent;
-    std::fprintf(stderr, "\rWriting %s: %3d%%", o.Out.c_str(), percent);
-  };
+  TerminalProgress progress("Writing " + o.Out);
   const bool written = OutputGuard::Write(
       o.Out,
       [&](File& out, std::string& why) {
-        if (!phone::WriteBmlDump(out, plan, why, progress)) return false;
+        if (!phone::WriteBmlDump(out, plan, why, progress.Callback())) return false;
         phone::FilePageSink chip(out, phone::kBmlChipBlocks);
         for (const StlContent& v : volumes) {
           // The volume's units as the phone's driver programs them: through the remap.
@@ -207,7 +200,7 @@ int MakeBmlImage(const MkImageOptions& o, const ImageSpec& image, const NandSpec
         return true;
       },
       error);
-  if (shownPercent >= 0) std::fputc('\n', stderr);
+  progress.End();
   if (!written) {
     std::fprintf(stderr, "orvella: mkimage: %s\n", error.c_str());
     return 1;
@@ -268,20 +261,12 @@ int RunMkImage(const MkImageOptions& o) {
 
   const std::uint64_t mainBytes = std::uint64_t{spec.ChipMiB} << 20;
   const std::uint64_t totalBytes = mainBytes + mainBytes / kSpareDivisor;
-  const bool showProgress = totalBytes >= kProgressThreshold && StandardErrorIsTerminal();
-  int shownPercent = -1;
-  const auto progress = [&](std::uint64_t done, std::uint64_t total) {
-    if (!showProgress || total == 0) return;
-    const int percent = static_cast<int>(done * 100 / total);
-    if (percent == shownPercent) return;
-    shownPercent = percent;
-    std::fprintf(stderr, "\rWriting %s: %3d%%", out.c_str(), percent);
-    if (done >= total) std::fputc('\n', stderr);
-  };
+  TerminalProgress progress("Writing " + out, totalBytes >= kProgressThreshold);
 
   // Written as OUT.part and renamed: OUT stays as it was until the image is complete.
-  if (!WriteFullImage(out, spec, dump, error, progress)) {
-    if (shownPercent >= 0 && shownPercent < 100) std::fputc('\n', stderr);
+  const bool wrote = WriteFullImage(out, spec, dump, error, progress.Callback());
+  progress.End();
+  if (!wrote) {
     std::fprintf(stderr, "orvella: mkimage: %s\n", error.c_str());
     return 1;
   }
