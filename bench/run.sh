@@ -154,8 +154,10 @@ cmp -s copy.bin dd-copy.bin || { echo "save-image and dd differ" >&2; exit 1; }
 dd_partitions
 diff -rq parts dd-parts >/dev/null || { echo "export and dd differ" >&2; exit 1; }
 # The conversion finds the format itself and is exact: converted back, it gives the dump.
-"$orv" convert page.bin conv.bin 2>&1 >/dev/null | grep -q 'the dump is in page format' ||
-  { echo "convert does not find page.bin's format" >&2; exit 1; }
+# (What it says is kept whole before it is searched: grep -q would leave the pipe as soon
+# as it matched, and convert's next line would then end it with SIGPIPE.)
+said=$("$orv" convert page.bin conv.bin 2>&1 >/dev/null)
+grep -q 'the dump is in page format' <<< "$said" || { echo "convert does not find page.bin's format" >&2; exit 1; }
 "$orv" convert conv.bin conv.page --from full --to page > /dev/null
 cmp -s page.bin conv.page || { echo "page.bin converted to full and back differs" >&2; exit 1; }
 
@@ -184,8 +186,8 @@ for ((r = 0; r < runs; r++)); do
   record blank_b cat blank.bin
 done
 # The check reads on a second thread while it checks, so its wall time is what counts.
-"$orv" check ecc.bin --json | grep -q '"name":"onenand-h512-normal"' ||
-  { echo "the check does not find the layout of ecc.bin" >&2; exit 1; }
+said=$("$orv" check ecc.bin --json)
+grep -q '"name":"onenand-h512-normal"' <<< "$said" || { echo "the check does not find the layout of ecc.bin" >&2; exit 1; }
 cat ecc.bin > /dev/null
 for ((r = 0; r < runs; r++)); do
   record check_o "$orv" check ecc.bin
