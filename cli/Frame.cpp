@@ -189,6 +189,9 @@ int UsageProblem(const std::string& command, const std::string& problem, int sta
 int RunCommandLine(const std::vector<std::string>& words) {
   CLI::App tool{"", kTool};
   tool.set_help_flag();  // the tool's own help is the overview below
+  // Options are --name everywhere: on Windows too a word that starts with '/' is an
+  // argument (extract's paths inside a volume, /nv_data.bin), never an option.
+  tool.allow_windows_style_options(false);
   CommandTable table(tool);
   DeclareCommands(table);
   std::vector<std::string> names;
