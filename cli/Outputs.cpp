@@ -5,30 +5,10 @@
 namespace orvella::cli {
 
 bool OutputGuard::Allows(const std::string& output) const {
-  for (const std::string& input : inputs_) {
-    std::string how;
-    if (SameFile(output, input))
-      how = "is";
-    else if (SameFile(PartFile::PartName(output), input))
-      how = "is written as \"" + PartFile::PartName(output) + "\" first, which is";
-    else
-      continue;
-    std::fprintf(stderr, "orvella: %s: \"%s\" %s \"%s\", a file this command reads; it never "
-                         "writes a file it reads\n",
-                 command_.c_str(), output.c_str(), how.c_str(), input.c_str());
-    return false;
-  }
-  if (!FileExists(output) && IdOfFile(output)) {  // refused now, not after all the reading
-    std::fprintf(stderr, "orvella: %s: cannot create \"%s\": it is a folder\n", command_.c_str(),
-                 output.c_str());
-    return false;
-  }
-  if (!force_ && FileExists(output)) {
-    std::fprintf(stderr, "orvella: %s: \"%s\" already exists; give --force to replace it\n",
-                 command_.c_str(), output.c_str());
-    return false;
-  }
-  return true;
+  const std::string refusal = OutputRefusal(output, inputs_, force_, "; give --force to replace it");
+  if (refusal.empty()) return true;
+  std::fprintf(stderr, "orvella: %s: %s\n", command_.c_str(), refusal.c_str());
+  return false;
 }
 
 bool OutputGuard::AllowsAll(const std::vector<std::string>& outputs) const {

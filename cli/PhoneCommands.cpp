@@ -15,13 +15,14 @@
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
 #include "cli/PhoneReport.h"
-#include "image/ChunkBuffer.h"
 #include "files/FileIO.h"
 #include "image/Notation.h"
 #include "phone/BmlView.h"
 #include "phone/ImagePages.h"
 #include "phone/PhoneDump.h"
+#include "phone/PhoneTexts.h"
 #include "phone/StlReader.h"
+#include "phone/VolumeCopy.h"
 #include "phone/Volumes.h"
 
 namespace orvella::cli {
@@ -31,8 +32,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 using namespace phone;
 
-constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
-
 std::string Hex(std::uint64_t v, int digits) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%0*llX", digits, static_cast<unsigned long long>(v));
@@ -41,50 +40,12 @@ std::string Hex(std::uint64_t v, int digits) {
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
-std::string Plural(std::uint64_t n, const char* one, const char* many) {
-  return Num(n) + " " + (n == 1 ? one : many);
-}
-
-// One block as "0x0007", more as "0x0007..0x0009".
-std::string Blocks(std::uint64_t first, std::uint64_t count) {
-  return count == 1 ? BlockText(first) : BlocksText(first, count);
-}
-
 std::string JsonText(const Json& j) { return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace); }
 
 bool Printed(const char* command) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
   std::fprintf(stderr, "orvella: %s: cannot write to standard output\n", command);
   return false;
-}
-
-// Characters a UTF-8 text shows, for lining up columns.
-std::size_t Shown(const std::string& text) {
-  std::size_t n = 0;
-  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
-
-// Rows of cells printed in columns two blanks apart, the columns in `right` aligned to
-// the right; the last column is not padded.
-void PrintColumns(const std::vector<std::vector<std::string>>& rows, const std::vector<std::size_t>& right = {}) {
-  std::vector<std::size_t> width;
-  for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      if (width.size() <= c) width.push_back(0);
-      width[c] = std::max(width[c], Shown(row[c]));
-    }
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      const std::string pad(width[c] - Shown(row[c]), ' ');
-      const bool toRight = std::find(right.begin(), right.end(), c) != right.end();
-      line += toRight ? pad + row[c] : row[c];
-      if (c + 1 < row.size()) line += (toRight ? "" : pad) + "  ";
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    std::printf("%s\n", line.c_str());
-  }
 }
 
 // The dump a command works on: its pages, its table and its bad-block layer. False, after
@@ -123,11 +84,6 @@ bool PickEntry(const char* command, const PhoneDump& dump, const std::string& ro
   return false;
 }
 
-std::string DeviceName(const PitEntry& e, const char* kind) {
-  if (e.BmlNumber == 0) return "";
-  return std::string(kind) + Num(e.BmlNumber);
-}
-
 std::string FirstBlockFromWord(FirstBlockFrom from) {
   switch (from) {
     case FirstBlockFrom::PartitionInfo: return "partition_info";
@@ -135,18 +91,6 @@ std::string FirstBlockFromWord(FirstBlockFrom from) {
     case FirstBlockFrom::None: break;
   }
   return "";
-}
-
-std::string HoldsText(const PartitionContent& c) {
-  std::string text = HoldsWord(c.Kind);
-  if (!c.Label.empty()) text += " \"" + c.Label + "\"";
-  return text;
-}
-
-std::string VolumeText(const VolumeState& v) {
-  if (!v.Stl) return "";
-  if (!v.Rebuilt) return "refused: " + v.Refusal;
-  return "rebuilds: " + Num(v.Bytes()) + " bytes (" + Num(v.Sectors) + " sectors), holds " + HoldsText(v.Inside);
 }
 
 Json Nullable(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
@@ -193,45 +137,8 @@ Json EntryJson(const PitEntry& e, const VolumeState& v) {
           {"volume", VolumeJson(v)}};
 }
 
-void PrintPitText(const PhoneDump& dump, const std::vector<VolumeState>& volumes) {
-  const PitHeader& h = dump.Table.Header;
-  std::string words = Hex(h.Unknown1, 8) + " " + Hex(h.Unknown2, 8);
-  for (const std::uint16_t w : h.Unknown3To8) words += " " + Hex(w, 4);
-  std::printf("Partition table at block %s: %s; header words %s\n", BlockText(kPitTableBlock).c_str(),
-              Plural(h.Count, "entry", "entries").c_str(), words.c_str());
-  const bool byInfo = dump.Bml.Info.Read;
-  std::printf("Blocks from: %s\n", byInfo ? "the bad-block layer's partition info, as the phone places them"
-                                          : "the running sum of the table's block counts");
-  if (dump.Bml.Structure != BmlStructure::None)
-    std::printf("Bad-block layer: %s, %s (orvella bml lists them)\n",
-                Plural(dump.Bml.Remaps.size(), "remap", "remaps").c_str(),
-                Plural(dump.Bml.Findings.size(), "finding", "findings").c_str());
-
-  std::vector<std::vector<std::string>> rows{
-      {"Pos", "Name", "Id", "Attributes", "Blocks", "Device", "Holds", "Flash file"}};
-  for (const PitEntry& e : dump.Table.Entries)
-    rows.push_back({Num(e.Position), e.Name, Num(e.Identifier), PitAttributeWords(e.Attributes),
-                    e.InDump ? Blocks(e.FirstBlock, e.Blocks) : "-", e.InDump ? DeviceName(e, "bml") : "-",
-                    HoldsText(e.Content), e.FlashFile});
-  PrintColumns(rows, {0, 2});
-
-  bool header = false;
-  for (std::size_t k = 0; k < volumes.size(); ++k) {
-    const VolumeState& v = volumes[k];
-    if (!v.Stl) continue;
-    if (!header) std::printf("STL volumes:\n");
-    header = true;
-    const PitEntry& e = dump.Table.Entries[k];
-    std::printf("  %u %s: %s%s\n", e.Position, e.Name.c_str(), VolumeText(v).c_str(),
-                  v.Rebuilt && v.LogPagesUsed ? ("; " + Plural(v.LogPagesUsed, "page", "pages") + " from log blocks").c_str() : "");
-  }
-  header = false;
-  for (const PitEntry& e : dump.Table.Entries) {
-    if (e.InDump) continue;
-    if (!header) std::printf("Not in this dump:\n");
-    header = true;
-    std::printf("  %u %s: %s\n", e.Position, e.Name.c_str(), e.NotInDump.c_str());
-  }
+void PrintLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) std::printf("%s\n", line.c_str());
 }
 
 // ---- bml ----
@@ -303,48 +210,6 @@ Json BmlJson(const BmlResult& b) {
           {"mountable", b.Mountable()}};
 }
 
-void PrintBmlText(const BmlResult& b) {
-  std::printf("Reservoir: blocks %s (%u to %u): %u replacement blocks and the layer's own\n",
-              BlocksText(b.ReservoirFirst, b.ReservoirLast - b.ReservoirFirst + 1).c_str(), b.ReservoirFirst,
-              b.ReservoirLast, kBmlReplacementBlocks);
-  std::printf("Pool control blocks: %zu\n", b.PoolBlocks.size());
-  for (const PoolBlock& p : b.PoolBlocks) {
-    std::string set = p.MetaSetPage ? "meta set at page " + Num(*p.MetaSetPage) + " (age " + Num(p.MetaSetAge) + ")"
-                                    : std::string("no meta set in use");
-    std::printf("  %s  %s  age %u, global age %u  %s  %s; TPCB %s, REF %s\n", BlockText(p.Block).c_str(),
-                p.Signature.c_str(), p.Age, p.GlobalAge, p.Role.c_str(), set.c_str(), BlockText(p.TpcbBlock).c_str(),
-                BlockText(p.RefBlock).c_str());
-  }
-  if (b.Info.Read) {
-    // The signature is whatever 8 bytes the block holds; only its printable ones are shown.
-    std::string signature = b.Info.Signature;
-    for (char& c : signature)
-      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-    std::printf("Partition info: signature \"%s\", version %s, %s\n", signature.c_str(),
-                Hex(b.Info.Version, 8).c_str(), Plural(b.Info.Rows.size(), "row", "rows").c_str());
-    std::vector<std::vector<std::string>> rows{{"  Device", "Id", "Attributes", "Blocks", "Units", "Usable"}};
-    for (const PartitionInfoRow& r : b.Info.Rows)
-      rows.push_back({"  bml" + Num(r.Index + 1), Num(r.Identifier), Hex(r.Attributes, 4),
-                      r.Blocks ? Blocks(r.FirstBlock, r.Blocks) : "-", Num(r.Blocks), r.Usable ? "yes" : "no"});
-    PrintColumns(rows, {1, 4});
-  } else {
-    std::printf("Partition info: not read; the table's running sum places the partitions\n");
-  }
-  std::printf("Remaps: %zu\n", b.Remaps.size());
-  if (!b.Remaps.empty()) {
-    std::vector<std::vector<std::string>> rows{{"  Block", "Replacement", "Partition", "Reason"}};
-    for (const BmlRemap& m : b.Remaps)
-      rows.push_back({"  " + BlockText(m.Block), BlockText(m.Replacement), m.Partition.empty() ? "-" : m.Partition,
-                      m.Reason() + (m.Applied ? "" : " (a later pair for this block wins)")});
-    PrintColumns(rows);
-  }
-  std::printf("Findings: %s\n", b.Findings.empty() ? "none" : Num(b.Findings.size()).c_str());
-  for (const BmlFinding& f : b.Findings)
-    std::printf("  %s%s: %s%s\n", FindingWord(f.Kind), f.Block ? (" " + BlockText(*f.Block)).c_str() : "",
-                f.Text.c_str(), f.RefusesMount ? " (refuses to mount)" : "");
-  std::printf("%s\n", b.Mountable() ? "The phone mounts this chip." : "The phone would not mount this chip.");
-}
-
 // ---- stl ----
 
 Json StlJson(const PitEntry& e, const StlReport& r) {
@@ -392,13 +257,6 @@ Json StlJson(const PitEntry& e, const StlReport& r) {
           {"findings", findings}};
 }
 
-std::string FindingPlace(const StlFinding& f) {
-  std::string at;
-  if (f.Block >= 0) at = "VBN " + Num(static_cast<std::uint64_t>(f.Block));
-  if (f.Page >= 0) at += (at.empty() ? "page " : " page ") + Num(static_cast<std::uint64_t>(f.Page));
-  return at.empty() ? f.Kind : f.Kind + " " + at;
-}
-
 void PrintStlText(const PitEntry& e, const StlReport& r) {
   const std::string device = DeviceName(e, "stl");
   std::printf("Partition %u \"%s\"%s: %s units: %s\n", e.Position, e.Name.c_str(),
@@ -416,7 +274,7 @@ void PrintStlText(const PitEntry& e, const StlReport& r) {
   if (r.ZoneBlocks)
     std::printf("Zone: %u blocks: %u meta, %u free, %u user blocks in %s; %u user sectors (%llu bytes)\n",
                 r.ZoneBlocks, r.MetaBlocks, r.ZoneBlocks - r.MetaBlocks - r.UserBlocks, r.UserBlocks,
-                Plural(r.LocalAreas, "local area", "local areas").c_str(), r.VolumeSectors,
+                CountText(r.LocalAreas, "local area", "local areas").c_str(), r.VolumeSectors,
                 static_cast<unsigned long long>(std::uint64_t{r.VolumeSectors} * 512));
   if (!r.MetaVbns.empty()) {
     std::string vbns;
@@ -435,7 +293,7 @@ void PrintStlText(const PitEntry& e, const StlReport& r) {
     std::printf("Pages taken from log blocks: %llu\n", static_cast<unsigned long long>(r.LogPagesUsed));
   }
   std::printf("Findings: %s\n", r.Findings.empty() ? "none" : Num(r.Findings.size()).c_str());
-  for (const StlFinding& f : r.Findings) std::printf("  %s: %s\n", FindingPlace(f).c_str(), f.Text.c_str());
+  for (const StlFinding& f : r.Findings) std::printf("  %s: %s\n", StlFindingPlace(f).c_str(), f.Text.c_str());
 }
 
 // ---- volume ----
@@ -462,80 +320,60 @@ class Progress {
   int shown_;
 };
 
-int WriteBmlLayer(const VolumeOptions& o, ImagePageSource& chip, const PhoneDump& dump, std::size_t k) {
-  const PitEntry& e = dump.Table.Entries[k];
-  BmlView view(chip, EntryBlocks(dump, k));
-  std::uint32_t remapped = 0;
-  for (std::uint32_t u = 0; u < e.Blocks; ++u) remapped += view.Physical()[u] != e.FirstBlock + u;
-  ChunkBuffer buffer;
-  std::string error;
-  if (!buffer.Resize(kCopyBuffer)) {
-    std::fprintf(stderr, "orvella: volume: no memory for the copy buffer\n");
-    return 1;
-  }
+// Writes the layer `copy` was opened with into o.Out, complete or nothing.
+bool WriteLayer(const VolumeOptions& o, VolumeCopy& copy) {
   Progress progress("Writing " + o.Out);
+  std::string error;
   const bool written = OutputGuard::Write(
       o.Out,
       [&](File& out, std::string& why) {
-        return CopyViewMain(chip, view, out, buffer, why,
-                            [&](std::uint64_t done, std::uint64_t total) { progress(done, total); });
+        return copy.Write(out, why, [&](std::uint64_t done, std::uint64_t total) { progress(done, total); });
       },
       error);
   progress.End();
-  if (!written) {
+  if (!written) std::fprintf(stderr, "orvella: volume: %s\n", error.c_str());
+  return written;
+}
+
+int WriteBmlLayer(const VolumeOptions& o, ImagePageSource& chip, const PhoneDump& dump, std::size_t k) {
+  const PitEntry& e = dump.Table.Entries[k];
+  VolumeCopy copy;
+  std::string error;
+  if (!copy.Open(chip, dump, k, VolumeLayer::Bml, error)) {
     std::fprintf(stderr, "orvella: volume: %s\n", error.c_str());
     return 1;
   }
+  if (!WriteLayer(o, copy)) return 1;
+  const std::uint32_t remapped = copy.Remapped();
   const std::string device = DeviceName(e, "bml");
   std::printf("Wrote %s: %llu bytes, partition %u \"%s\" as the phone's %s reads it (blocks %s, %s)\n",
               o.Out.c_str(), static_cast<unsigned long long>(std::uint64_t{e.Blocks} * kBlockMainBytes),
               e.Position, e.Name.c_str(), device.empty() ? "block device" : device.c_str(),
-              Blocks(e.FirstBlock, e.Blocks).c_str(),
+              BlockRangeText(e.FirstBlock, e.Blocks).c_str(),
               remapped == 0 ? "none remapped" : (Num(remapped) + " taken from " + (remapped == 1 ? "its replacement" : "their replacements")).c_str());
   return Printed("volume") ? 0 : 1;
 }
 
 int WriteStlLayer(const VolumeOptions& o, ImagePageSource& chip, const PhoneDump& dump, std::size_t k) {
   const PitEntry& e = dump.Table.Entries[k];
-  BmlView view(chip, EntryBlocks(dump, k));
-  StlVolume volume(view);
-  // Nothing is written for a volume the rebuild refuses.
-  if (!volume.Open()) {
-    std::fprintf(stderr, "orvella: volume: partition %u \"%s\": %s; nothing written\n", e.Position, e.Name.c_str(),
-                 volume.Report().Refusal.c_str());
-    return 1;
-  }
-  const StlReport& report = volume.Report();
-  for (const StlFinding& f : report.Findings)
-    std::fprintf(stderr, "orvella: volume: note: %s: %s\n", FindingPlace(f).c_str(), f.Text.c_str());
-  Progress progress("Writing " + o.Out);
+  VolumeCopy copy;
   std::string error;
-  const std::uint64_t total = volume.Bytes();
-  const bool written = OutputGuard::Write(
-      o.Out,
-      [&](File& out, std::string& why) {
-        std::uint64_t done = 0;
-        return volume.Emit(
-            [&](const std::uint8_t* data, std::size_t n, std::string& failure) {
-              if (!out.WriteAll(data, n, failure)) return false;
-              done += n;
-              progress(done, total);
-              return true;
-            },
-            why);
-      },
-      error);
-  progress.End();
-  if (!written) {
-    std::fprintf(stderr, "orvella: volume: %s\n", error.c_str());
+  // Nothing is written for a volume the rebuild refuses.
+  if (!copy.Open(chip, dump, k, VolumeLayer::Stl, error)) {
+    std::fprintf(stderr, "orvella: volume: partition %u \"%s\": %s; nothing written\n", e.Position, e.Name.c_str(),
+                 error.c_str());
     return 1;
   }
+  const StlReport& report = copy.Stl();
+  for (const StlFinding& f : report.Findings)
+    std::fprintf(stderr, "orvella: volume: note: %s: %s\n", StlFindingPlace(f).c_str(), f.Text.c_str());
+  if (!WriteLayer(o, copy)) return 1;
   const std::string device = DeviceName(e, "stl");
   std::printf("Wrote %s: %llu bytes, partition %u \"%s\" as the phone's %s reads it (STL volume of %u sectors, "
               "header layout %s, %s from log blocks)\n",
-              o.Out.c_str(), static_cast<unsigned long long>(total), e.Position, e.Name.c_str(),
+              o.Out.c_str(), static_cast<unsigned long long>(copy.Bytes()), e.Position, e.Name.c_str(),
               device.empty() ? "STL device" : device.c_str(), report.VolumeSectors, report.HeaderLayout.c_str(),
-              Plural(report.LogPagesUsed, "page", "pages").c_str());
+              CountText(report.LogPagesUsed, "page", "pages").c_str());
   return Printed("volume") ? 0 : 1;
 }
 
@@ -555,10 +393,10 @@ void AddPhoneView(const std::string& image, ReportInput& input) {
     facts.Placement = b.NoStructure + "; the blocks come from the running sum of the table's block counts.";
   else if (b.Info.Read)
     facts.Placement = "The bad-block layer's partition info places the partitions and numbers the phone's "
-                      "devices; " + Plural(b.Remaps.size(), "block is", "blocks are") + " remapped.";
+                      "devices; " + CountText(b.Remaps.size(), "block is", "blocks are") + " remapped.";
   else
     facts.Placement = "The bad-block layer gives no partition info; the blocks come from the running sum of the "
-                      "table's block counts; " + Plural(b.Remaps.size(), "block is", "blocks are") + " remapped.";
+                      "table's block counts; " + CountText(b.Remaps.size(), "block is", "blocks are") + " remapped.";
   if (!dump.TableFound) facts.Placement += " " + dump.TableProblem + ".";
   for (std::size_t k = 0; k < dump.Table.Entries.size(); ++k) {
     const PitEntry& e = dump.Table.Entries[k];
@@ -568,7 +406,7 @@ void AddPhoneView(const std::string& image, ReportInput& input) {
     row.Identifier = e.Identifier;
     row.Attributes = PitAttributeWords(e.Attributes);
     row.InDump = e.InDump;
-    row.Blocks = e.InDump ? Blocks(e.FirstBlock, e.Blocks) : e.NotInDump;
+    row.Blocks = e.InDump ? BlockRangeText(e.FirstBlock, e.Blocks) : e.NotInDump;
     row.Device = e.InDump ? DeviceName(e, "bml") : "";
     row.Holds = HoldsText(e.Content);
     row.FlashFile = e.FlashFile;
@@ -604,7 +442,7 @@ int RunPit(const PitOptions& o) {
       entries.push_back(EntryJson(dump.Table.Entries[k], volumes[k]));
     std::printf("%s\n", JsonText(entries).c_str());
   } else {
-    PrintPitText(dump, volumes);
+    PrintLines(PitTextLines(dump, volumes));
   }
   return Printed("pit") ? 0 : 1;
 }
@@ -623,7 +461,7 @@ int RunBml(const BmlOptions& o) {
   if (o.Json)
     std::printf("%s\n", JsonText(BmlJson(b)).c_str());
   else
-    PrintBmlText(b);
+    PrintLines(BmlTextLines(b));
   return Printed("bml") ? 0 : 1;
 }
 
@@ -646,13 +484,7 @@ int RunVolume(const VolumeOptions& o) {
     return 1;
   }
   NoteNoStructure("volume", dump);
-  // Only this partition's content decides its default layer; judging every one would read
-  // the whole of erased partitions.
-  if (o.Layer.empty()) {
-    BmlView view(chip, EntryBlocks(dump, k));
-    e.Content = JudgeContent(view);
-  }
-  const bool stl = o.Layer.empty() ? IsStlEntry(e) : o.Layer == "stl";
+  const bool stl = o.Layer.empty() ? DefaultLayer(chip, dump, k) == VolumeLayer::Stl : o.Layer == "stl";
   return stl ? WriteStlLayer(o, chip, dump, k) : WriteBmlLayer(o, chip, dump, k);
 }
 

@@ -252,6 +252,24 @@ std::optional<FileId> IdOfFile(const std::string& path) {
   return platform::IdOf(path);
 }
 
+std::string OutputRefusal(const std::string& output, const std::vector<std::string>& inputs, bool replace,
+                          const std::string& hint) {
+  for (const std::string& input : inputs) {
+    std::string how;
+    if (SameFile(output, input))
+      how = "is";
+    else if (SameFile(PartFile::PartName(output), input))
+      how = "is written as \"" + PartFile::PartName(output) + "\" first, which is";
+    else
+      continue;
+    return "\"" + output + "\" " + how + " \"" + input + "\", a file this command reads; it never writes a file it reads";
+  }
+  // A name that is there but is no file is a folder: refused before anything is read.
+  if (!FileExists(output) && IdOfFile(output)) return "cannot create \"" + output + "\": it is a folder";
+  if (!replace && FileExists(output)) return "\"" + output + "\" already exists" + hint;
+  return "";
+}
+
 bool DeleteFileAt(const std::string& path) { return !path.empty() && platform::Remove(path); }
 
 bool RenameFile(const std::string& from, const std::string& to, std::string& error) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvella {
 
@@ -83,6 +84,12 @@ struct FileId {
 };
 // Nothing when there is no file at `path`.
 std::optional<FileId> IdOfFile(const std::string& path);
+
+// Why `output` may not be written, or empty when it may: it is one of `inputs` (or its
+// part file OUT.part would be), however spelled; it is a folder; it exists and `replace`
+// is not given (`hint` then follows the reason, e.g. how to replace it).
+std::string OutputRefusal(const std::string& output, const std::vector<std::string>& inputs, bool replace,
+                          const std::string& hint);
 
 // Deletes a file; the result says whether it was there and could be removed.
 bool DeleteFileAt(const std::string& path);
