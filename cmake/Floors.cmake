@@ -26,9 +26,9 @@ set(ORVELLA_FLOORS
 set(ORVELLA_SIDEWAYS_ALLOWED "")
 
 # Folders only some others may include, as FOLDER>USER,USER: only the tool works with the
-# evidence and its digests.
+# evidence and its digests; the host's virtual phone digests the checksum file it keeps.
 set(ORVELLA_ONLY_FOR
-  "digest>evidence,cli"
+  "digest>evidence,cli,host"
   "evidence>cli"
 )
 

@@ -162,7 +162,7 @@ bool BuildFat12(std::uint32_t sectors, const std::string& label, const std::vect
   }
 
   std::uint32_t next = 2;
-  std::uint32_t rootSlots = 0;
+  std::uint32_t rootSlots = 1;  // the label's
   for (const std::size_t c : nodes[0].Children) rootSlots += SlotsOf(nodes[c]);
   if (rootSlots > kRootEntries) {
     error = "the root folder cannot hold " + std::to_string(rootSlots) + " entries";
@@ -227,7 +227,10 @@ bool BuildFat12(std::uint32_t sectors, const std::string& label, const std::vect
     return volume.data() + (std::size_t{dataAt} + cluster - 2) * kSector;
   };
 
+  // The label stands in the root folder too, as checking tools expect it.
   std::uint8_t* rootAt = volume.data() + std::size_t{1 + kFats * fatSectors} * kSector;
+  PutEntry(rootAt, label, kAttrLabel, 0, 0, modified);
+  rootAt += kDirEntryBytes;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const Node& n = nodes[i];
     for (std::uint32_t c = 0; c < n.Clusters; ++c) setFat(n.First + c, c + 1 < n.Clusters ? n.First + c + 1 : kFat12End);

@@ -8,14 +8,22 @@
 #include <system_error>
 #include <thread>
 
+#include "digest/Digest.h"
 #include "files/FileIO.h"
 #include "nand/SpareLayout.h"
+#include "phone/BmlView.h"
+#include "phone/ImagePages.h"
+#include "phone/StlWriter.h"
 
 namespace orvella {
 
 namespace {
 
 constexpr std::uint32_t kSpareDivisor = 32;
+// The default phone's EFS volume: a FAT12 file system of 2 MiB holding a 128 KiB
+// nv_data.bin.
+constexpr std::uint32_t kDefaultVolumeSectors = 4096;
+constexpr std::size_t kDefaultNvDataBytes = 128 * 1024;
 
 std::string Hex8(std::uint32_t v) {
   char buf[16];
@@ -143,6 +151,37 @@ bool CloseWritten(File& file, const char* what, WindowPort& port) {
 
 }  // namespace
 
+namespace {
+
+// Writes the default volume into its partition of the erased chip at `path` as the
+// phone's driver programs it: the volume's pages with their codes in the phone's ECC
+// layout, its other pages left erased.
+bool WriteDefaultVolume(const std::string& path, const std::vector<PartitionSpec>& table, std::string& error) {
+  std::uint32_t first = 0, blocks = 0;
+  for (const PartitionSpec& p : table) {
+    if (p.Name == VirtualPhone::DefaultVolumePartition()) {
+      blocks = p.SizeInBlocks;
+      break;
+    }
+    first += p.SizeInBlocks;
+  }
+  std::vector<std::uint8_t> volume;
+  if (blocks == 0 || !VirtualPhone::DefaultVolumeBytes(volume, error)) {
+    if (blocks == 0) error = "the default table has no partition for the volume";
+    return false;
+  }
+  phone::ImagePageSink chip;
+  if (!chip.Open(path, error)) return false;
+  std::vector<std::uint32_t> physical;
+  for (std::uint32_t u = 0; u < blocks; ++u) physical.push_back(first + u);
+  phone::BmlPartitionSink sink(chip, physical, nand::FindLayout(kPhoneEccLayout));
+  phone::StlWriteResult result;
+  if (!phone::WriteStlVolume(sink, volume, phone::StlWriteOptions{}, result, error)) return false;
+  return chip.Close(error);
+}
+
+}  // namespace
+
 std::vector<PartitionSpec> VirtualPhone::DefaultTable() {
   return {{"BOOT", 1},      {"PIT", 1},        {"EFS", 40},       {"SBL", 5},
           {"SBL2", 5},      {"PARAM", 20},     {"KERNEL", 30},    {"RECOVERY", 30},
@@ -154,6 +193,37 @@ bool VirtualPhone::DefaultHoldsData(const std::string& partition) {
   for (const char* name : {"BOOT", "SBL", "SBL2", "PARAM", "KERNEL", "RECOVERY", "FACTORYFS", "MODEM"})
     if (partition == name) return true;
   return false;
+}
+
+const char* VirtualPhone::DefaultVolumePartition() { return "EFS"; }
+
+bool VirtualPhone::DefaultVolumeFiles(std::vector<fat::BuiltEntry>& files, std::string& error) {
+  // The radio's calibration and identity file with the checksum phones keep beside it.
+  std::vector<std::uint8_t> nvData(kDefaultNvDataBytes);
+  for (std::size_t i = 0; i < nvData.size(); ++i) nvData[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
+  std::string md5;
+  const std::unique_ptr<Digester> digest = MakeDigester(DigestAlgorithm::Md5, error);
+  if (!digest) return false;
+  if (!digest->Update(nvData.data(), nvData.size()) || !digest->Finish(md5)) {
+    error = "the MD5 digest of nv_data.bin failed";
+    return false;
+  }
+  md5 += '\n';
+  const std::string region = "XEU";
+  files = {{"/nv_data.bin", false, nvData},
+           {"/nv_data.bin.md5", false, {md5.begin(), md5.end()}},
+           {"/imei", true, {}},
+           {"/imei/mps_code.dat", false, {region.begin(), region.end()}}};
+  return true;
+}
+
+bool VirtualPhone::DefaultVolumeBytes(std::vector<std::uint8_t>& volume, std::string& error) {
+  fat::DosTimestamp modified;
+  modified.Date = static_cast<std::uint16_t>(((2010 - 1980) << 9) | (6 << 5) | 4);
+  modified.Time = static_cast<std::uint16_t>((12 << 11) | (30 << 5) | (10 / 2));
+  std::vector<fat::BuiltEntry> files;
+  return DefaultVolumeFiles(files, error) &&
+         fat::BuildFat12(kDefaultVolumeSectors, "EFS", files, modified, volume, error);
 }
 
 bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
@@ -193,7 +263,8 @@ bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
     }
     block += blocks;
   }
-  return file.Close(error);
+  if (!file.Close(error)) return false;
+  return WriteDefaultVolume(path, spec.Table, error);
 }
 
 bool VirtualPhone::Open(const std::string& path, std::string& error) {

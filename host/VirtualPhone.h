@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fat/FatBuilder.h"
 #include "image/ImageBuilder.h"
 #include "image/WindowPort.h"
 #include "contract/HostServices.h"
@@ -69,8 +70,16 @@ class VirtualPhone {
   // The table of the default phone and the partitions that hold data (the rest are blank).
   static std::vector<PartitionSpec> DefaultTable();
   static bool DefaultHoldsData(const std::string& partition);
+  // The partition that holds the default phone's STL volume (EFS).
+  static const char* DefaultVolumePartition();
+  // The files of the FAT file system inside that volume: folders before what they hold.
+  static bool DefaultVolumeFiles(std::vector<fat::BuiltEntry>& files, std::string& error);
+  // That file system as the volume's logical bytes.
+  static bool DefaultVolumeBytes(std::vector<std::uint8_t>& volume, std::string& error);
   // Writes a 256 MiB default phone: table at block 1, data with their ECC codes (as a
-  // write with ECC puts them) in some partitions, the others erased.
+  // write with ECC puts them) in some partitions, an STL volume holding a small FAT file
+  // system in EFS (written as the phone's driver programs it, codes included), the
+  // others erased.
   static bool CreateDefault(const std::string& path, std::string& error);
 
   // Takes a phone image: its size must be M + M/32 bytes with M a whole number of MiB.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fat/FatBuilder.h"
 #include "fat/Sources.h"
 #include "fat/Volume.h"
 #include "support/MtoolsVolume.h"
@@ -319,6 +320,76 @@ INSTANTIATE_TEST_SUITE_P(
                      ASSERT_EQ(d.Short.count("/tail.bin"), 1u);
                    }}),
     [](const ::testing::TestParamInfo<DamageCase>& p) { return std::string(p.param.Name); });
+
+// The FAT12 volumes the virtual phone keeps are made in code: the tools must take them for
+// sound (fsck.fat finds nothing to mend), list them as they were meant and copy out the
+// same bytes: long names of one and two parts, nested folders, a folder whose entries
+// need a second cluster, an empty file, files of exactly a cluster and of a byte more.
+TEST(BuiltInCode, AVolumeTheToolsTakeAsItWasMeant) {
+  if (test::kWindows) GTEST_SKIP() << kNoTools;
+  std::vector<fat::BuiltEntry> entries = {
+      {"/nv_data.bin", false, {}},
+      {"/nv_data.bin.md5", false, {}},
+      {"/empty", false, {}},
+      {"/imei", true, {}},
+      {"/imei/mps_code.dat", false, {'X', 'E', 'U'}},
+      {"/imei/deeper", true, {}},
+      {"/imei/deeper/a rather long file name.txt", false, {}},
+      {"/many", true, {}},
+  };
+  entries[0].Bytes.resize(512);
+  entries[1].Bytes.resize(513);
+  entries[6].Bytes.resize(70000);
+  for (std::size_t i = 0; i < 30; ++i) entries.push_back({"/many/file-" + std::to_string(i) + ".bin", false, {}});
+  std::mt19937 random(7);
+  for (fat::BuiltEntry& e : entries)
+    for (std::uint8_t& b : e.Bytes) b = static_cast<std::uint8_t>(random());
+  fat::DosTimestamp when;
+  when.Date = static_cast<std::uint16_t>(((2010 - 1980) << 9) | (6 << 5) | 4);
+  when.Time = static_cast<std::uint16_t>((12 << 11) | (30 << 5));
+
+  std::vector<std::uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(fat::BuildFat12(4096, "BUILT", entries, when, bytes, error)) << error;
+  test::TempDir tmp;
+  const std::string image = tmp.File("built.img");
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+  Shell(tmp, "fsck.fat -n '" + image + "' >/dev/null");
+
+  std::set<std::string> expected;
+  for (const fat::BuiltEntry& e : entries)
+    expected.insert(e.Path + "|" + (e.Folder ? "DIR" : std::to_string(e.Bytes.size())) + "|2010-06-04 12:30");
+  EXPECT_EQ(ParseMdir(Shell(tmp, "mdir -/ -a -i '" + image + "' ::/")), expected);
+  const fs::path out = tmp.Path() / "out";
+  fs::create_directories(out);
+  Shell(tmp, "mcopy -s -n -i '" + image + "' '::/*' '" + out.string() + "/'");
+  for (const fat::BuiltEntry& e : entries)
+    if (!e.Folder) {
+      EXPECT_TRUE(FileBytes(out.string() + e.Path) == e.Bytes) << e.Path;
+    }
+}
+
+TEST(BuiltInCode, RefusesWhatAFat12VolumeCannotHold) {
+  const fat::DosTimestamp when;
+  std::vector<std::uint8_t> bytes;
+  std::string error;
+  const struct {
+    std::uint32_t sectors;
+    std::vector<fat::BuiltEntry> entries;
+  } cases[] = {
+      {30, {}},                                                              // no room for its own tables
+      {8192, {}},                                                            // too many clusters for FAT12
+      {4096, {{"/big", false, std::vector<std::uint8_t>(3u << 20)}}},       // a file larger than the volume
+      {4096, {{"/a/b", false, {}}}},                                         // a folder never listed
+      {4096, {{"/a", false, {}}, {"/a", false, {}}}},                        // a name twice
+  };
+  for (const auto& c : cases) {
+    error.clear();
+    EXPECT_FALSE(fat::BuildFat12(c.sectors, "X", c.entries, when, bytes, error)) << c.sectors;
+    EXPECT_FALSE(error.empty());
+  }
+}
 
 }  // namespace
 }  // namespace orvella::fattest

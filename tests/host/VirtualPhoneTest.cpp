@@ -2,9 +2,14 @@
 #include <optional>
 #include <random>
 
+#include "digest/Digest.h"
+#include "fat/Volume.h"
 #include "image/NandHealth.h"
 #include "image/RecordingPort.h"
 #include "nand/Hamming.h"
+#include "phone/ImagePages.h"
+#include "phone/PartitionBytes.h"
+#include "phone/PhoneDump.h"
 #include "tests/host/PhoneFixture.h"
 
 namespace {
@@ -474,7 +479,8 @@ INSTANTIATE_TEST_SUITE_P(Flips, PhoneHealth,
                          [](const auto& p) { return std::string(p.param.name); });
 
 // The default phone reads and checks as a sound chip: its data partitions written and
-// clean in the phone's layout, the others erased, no block marked bad.
+// clean in the phone's layout, its volume's pages in EFS too, the others erased, no block
+// marked bad.
 TEST(DefaultPhone, TableWithSoundDataAndBlankPartitions) {
   TempFolder dir;
   const std::string path = dir.Path() + "default.nand";
@@ -496,12 +502,69 @@ TEST(DefaultPhone, TableWithSoundDataAndBlankPartitions) {
   int withData = 0, blank = 0;
   for (const NandPartitionHealth& p : report.Partitions) {
     if (p.Name == "PIT") continue;
+    if (p.Name == VirtualPhone::DefaultVolumePartition()) {
+      // The volume's structures and its file system's sectors; the rest never written.
+      EXPECT_GT(p.Counts.Erased, 0) << p.Name;
+      EXPECT_LT(p.Counts.Erased, p.Counts.Sectors) << p.Name;
+      continue;
+    }
     const bool data = VirtualPhone::DefaultHoldsData(p.Name);
     (data ? withData : blank) += 1;
     EXPECT_EQ(p.Counts.Erased, data ? 0 : p.Counts.Sectors) << p.Name;
   }
   EXPECT_GE(withData, 4);
   EXPECT_GE(blank, 3);
+}
+
+// Its EFS, read as the phone reads it, is an STL volume whose FAT file system holds the
+// files the phone was made with, nv_data.bin beside the MD5 of its bytes.
+TEST(DefaultPhone, EfsHoldsAVolumeWithTheFilesItWasMadeWith) {
+  TempFolder dir;
+  const std::string path = dir.Path() + "default.nand";
+  std::string error;
+  ASSERT_TRUE(VirtualPhone::CreateDefault(path, error)) << error;
+  phone::ImagePageSource chip;
+  ASSERT_TRUE(chip.Open(path, error)) << error;
+  const phone::PhoneDump dump = phone::ReadPhoneDump(chip, false);
+  ASSERT_TRUE(dump.TableFound) << dump.TableProblem;
+  std::size_t efs = dump.Table.Entries.size();
+  for (std::size_t k = 0; k < dump.Table.Entries.size(); ++k)
+    if (dump.Table.Entries[k].Name == VirtualPhone::DefaultVolumePartition()) efs = k;
+  ASSERT_LT(efs, dump.Table.Entries.size());
+  phone::PartitionBytes bytes;
+  ASSERT_TRUE(bytes.Open(chip, dump, efs, error)) << error;
+  ASSERT_EQ(bytes.Layer(), phone::VolumeLayer::Stl) << bytes.StlRefusal();
+  const auto volume = fat::Volume::Open(bytes, error);
+  ASSERT_NE(volume, nullptr) << error;
+
+  std::vector<fat::BuiltEntry> made;
+  ASSERT_TRUE(VirtualPhone::DefaultVolumeFiles(made, error)) << error;
+  std::vector<std::string> listed, findings;
+  volume->Walk(
+      [&](const fat::Entry& e) {
+        listed.push_back(e.Path);
+        return fat::WalkStep::Continue;
+      },
+      [&](const fat::Finding& f) { findings.push_back(f.Path + ": " + f.Text); });
+  EXPECT_TRUE(findings.empty()) << findings.front();
+  std::vector<std::string> expected;
+  for (const fat::BuiltEntry& e : made) expected.push_back(e.Path);
+  EXPECT_EQ(listed, expected);
+  for (const fat::BuiltEntry& e : made) {
+    if (e.Folder) continue;
+    const auto entry = volume->Find(e.Path);
+    ASSERT_TRUE(entry) << e.Path;
+    std::vector<std::uint8_t> read;
+    EXPECT_EQ(volume->ReadAll(*entry, read, 1 << 20).Status, fat::ReadStatus::Complete) << e.Path;
+    EXPECT_TRUE(read == e.Bytes) << e.Path;
+  }
+  ASSERT_GE(made.size(), 2u);
+  ASSERT_EQ(made[1].Path, "/nv_data.bin.md5");
+  std::string md5;
+  const auto digest = MakeDigester(DigestAlgorithm::Md5, error);
+  ASSERT_TRUE(digest && digest->Update(made[0].Bytes.data(), made[0].Bytes.size()) && digest->Finish(md5));
+  EXPECT_EQ(std::string(made[1].Bytes.begin(), made[1].Bytes.end()), md5 + "\n");
+  EXPECT_GE(made[0].Bytes.size(), 4096u);
 }
 
 }  // namespace

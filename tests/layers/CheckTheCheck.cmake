@@ -28,7 +28,7 @@ set(_faults
   "image/Up.h|#include \"ui/HEXView.h\"|(floor 2 includes floor 4)"
   "nand/Side.h|#include \"rows/CoolListItems.h\"|(sideways on floor 1)"
   "cli/Side.cpp|#include \"host/VirtualPhone.h\"|(sideways on floor 4)"
-  "image/Digest.cpp|#include \"digest/Digest.h\"|(digest/ is for evidence,cli only)"
+  "image/Digest.cpp|#include \"digest/Digest.h\"|(digest/ is for evidence,cli,host only)"
   "device/Out.cpp|#include \"../files/FileIO.h\"|(climbs out of its folder)"
   "device/Qt.cpp|#include <QString>|(Qt in a std folder)"
   "evidence/Memo.cpp|#include \"qtcontract/MemoLines.h\"|(a std folder includes a Qt folder)"
