@@ -156,8 +156,9 @@ void TReraradForm::OnSelectionChange(int ItemIndex, int Button, int X, int Y) {
   for (std::size_t i = 0; i < items.size(); ++i)
     items[i]->setText(QString::fromStdString(
         PartitionItemCaption(static_cast<int>(i), fModel.PartitionRows[k].PartitionName)));
-  // The check reads the working copy a device command may be writing.
-  CheckEccItem->setEnabled(!fDevice->CommandRunning());
+  // The check and the phone's items read the working copy a device command may be writing.
+  const bool enabled = ImageItemEnabled(fDevice->CommandRunning(), !fModel.CurrentImageFile.empty(), fButtons.Checking());
+  for (QAction* item : {CheckEccItem, PhoneTableItem, PhoneVolumeItem, ExtractFilesItem}) item->setEnabled(enabled);
   const QPoint at(X, Y);
   if (Hooks.Popup) Hooks.Popup(at); else MyPopup->popup(at);
 }

@@ -128,6 +128,19 @@ std::string PartitionItemCaption(int item, const std::string& partitionName) {
   return caption.insert(5, "\"" + partitionName + "\" ");  // after "Save "
 }
 
+std::string PhoneItemCaption(PhoneItem item) {
+  switch (item) {
+    case PhoneItem::Table: return "Show Table and Bad-Block Map";
+    case PhoneItem::Volume: return "Save Partition as the Phone Reads It...";
+    case PhoneItem::Files: return "Extract Files...";
+  }
+  return "";
+}
+
+bool ImageItemEnabled(bool deviceCommandRunning, bool imageLoaded, bool windowCommandRunning) {
+  return !deviceCommandRunning && imageLoaded && !windowCommandRunning;
+}
+
 void TGaugeScale::SetMax(std::int64_t maxValue, int shownValue) {
   pos_ = Position(shownValue);
   max_ = maxValue;

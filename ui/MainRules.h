@@ -53,8 +53,10 @@ class TMainButtons {
   void LoadStarted();
   void LoadEnded(bool listed);
 
-  // The ECC check disables every command button but Show/Hide HEX while it runs and then
-  // gives each its state back; meanwhile the selection changes nothing.
+  // The ECC check, and each of the window's own long commands of the popup (saving a
+  // partition as the phone reads it, extracting its files), disables every command button
+  // but Show/Hide HEX while it runs and then gives each its state back; meanwhile the
+  // selection changes nothing.
   void CheckStarted();
   void CheckEnded();
   bool Checking() const { return checking_; }
@@ -79,6 +81,17 @@ class TMainButtons {
 // data, 1 spare data, 2 both.
 std::string PartitionItemCaption(int item);
 std::string PartitionItemCaption(int item, const std::string& partitionName);
+
+// The popup's items after the check item, in the popup's order: what the phone's view
+// makes of the row's partition.
+enum class PhoneItem : int { Table, Volume, Files };
+inline constexpr PhoneItem kPhoneItems[] = {PhoneItem::Table, PhoneItem::Volume, PhoneItem::Files};
+std::string PhoneItemCaption(PhoneItem item);
+
+// Whether a popup item that reads the image (the ECC check and the phone's items) can be
+// chosen: not while a device command may be writing the working copy, nor without an
+// image, nor while the window's own long command runs.
+bool ImageItemEnabled(bool deviceCommandRunning, bool imageLoaded, bool windowCommandRunning);
 
 // The gauge's 64-bit MaxValue and Progress on a bar that counts in int. The host moves
 // the bar itself during a transfer, adding the bytes it moved to the bar's value and

@@ -334,6 +334,14 @@ void TReraradForm::BuildPopup() {
   N3 = MyPopup->addSeparator();
   N3->setObjectName(QStringLiteral("N3"));
   CheckEccItem = add("CheckEccItem", kCheckEccCaption, GlyphBlankCheck, &TReraradForm::CheckEccItemClick);
+  N4 = MyPopup->addSeparator();
+  N4->setObjectName(QStringLiteral("N4"));
+  PhoneTableItem = add("PhoneTableItem", PhoneItemCaption(PhoneItem::Table).c_str(), GlyphList,
+                       &TReraradForm::PhoneTableItemClick);
+  PhoneVolumeItem = add("PhoneVolumeItem", PhoneItemCaption(PhoneItem::Volume).c_str(), GlyphReadMain,
+                        &TReraradForm::PhoneVolumeItemClick);
+  ExtractFilesItem = add("ExtractFilesItem", PhoneItemCaption(PhoneItem::Files).c_str(), GlyphSaveFull,
+                         &TReraradForm::ExtractFilesItemClick);
 }
 
 

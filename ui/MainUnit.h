@@ -61,6 +61,8 @@ struct TWindowHooks {
   std::function<void(int milliseconds)> Sleep;
   // A one-line prompt (caption, prompt, initial text); nothing when cancelled.
   std::function<std::optional<QString>(const QString&, const QString&, const QString&)> InputBox;
+  // The folder "Extract Files..." writes into; nothing when cancelled.
+  std::function<std::optional<QString>()> FolderDialog;
 };
 
 // Status text of a close refused while a device command runs.
@@ -153,6 +155,15 @@ class TReraradForm : public QDialog, public DeviceWindow {
   // runs the command buttons are disabled and Esc or the host's stop flag stops it.
   void CheckEccItemClick();
   bool CheckRunning() const { return fButtons.Checking(); }
+  // The phone's view of the popup row's partition: the decoded table with what each
+  // partition holds and the bad-block layer, into the log.
+  void PhoneTableItemClick();
+  // Saves the popup row's partition as the phone reads it (its STL volume, else its bml
+  // view) into a file chosen in the save dialog; Esc or the host's stop flag stops it.
+  void PhoneVolumeItemClick();
+  // Extracts every file of the popup row's volume into a folder chosen in a folder
+  // dialog, one log line per file; Esc or the host's stop flag stops it.
+  void ExtractFilesItemClick();
 
   // Window settings in the per-user store.
   void ReadSettings();
@@ -222,6 +233,10 @@ class TReraradForm : public QDialog, public DeviceWindow {
   QAction* SaveAsImageFileIem = nullptr;
   QAction* N3 = nullptr;
   QAction* CheckEccItem = nullptr;
+  QAction* N4 = nullptr;
+  QAction* PhoneTableItem = nullptr;
+  QAction* PhoneVolumeItem = nullptr;
+  QAction* ExtractFilesItem = nullptr;
 
  public slots:
   void done(int result) override;
@@ -245,6 +260,14 @@ class TReraradForm : public QDialog, public DeviceWindow {
   void SetMarkedFlag(std::size_t row, bool marked);
   void SavePartition(bool saveMain, bool saveRedu);
   void SaveAllPartitions(bool saveMain, bool saveRedu);
+  // The chosen folder, or nothing when cancelled.
+  std::optional<std::string> FolderDialog();
+  // Starts and ends one of the window's own long commands (the ECC check, a phone
+  // save or extraction): the command buttons are disabled meanwhile, Esc stops it.
+  void WindowCommandStarted(const std::string& status);
+  void WindowCommandEnded();
+  // The popup row as a row of the loaded table, when there is one.
+  std::optional<std::size_t> PopupRow() const;
   // The host's stop byte, or the window's own when the host gave none.
   std::uint8_t& StopByte();
 

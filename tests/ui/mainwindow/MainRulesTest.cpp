@@ -152,6 +152,23 @@ TEST(MainRules, PopupCaptionsCarryThePartitionsName) {
   EXPECT_EQ(PartitionItemCaption(0), "Save partition (\"main\" data only) into file...");
 }
 
+TEST(MainRules, PhoneItemsFollowTheCheckItemAndReadOnlyAQuietImage) {
+  std::vector<std::string> captions;
+  for (const PhoneItem item : kPhoneItems) captions.push_back(PhoneItemCaption(item));
+  EXPECT_EQ(captions, (std::vector<std::string>{"Show Table and Bad-Block Map", "Save Partition as the Phone Reads It...",
+                                                "Extract Files..."}));
+  const struct {
+    bool device, loaded, window, enabled;
+  } cases[] = {
+      {false, true, false, true},
+      {true, true, false, false},   // a device command may be writing the working copy
+      {false, false, false, false}, // nothing to read
+      {false, true, true, false},   // one of the window's own long commands runs
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ImageItemEnabled(c.device, c.loaded, c.window), c.enabled) << c.device << c.loaded << c.window;
+}
+
 // --- The gauge ---------------------------------------------------------------------------
 
 struct GaugeCase {
