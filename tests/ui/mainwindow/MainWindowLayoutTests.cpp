@@ -179,10 +179,14 @@ TEST_F(MainWindowTest, HeaderSectionsAndPopupItems) {
       {"SaveAsImageFileIem", "Save as VESK FullFlash Image File...", 3},
       {"N3", "", -1},
       {"CheckEccItem", "Check ECC and Bad Blocks...", 21},
+      {"N4", "", -1},
+      {"PhoneTableItem", "Show Table and Bad-Block Map", 40},
+      {"PhoneVolumeItem", "Save Partition as the Phone Reads It...", 3},
+      {"ExtractFilesItem", "Extract Files...", 4},
   };
   const QList<QAction*> actions = w->MyPopup->actions();
-  ASSERT_EQ(actions.size(), 11);
-  for (int i = 0; i < 11; ++i) {
+  ASSERT_EQ(actions.size(), static_cast<qsizetype>(std::size(items)));
+  for (int i = 0; i < static_cast<int>(std::size(items)); ++i) {
     SCOPED_TRACE(items[i].Name);
     EXPECT_EQ(actions[i]->objectName(), items[i].Name);
     EXPECT_EQ(actions[i]->isSeparator(), items[i].Glyph < 0);
