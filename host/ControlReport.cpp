@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QWidget>
 #include <algorithm>
@@ -44,6 +46,7 @@ QString TextOf(const QWidget* w) {
   if (const auto* button = qobject_cast<const QAbstractButton*>(w)) return OneLine(button->text());
   if (const auto* label = qobject_cast<const QLabel*>(w)) return OneLine(label->text());
   if (const auto* edit = qobject_cast<const QLineEdit*>(w)) return OneLine(edit->text());
+  if (const auto* memo = qobject_cast<const QPlainTextEdit*>(w)) return OneLine(memo->toPlainText());
   return {};
 }
 
@@ -75,6 +78,19 @@ QString ControlReport::Describe() {
     const QString windowPath = PathOf(window);
     lines << Line(window, windowPath, window->geometry());
     lines << Line(window, windowPath + QStringLiteral("#frame"), window->frameGeometry());
+    // A menu's named items, where they stand while it is open.
+    if (const auto* menu = qobject_cast<const QMenu*>(window)) {
+      for (QAction* action : menu->actions()) {
+        if (action->objectName().isEmpty() || action->isSeparator()) continue;
+        const QRect at = menu->actionGeometry(action);
+        lines << QStringList{windowPath + QLatin1Char('/') + action->objectName(), QStringLiteral("QAction"),
+                             menu->isVisible() && action->isVisible() ? QStringLiteral("1") : QStringLiteral("0"),
+                             action->isEnabled() ? QStringLiteral("1") : QStringLiteral("0"),
+                             RectText(QRect(menu->mapToGlobal(at.topLeft()), at.size())), QStringLiteral("-"),
+                             OneLine(action->text())}
+                     .join(QLatin1Char('\t'));
+      }
+    }
     for (const QWidget* child : window->findChildren<QWidget*>()) {
       // A window's own controls only: those of a window it owns come under that window.
       if (child->objectName().isEmpty() || child->window() != window) continue;

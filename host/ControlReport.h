@@ -11,8 +11,10 @@
 //   is named from its owner down.
 // x,y,w,h: the widget's rectangle in screen coordinates; for a window its client area.
 // value: a scroll bar's or slider's position, a check box's state (0 or 1), else "-".
-// text: a window's title or a button's, label's or edit's text, tabs and line breaks as
-//   spaces.
+// text: a window's title or a button's, label's or edit's text, or all the lines of a
+//   log (a plain text edit), tabs and line breaks as spaces.
+// A menu's window line is followed by one line for each of its named items, as
+// "<menu path>/<item name>" of class QAction, with the item's rectangle on the screen.
 // A window's line is followed by one "<path>#frame" line whose rectangle is its outer
 // frame as the toolkit knows it.
 

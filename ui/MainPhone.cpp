@@ -262,7 +262,7 @@ void TReraradForm::ExtractFilesItemClick() {
     return;
   }
 
-  LogAdd("Extracting the files of " + RowText(entry) + " (" + bytes.LayerText() + ") into " + Quoted(*folder) + ":");
+  LogAdd("Extracting the files of " + RowText(entry) + ", " + bytes.LayerText() + ", into " + Quoted(*folder) + ":");
   WindowCommandStarted("Extracting files (Esc stops)");
   // The gauge counts the bytes of the files; a listing without following their chains
   // gives the total at once.

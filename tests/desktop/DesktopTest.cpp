@@ -18,12 +18,14 @@
 
 #include "image/ImageBuilder.h"
 #include "tests/desktop/XSession.h"
+#include "tests/support/MtoolsVolume.h"
 #include "tests/support/TestFiles.h"
 
 namespace orvella::test {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 constexpr const char* kMainTitle = "^Processing Samsung i9000-like VESK Full Image Files";
 constexpr const char* kHexTitle = "^Partition HEX Contents View";
@@ -103,6 +105,8 @@ class Host {
   }
 
   std::string Report() const { return dir_.File("controls.txt"); }
+  // A file in the host's folder; the image it starts on is "sample.bin".
+  std::string File(const std::string& name) const { return dir_.File(name); }
   std::string Log() const { return FileText(dir_.File("host.log")); }
   Child& Process() { return host_; }
 
@@ -430,6 +434,93 @@ TEST_F(Desktop, ClosingWhileACommandRunsIsRefusedWithTheReason) {
   EXPECT_TRUE(host.Find("ReraradForm").Visible);
   host.Press("ReadSelectedBtn");  // the stop press
   EXPECT_TRUE(host.WaitText("ReadSelectedBtn", "Read Partition1"));
+}
+
+// A dump with the bad-block layer, remaps in EFS and elsewhere, and an STL volume in EFS
+// holding a FAT file system made by the tools: the three phone's-view items of the
+// partition popup, each picked with the mouse, their dialogs answered from the keyboard.
+TEST_F(Desktop, ThePhonesViewOfAPartitionFromItsPopup) {
+  Host host(x_);
+  test::TempDir made;
+  const fs::path tree = made.Path() / "tree";
+  test::WriteFile(tree / "nv_data.bin", 262144, 31);
+  test::WriteFile(tree / "imei" / "mps_code.dat", 3, 32);
+  test::Shell(made, "cd '" + tree.string() + "' && md5sum nv_data.bin | cut -c1-32 > nv_data.bin.md5");
+  const std::string volume = made.File("efs.img");
+  test::Shell(made, "mkfs.fat -C -n EFS '" + volume + "' 2048 >/dev/null && cd '" + tree.string() +
+                        "' && mcopy -s -m -i '" + volume + "' * ::/");
+  const std::string dump = host.File("sample.bin");
+  std::filesystem::remove(dump);
+  test::Shell(made, std::string("'") + ORVELLA_TOOL + "' mkimage '" + dump + "' --chip-mib 512 --bml --fill zero --table " +
+                        "IBL+PBL:1,PIT:1,EFS:40,SBL:5,SBL2:5,PARAM:20,KERNEL:30,RECOVERY:30,FACTORYFS:1146," +
+                        "DBDATAFS:536,CACHE:140,MODEM:rest --remap 5,20,300 --stl EFS='" +
+                        volume + "' >/dev/null");
+  // What the tool saves of EFS: the window must save the same bytes.
+  test::Shell(made, std::string("'") + ORVELLA_TOOL + "' volume '" + dump + "' --row EFS -o '" + made.File("tool.img") +
+                        "' >/dev/null");
+  ASSERT_FALSE(HasFailure());
+  ASSERT_TRUE(host.Start());
+  LoadImage(host);
+
+  // The EFS row (the third) by its caption, then its popup.
+  const QRect rows = host.Find("PaintBox00").Rect;
+  QPoint efs;
+  for (int y = 4; y < std::min(rows.height(), 120) && efs.isNull(); y += 4) {
+    x_.Click(rows.topLeft() + QPoint(200, y));
+    if (WaitUntil([&] { return host.Find("ReadSelectedBtn").Text == "Read Partition3"; }, 1s))
+      efs = rows.topLeft() + QPoint(200, y);
+  }
+  ASSERT_FALSE(efs.isNull()) << "no third row";
+  const auto pick = [&](const std::string& item, const std::string& step) {
+    x_.Click(efs, 3);
+    ASSERT_TRUE(WaitUntil([&] { return host.Find("MyPopup/" + item).Visible; }, 5s)) << item;
+    host.Shot(step + "-popup");
+    host.Press("MyPopup/" + item);
+  };
+  const auto logHas = [&](const std::string& text) {
+    return WaitUntil([&] { return host.Find("MyMemo").Text.find(text) != std::string::npos; }, 20s);
+  };
+  const auto answer = [&](const std::string& path) {
+    // The dialog's name field has the focus; a completion list may take the first Return.
+    x_.Xdotool("type --delay 10 '" + path + "'");
+    x_.Xdotool("key Return");
+    if (!WaitUntil([&] { return !x_.FindWindow("^(Save|Open|Find|Select|Choose)").has_value(); }, 2s))
+      x_.Xdotool("key Return");
+  };
+
+  pick("PhoneTableItem", "1-table");
+  EXPECT_TRUE(logHas("3 EFS: rebuilds: 6553600 bytes (12800 sectors), holds fat12 \"EFS\""))
+      << host.Find("MyMemo").Text;
+  EXPECT_TRUE(logHas("Remaps: 3"));
+  EXPECT_TRUE(logHas("The phone mounts this chip."));
+  host.Shot("1-table-log");
+
+  pick("PhoneVolumeItem", "2-volume");
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("SaveDialog").Visible; }, 10s)) << "no save dialog";
+  host.Shot("2-volume-dialog");
+  const std::string saved = host.File("efs-as-read.img");
+  answer(saved);
+  EXPECT_TRUE(logHas("Saved stl3: 6553600 bytes into \"" + saved + "\"")) << host.Find("MyMemo").Text;
+  EXPECT_TRUE(test::FileBytes(saved) == test::FileBytes(made.File("tool.img")));
+  std::vector<std::uint8_t> start = test::FileBytes(saved);
+  start.resize(std::min<std::size_t>(start.size(), 2048 * 1024));
+  EXPECT_TRUE(start == test::FileBytes(volume)) << "the volume's file system comes first";
+  EXPECT_FALSE(std::filesystem::exists(saved + ".part"));
+  host.Shot("2-volume-log");
+
+  const std::string out = host.File("extracted");
+  std::filesystem::create_directories(out);
+  pick("ExtractFilesItem", "3-files");
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("FolderDialog").Visible; }, 10s)) << "no folder dialog";
+  host.Shot("3-files-dialog");
+  answer(out);
+  EXPECT_TRUE(logHas("extracted 3 files (262180 bytes) and 1 new folder into \"" + out + "\""))
+      << host.Find("MyMemo").Text;
+  EXPECT_TRUE(logHas("/nv_data.bin: 262144 bytes to \"" + out + "/nv_data.bin\""));
+  for (const char* file : {"nv_data.bin", "nv_data.bin.md5", "imei/mps_code.dat"})
+    EXPECT_TRUE(test::FileBytes(fs::path(out) / file) == test::FileBytes(tree / file)) << file;
+  host.Shot("3-files-log");
+  EXPECT_TRUE(host.Close());
 }
 
 // Restarts of the host with and without a window manager: whatever outer geometry the
