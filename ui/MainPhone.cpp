@@ -178,8 +178,11 @@ void TReraradForm::PhoneVolumeItemClick() {
     return;
   }
 
-  const std::string line = "Saving " + RowText(entry) + " as the phone's " + copy.Device() + " reads it to " +
-                           Quoted(*output);
+  // A dump without the bad-block layer does not say how the phone numbers its devices.
+  const std::string word = phone::VolumeLayerWord(copy.Layer());
+  const bool numbered = copy.Device() != word;
+  const std::string line = "Saving " + RowText(entry) + " as the phone's " + (numbered ? copy.Device() : word + " device") +
+                           " reads it to " + Quoted(*output);
   LogAdd("");
   LogAdd(line + "...");
   for (const phone::StlFinding& f : copy.Stl().Findings)
@@ -209,7 +212,8 @@ void TReraradForm::PhoneVolumeItemClick() {
   }
   if (written) {
     LogReplaceLast(line + ": done.");
-    LogAdd("Saved " + copy.Device() + ": " + std::to_string(copy.Bytes()) + " bytes into " + Quoted(*output));
+    const std::string saved = numbered ? copy.Device() : "the " + word + " layer";
+    LogAdd("Saved " + saved + ": " + std::to_string(copy.Bytes()) + " bytes into " + Quoted(*output));
     SetStatusText(0, "Complete OK");
   } else if (StopByte() != 0) {
     LogReplaceLast(line + ": stopped; nothing written.");

@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 
+#include "host/VirtualPhone.h"
 #include "image/ImageBuilder.h"
 #include "tests/desktop/XSession.h"
 #include "tests/support/MtoolsVolume.h"
@@ -436,6 +437,45 @@ TEST_F(Desktop, ClosingWhileACommandRunsIsRefusedWithTheReason) {
   EXPECT_TRUE(host.WaitText("ReadSelectedBtn", "Read Partition1"));
 }
 
+// The popup of one row and its items, picked with the mouse; the dialogs they open
+// answered from the keyboard; the log read from the control report.
+class PhoneItems {
+ public:
+  PhoneItems(Host& host, const XServer& x) : host_(host), x_(x) {}
+
+  // Clicks down the list until the device buttons name the row.
+  void FindRow(const std::string& readCaption) {
+    const QRect rows = host_.Find("PaintBox00").Rect;
+    for (int y = 4; y < std::min(rows.height(), 120) && row_.isNull(); y += 4) {
+      x_.Click(rows.topLeft() + QPoint(200, y));
+      if (WaitUntil([&] { return host_.Find("ReadSelectedBtn").Text == readCaption; }, 1s))
+        row_ = rows.topLeft() + QPoint(200, y);
+    }
+    ASSERT_FALSE(row_.isNull()) << "no row for " << readCaption;
+  }
+  void Pick(const std::string& item, const std::string& step) {
+    x_.Click(row_, 3);
+    ASSERT_TRUE(WaitUntil([&] { return host_.Find("MyPopup/" + item).Visible; }, 5s)) << item;
+    host_.Shot(step + "-popup");
+    host_.Press("MyPopup/" + item);
+  }
+  bool LogHas(const std::string& text) const {
+    return WaitUntil([&] { return host_.Find("MyMemo").Text.find(text) != std::string::npos; }, 20s);
+  }
+  // The dialog's name field has the focus; a completion list may take the first Return.
+  void Answer(const std::string& path) const {
+    x_.Xdotool("type --delay 10 '" + path + "'");
+    x_.Xdotool("key Return");
+    if (!WaitUntil([&] { return !host_.Find("SaveDialog").Visible && !host_.Find("FolderDialog").Visible; }, 2s))
+      x_.Xdotool("key Return");
+  }
+
+ private:
+  Host& host_;
+  const XServer& x_;
+  QPoint row_;
+};
+
 // A dump with the bad-block layer, remaps in EFS and elsewhere, and an STL volume in EFS
 // holding a FAT file system made by the tools: the three phone's-view items of the
 // partition popup, each picked with the mouse, their dialogs answered from the keyboard.
@@ -462,31 +502,11 @@ TEST_F(Desktop, ThePhonesViewOfAPartitionFromItsPopup) {
   ASSERT_TRUE(host.Start());
   LoadImage(host);
 
-  // The EFS row (the third) by its caption, then its popup.
-  const QRect rows = host.Find("PaintBox00").Rect;
-  QPoint efs;
-  for (int y = 4; y < std::min(rows.height(), 120) && efs.isNull(); y += 4) {
-    x_.Click(rows.topLeft() + QPoint(200, y));
-    if (WaitUntil([&] { return host.Find("ReadSelectedBtn").Text == "Read Partition3"; }, 1s))
-      efs = rows.topLeft() + QPoint(200, y);
-  }
-  ASSERT_FALSE(efs.isNull()) << "no third row";
-  const auto pick = [&](const std::string& item, const std::string& step) {
-    x_.Click(efs, 3);
-    ASSERT_TRUE(WaitUntil([&] { return host.Find("MyPopup/" + item).Visible; }, 5s)) << item;
-    host.Shot(step + "-popup");
-    host.Press("MyPopup/" + item);
-  };
-  const auto logHas = [&](const std::string& text) {
-    return WaitUntil([&] { return host.Find("MyMemo").Text.find(text) != std::string::npos; }, 20s);
-  };
-  const auto answer = [&](const std::string& path) {
-    // The dialog's name field has the focus; a completion list may take the first Return.
-    x_.Xdotool("type --delay 10 '" + path + "'");
-    x_.Xdotool("key Return");
-    if (!WaitUntil([&] { return !x_.FindWindow("^(Save|Open|Find|Select|Choose)").has_value(); }, 2s))
-      x_.Xdotool("key Return");
-  };
+  PhoneItems items(host, x_);
+  ASSERT_NO_FATAL_FAILURE(items.FindRow("Read Partition3"));
+  const auto pick = [&](const std::string& item, const std::string& step) { items.Pick(item, step); };
+  const auto logHas = [&](const std::string& text) { return items.LogHas(text); };
+  const auto answer = [&](const std::string& path) { items.Answer(path); };
 
   pick("PhoneTableItem", "1-table");
   EXPECT_TRUE(logHas("3 EFS: rebuilds: 6553600 bytes (12800 sectors), holds fat12 \"EFS\""))
@@ -521,6 +541,57 @@ TEST_F(Desktop, ThePhonesViewOfAPartitionFromItsPopup) {
     EXPECT_TRUE(test::FileBytes(fs::path(out) / file) == test::FileBytes(tree / file)) << file;
   host.Shot("3-files-log");
   EXPECT_TRUE(host.Close());
+}
+
+// The default virtual phone's EFS, read from the phone into the window's working copy
+// (which holds the table's rows only, no bad-block layer), is still found to be an STL
+// volume: saved as the phone reads it, it gives the phone's FAT file system back, and
+// its files come out as they were made.
+TEST_F(Desktop, TheDefaultPhonesEfsReadFromThePhoneGivesItsFilesBack) {
+  Host host(x_);
+  std::string error;
+  std::filesystem::remove(host.File("phone.nand"));
+  ASSERT_TRUE(VirtualPhone::CreateDefault(host.File("phone.nand"), error)) << error;
+  std::vector<std::uint8_t> volume;
+  std::vector<fat::BuiltEntry> files;
+  ASSERT_TRUE(VirtualPhone::DefaultVolumeBytes(volume, error)) << error;
+  ASSERT_TRUE(VirtualPhone::DefaultVolumeFiles(files, error)) << error;
+  ASSERT_TRUE(host.Start());
+  host.Press("ReadPartitionBtn");
+  ASSERT_TRUE(host.WaitText("ReadSelectedBtn", "Read Partition1")) << host.Find("ReadSelectedBtn").Text;
+  PhoneItems items(host, x_);
+  ASSERT_NO_FATAL_FAILURE(items.FindRow("Read Partition3"));
+  host.Press("ReadSelectedBtn");
+  ASSERT_TRUE(items.LogHas("Reading 0x00A00000 bytes at 0x00080000")) << host.Find("MyMemo").Text;
+  ASSERT_TRUE(host.WaitText("ReadSelectedBtn", "Read Partition3")) << host.Find("ReadSelectedBtn").Text;
+  host.Shot("read");
+
+  items.Pick("PhoneVolumeItem", "volume");
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("SaveDialog").Visible; }, 10s)) << "no save dialog";
+  const std::string saved = host.File("efs.img");
+  items.Answer(saved);
+  EXPECT_TRUE(items.LogHas("Saved the stl layer: 6553600 bytes into \"" + saved + "\"")) << host.Find("MyMemo").Text;
+  const std::vector<std::uint8_t> bytes = test::FileBytes(saved);
+  ASSERT_EQ(bytes.size(), 6553600u);
+  EXPECT_TRUE(std::equal(volume.begin(), volume.end(), bytes.begin())) << "the file system";
+  EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(volume.size()), bytes.end(),
+                          [](std::uint8_t b) { return b == 0xFF; }))
+      << "the sectors never written read erased";
+  host.Shot("volume-log");
+
+  const std::string out = host.File("efs-files");
+  std::filesystem::create_directories(out);
+  items.Pick("ExtractFilesItem", "files");
+  ASSERT_TRUE(WaitUntil([&] { return host.Find("FolderDialog").Visible; }, 10s)) << "no folder dialog";
+  items.Answer(out);
+  EXPECT_TRUE(items.LogHas("extracted 3 files")) << host.Find("MyMemo").Text;
+  for (const fat::BuiltEntry& f : files)
+    if (!f.Folder) {
+      EXPECT_TRUE(test::FileBytes(out + f.Path) == f.Bytes) << f.Path;
+    }
+  host.Shot("files-log");
+  // The working copy holds what was read from the phone, so closing would ask about it:
+  // the host is ended with the test instead.
 }
 
 // Restarts of the host with and without a window manager: whatever outer geometry the
