@@ -147,15 +147,15 @@ void TReraradForm::PhoneVolumeItemClick() {
   const std::optional<std::string> output = SaveDialog({kVolumeFilter, 1, ""});
   if (!output) return;
   const std::string image = fModel.CurrentImageFile;
-  const auto fail = [&](const std::string& line, const std::string& error) {
-    LogAdd(line);
+  const auto fail = [&](const std::string& error) {
     LogAdd("ERROR: " + error);
     SetStatusText(0, "Saving the partition as the phone reads it failed.");
     ErrorBox(error);
   };
   std::string error;
+  LogAdd("");
   if (!CheckNotTheImage(*output, image, error) || !CheckNotTheImage(PartFile::PartName(*output), image, error)) {
-    fail("", error);
+    fail(error);
     return;
   }
 
@@ -163,18 +163,18 @@ void TReraradForm::PhoneVolumeItemClick() {
   phone::PhoneDump dump;
   phone::VolumeCopy copy;
   if (!OpenPhoneDump(image, chip, dump, false, error)) {
-    fail("", error);
+    fail(error);
     return;
   }
   if (*row >= dump.Table.Entries.size()) {
-    fail("", "the phone's reading of the table has no row " + std::to_string(*row + 1));
+    fail("the phone's reading of the table has no row " + std::to_string(*row + 1));
     return;
   }
   const phone::PitEntry entry = dump.Table.Entries[*row];
   const phone::VolumeLayer layer = entry.InDump ? phone::DefaultLayer(chip, dump, *row) : phone::VolumeLayer::Bml;
   // A refused volume is refused before the output is made: nothing is left behind.
   if (!copy.Open(chip, dump, *row, layer, error)) {
-    fail("", RowText(entry) + ": " + error + "; nothing written");
+    fail(RowText(entry) + ": " + error + "; nothing written");
     return;
   }
 
@@ -183,7 +183,6 @@ void TReraradForm::PhoneVolumeItemClick() {
   const bool numbered = copy.Device() != word;
   const std::string line = "Saving " + RowText(entry) + " as the phone's " + (numbered ? copy.Device() : word + " device") +
                            " reads it to " + Quoted(*output);
-  LogAdd("");
   LogAdd(line + "...");
   for (const phone::StlFinding& f : copy.Stl().Findings)
     LogAdd("Note: " + phone::StlFindingPlace(f) + ": " + f.Text);
@@ -220,7 +219,7 @@ void TReraradForm::PhoneVolumeItemClick() {
     SetStatusText(0, kStoppedText);
   } else {
     LogReplaceLast(line + ": failed.");
-    fail("", error);
+    fail(error);
   }
   WindowCommandEnded();
 }
