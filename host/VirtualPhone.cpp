@@ -149,10 +149,6 @@ bool CloseWritten(File& file, const char* what, WindowPort& port) {
   return false;
 }
 
-}  // namespace
-
-namespace {
-
 // Writes the default volume into its partition of the erased chip at `path` as the
 // phone's driver programs it: the volume's pages with their codes in the phone's ECC
 // layout, its other pages left erased.
@@ -228,7 +224,8 @@ bool VirtualPhone::DefaultVolumeBytes(std::vector<std::uint8_t>& volume, std::st
 
 bool VirtualPhone::CreateDefault(const std::string& path, std::string& error) {
   // A sound chip as a write with ECC leaves it: data with their codes, no block marked
-  // bad; then the partitions that hold no data are erased, spare data included.
+  // bad; then the partitions that hold no data are erased, spare data included, and the
+  // volume is written into its partition.
   ImageSpec spec;
   spec.ChipMiB = kDefaultPhoneMiB;
   spec.Table = DefaultTable();
