@@ -257,8 +257,9 @@ ExtractTotals Extraction::Run() {
           bool made = false;
           if (!MakeFolderAt(e, path, made)) return fat::WalkStep::SkipFolder;
           dirs_.push_back(path);
-          // A folder that was there already keeps its own time.
-          if (selected && made) open_.push_back({e.Depth, path, e.Path, e.Modified});
+          // A folder made here takes the volume's time, one made only on the way to a
+          // requested path too; a folder that was there already keeps its own.
+          if (made) open_.push_back({e.Depth, path, e.Path, e.Modified});
           return fat::WalkStep::Continue;
         }
         if (e.Kind == fat::EntryKind::File || e.Kind == fat::EntryKind::Journal) {

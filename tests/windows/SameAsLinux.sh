@@ -203,7 +203,7 @@ cmp -s "$work/linux/7/copy.bin" "$work/images/dump.bin"
 for n in "${!commands[@]}"; do
   if [ "${commands[$n]}" = "extract ../../images/volume.img -o x-all" ]; then
     diff -r "$work/linux/$n/x-all" "$work/images/vtree" >/dev/null
-    grep -q '^nv_data.bin ' "$work/linux/$n/.times"
+    grep -q '^x-all/nv_data.bin ' "$work/linux/$n/.times"
   fi
   case "${commands[$n]}" in
     "convert ../../images/fmt.page back.bin"* | "convert ../../images/fmt.sector back.bin"* | \
