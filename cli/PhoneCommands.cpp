@@ -14,6 +14,7 @@
 #include "cli/Console.h"
 #include "cli/Frame.h"
 #include "cli/Outputs.h"
+#include "cli/Progress.h"
 #include "cli/PhoneReport.h"
 #include "files/FileIO.h"
 #include "image/Notation.h"
@@ -298,31 +299,9 @@ void PrintStlText(const PitEntry& e, const StlReport& r) {
 
 // ---- volume ----
 
-// Shows a copy's progress on standard error when it is a terminal.
-class Progress {
- public:
-  explicit Progress(std::string what) : what_(std::move(what)), shown_(StandardErrorIsTerminal() ? -1 : -2) {}
-  ~Progress() { End(); }
-  void operator()(std::uint64_t done, std::uint64_t total) {
-    if (shown_ == -2 || total == 0) return;
-    const int percent = static_cast<int>(done * 100 / total);
-    if (percent == shown_) return;
-    shown_ = percent;
-    std::fprintf(stderr, "\r%s: %3d%%", what_.c_str(), percent);
-  }
-  void End() {
-    if (shown_ >= 0) std::fputc('\n', stderr);
-    shown_ = shown_ == -2 ? -2 : -1;
-  }
-
- private:
-  std::string what_;
-  int shown_;
-};
-
 // Writes the layer `copy` was opened with into o.Out, complete or nothing.
 bool WriteLayer(const VolumeOptions& o, VolumeCopy& copy) {
-  Progress progress("Writing " + o.Out);
+  TerminalProgress progress("Writing " + o.Out);
   std::string error;
   const bool written = OutputGuard::Write(
       o.Out,
