@@ -50,7 +50,7 @@ struct BmlDumpPlan {
   std::vector<std::uint8_t> Pit;                                  // the table's bytes at block 1
 };
 
-// Checks the spec (table summing to 2004 blocks, at most 30 partitions, unique
+// Checks the plan's BmlDumpSpec (table summing to 2004 blocks, at most 30 partitions, unique
 // identifiers, a layout that leaves spare bytes 0-5 to the driver, remaps below 2004 and
 // not of blocks 0 and 1, which are read where they lie, at most as many as replacement
 // blocks are free) and lays the dump out.
@@ -77,7 +77,7 @@ bool WriteBmlDump(File& out, const BmlDumpPlan& plan, std::string& error,
 // Writes the blocks that are not left erased into `chip`, which reads erased elsewhere.
 bool WriteBmlDump(PageSink& chip, const BmlDumpPlan& plan, std::string& error);
 
-// The spec of mkimage's options: a 512 MiB chip only; the table's one "rest" (or 0) entry
+// The BmlDumpSpec of mkimage's options: a 512 MiB chip only; the table's one "rest" (or 0) entry
 // takes the blocks up to 2004. The partitions named in `stl` (exactly as in the table)
 // are STL volumes with identifiers from 20 up, as the phone numbers them; every other is
 // raw with identifier position - 1.

@@ -41,6 +41,15 @@ bool OpenPhoneDump(const std::string& image, phone::ImagePageSource& chip, phone
   return false;
 }
 
+// The same for one row of the phone's reading of the table, which must be there.
+bool OpenPhoneRow(const std::string& image, std::size_t row, phone::ImagePageSource& chip, phone::PhoneDump& dump,
+                  std::string& error) {
+  if (!OpenPhoneDump(image, chip, dump, false, error)) return false;
+  if (row < dump.Table.Entries.size()) return true;
+  error = "the phone's reading of the table has no row " + std::to_string(row + 1);
+  return false;
+}
+
 // The extraction's lines in the log, its progress on the gauge, the stop it polls.
 class LogExtraction : public phone::ExtractReporter {
  public:
@@ -162,12 +171,8 @@ void TReraradForm::PhoneVolumeItemClick() {
   phone::ImagePageSource chip;
   phone::PhoneDump dump;
   phone::VolumeCopy copy;
-  if (!OpenPhoneDump(image, chip, dump, false, error)) {
+  if (!OpenPhoneRow(image, *row, chip, dump, error)) {
     fail(error);
-    return;
-  }
-  if (*row >= dump.Table.Entries.size()) {
-    fail("the phone's reading of the table has no row " + std::to_string(*row + 1));
     return;
   }
   const phone::PitEntry entry = dump.Table.Entries[*row];
@@ -243,12 +248,8 @@ void TReraradForm::ExtractFilesItemClick() {
   phone::PartitionBytes bytes;
   std::string error;
   LogAdd("");
-  if (!OpenPhoneDump(image, chip, dump, false, error)) {
+  if (!OpenPhoneRow(image, *row, chip, dump, error)) {
     fail(error);
-    return;
-  }
-  if (*row >= dump.Table.Entries.size()) {
-    fail("the phone's reading of the table has no row " + std::to_string(*row + 1));
     return;
   }
   const phone::PitEntry entry = dump.Table.Entries[*row];
