@@ -30,6 +30,7 @@
 #include "phone/ImagePages.h"
 #include "phone/PhoneDump.h"
 #include "phone/StlWriter.h"
+#include "support/PhoneDumpFile.h"
 #include "support/MtoolsVolume.h"
 
 namespace orvella {
@@ -346,25 +347,8 @@ class DumpEfs : public ::testing::Test {
 
     // The dump, with a block of EFS remapped, and the volume written through the remap.
     dump_ = t.File("dump.bin");
-    phone::BmlDumpSpec spec;
-    spec.Table = phone::SampleBmlTable();
-    spec.Fill = ImageFill::Erased;
-    spec.Remaps = {5, 20};
-    phone::BmlDumpPlan plan;
-    ASSERT_TRUE(phone::PlanBmlDump(spec, plan, error)) << error;
-    ASSERT_TRUE(phone::WriteBmlDump(dump_, plan, error)) << error;
     std::vector<std::uint32_t> physical;
-    {
-      phone::ImagePageSource chip;
-      ASSERT_TRUE(chip.Open(dump_, error)) << error;
-      physical = phone::EntryBlocks(phone::ReadPhoneDump(chip, false), kEfs);
-    }
-    phone::ImagePageSink chip;
-    ASSERT_TRUE(chip.Open(dump_, error)) << error;
-    phone::BmlPartitionSink efs(chip, physical);
-    phone::StlWriteResult result;
-    ASSERT_TRUE(phone::WriteStlVolume(efs, bytes, {}, result, error)) << error;
-    ASSERT_TRUE(chip.Close(error)) << error;
+    ASSERT_NO_FATAL_FAILURE(test::WriteStlSampleDump(dump_, {5, 20}, kEfs, bytes, &physical));
     roots_ = {physical[0], physical[1]};
   }
   static void TearDownTestSuite() { tmp_.reset(); }

@@ -15,6 +15,7 @@
 #include "phone/PhoneDump.h"
 #include "phone/PhoneTexts.h"
 #include "phone/StlWriter.h"
+#include "support/PhoneDumpFile.h"
 #include "phone/Volumes.h"
 
 namespace orvella::testing {
@@ -41,26 +42,9 @@ class PhoneViewTest : public MainWindowTest {
     std::string error;
     ASSERT_TRUE(fat::BuildFat12(4096, "EFS", files_, when, volume_, error)) << error;
 
-    phone::BmlDumpSpec spec;
-    spec.Table = phone::SampleBmlTable();
-    spec.Fill = ImageFill::Erased;
-    spec.Remaps = {5, 20};  // both in EFS, whose blocks are 2..41
-    phone::BmlDumpPlan plan;
-    ASSERT_TRUE(phone::PlanBmlDump(spec, plan, error)) << error;
-    ASSERT_TRUE(phone::WriteBmlDump(dump_, plan, error)) << error;
-    std::vector<std::uint32_t> physical;
-    {
-      phone::ImagePageSource chip;
-      ASSERT_TRUE(chip.Open(dump_, error)) << error;
-      physical = phone::EntryBlocks(phone::ReadPhoneDump(chip, false), kEfs);
-    }
-    phone::ImagePageSink chip;
-    ASSERT_TRUE(chip.Open(dump_, error)) << error;
-    phone::BmlPartitionSink efs(chip, physical);
-    phone::StlWriteResult result;
-    // On return the volume holds every byte the phone's stl device reads.
-    ASSERT_TRUE(phone::WriteStlVolume(efs, volume_, {}, result, error)) << error;
-    ASSERT_TRUE(chip.Close(error)) << error;
+    // Both remaps lie in EFS, whose blocks are 2..41; on return the volume holds every
+    // byte the phone's stl device reads.
+    ASSERT_NO_FATAL_FAILURE(test::WriteStlSampleDump(dump_, {5, 20}, kEfs, volume_));
   }
   static void TearDownTestSuite() { tmp_.reset(); }
 
