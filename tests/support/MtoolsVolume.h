@@ -64,7 +64,7 @@ inline void WriteFile(const fs::path& path, std::size_t size, unsigned seed) {
 inline std::set<std::string> ParseMdir(const std::string& text) {
   static const std::regex kDir("^Directory for ::(/.*?)/?$");
   static const std::regex kLine(
-      "^(\\S+)(?: +(\\S+))? +(<DIR>|\\d+) +(\\d{4}-\\d\\d-\\d\\d) +(\\d\\d:\\d\\d) ?(?: (.+))?$");
+      "^(\\S+)(?: +(\\S+))? +(<DIR>|\\d+) +(\\d{4}-\\d\\d-\\d\\d) +(\\d?\\d:\\d\\d) ?(?: (.+))?$");
   std::set<std::string> out;
   std::string folder;
   std::istringstream lines(text);
@@ -74,8 +74,9 @@ inline std::set<std::string> ParseMdir(const std::string& text) {
       folder = m[1] == "/" ? "" : m[1].str();
     } else if (std::regex_match(line, m, kLine) && m[1] != "." && m[1] != "..") {
       const std::string name = m[6].matched ? m[6].str() : m[1].str() + (m[2].matched ? "." + m[2].str() : "");
-      out.insert(folder + "/" + name + "|" + (m[3] == "<DIR>" ? "DIR" : m[3].str()) + "|" + m[4].str() + " " +
-                 m[5].str());
+      // mdir pads hours below ten with a space ("  0:08"), `files` with a zero.
+      const std::string time = m[5].length() == 4 ? "0" + m[5].str() : m[5].str();
+      out.insert(folder + "/" + name + "|" + (m[3] == "<DIR>" ? "DIR" : m[3].str()) + "|" + m[4].str() + " " + time);
     }
   }
   return out;
