@@ -2,6 +2,8 @@
 // does, its exit statuses and its options with their help. The commands' own files do
 // the work (Commands.h).
 
+#include <CLI/CLI.hpp>
+
 #include "cli/Commands.h"
 #include "cli/DumpInput.h"
 #include "cli/Frame.h"

@@ -1,5 +1,7 @@
 #include "cli/DumpInput.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <optional>
 

@@ -3,12 +3,14 @@
 // --format (and --spare for a split dump), or found in the dump as `convert` finds them
 // and said on standard error.
 
-#include <CLI/CLI.hpp>
-
 #include <string>
 
 #include "image/DumpDetect.h"
 #include "image/DumpFormat.h"
+
+namespace CLI {
+class App;
+}
 
 namespace orvella::cli {
 

@@ -1,5 +1,7 @@
 #include "cli/Frame.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>

@@ -30,8 +30,6 @@
 //        guard.Write(out, [&](File& f, std::string& e) { ... }, error);   // through PartFile
 //   4. tests/cli/OutputsTest.cpp: a row in the table of writing commands, when it writes.
 
-#include <CLI/CLI.hpp>
-
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -39,6 +37,15 @@
 #include <vector>
 
 #include "image/DumpShape.h"
+
+// CLI11 is declared here only: the files that declare options (CommandLine.cpp, Frame.cpp,
+// DumpInput.cpp) include <CLI/CLI.hpp>, and the commands, which take parsed options only,
+// are spared compiling the header-only library again.
+namespace CLI {
+class App;
+class Option;
+class Validator;
+}  // namespace CLI
 
 namespace orvella {
 class ImageModel;
