@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -317,11 +318,13 @@ struct FirstCase {
 
 class FindFirstCases : public testing::TestWithParam<FirstCase> {};
 
-// Every case also agrees with the library's plain search, so the expected offsets
-// below cannot drift from what the bytes say.
+// Every case also agrees with the library's search, so the expected offsets below cannot
+// drift from what the bytes say. Its Boyer-Moore searcher keeps the runs-of-'A' cases, which
+// a naive search compares a thousand million times, quick in the sanitizer build.
 TEST_P(FindFirstCases, FindsTheFirstRunOrNone) {
   const FirstCase& c = GetParam();
-  const auto plain = std::search(c.hay.begin(), c.hay.end(), c.needle.begin(), c.needle.end());
+  const auto plain =
+      std::search(c.hay.begin(), c.hay.end(), std::boyer_moore_searcher(c.needle.begin(), c.needle.end()));
   const std::int64_t want = plain == c.hay.end() ? -1 : plain - c.hay.begin();
   ASSERT_EQ(want, c.at) << "the case's own expectation";
   EXPECT_EQ(FindFirst(c.hay, c.needle), c.at);
