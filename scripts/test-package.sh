@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package in a folder of its own and tries it as a user would:
+# Builds the Debian package in a folder of its own (or in the build ORVELLA_PACKAGE_BUILD
+# names, as test.sh does with its optimised test build) and tries it as a user would:
 #   - unpacked into a temporary root, where the relocatable host must find the plug-in
 #     in the library folder next to its bin folder;
 #   - as root, installed for real with dpkg -i, run, and removed again with dpkg -r
