@@ -25,7 +25,7 @@ if [ "$run_tests" = ON ] && [ -z "$linux_tool" ]; then
 fi
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DORVELLA_WERROR=ON -DORVELLA_TESTS="$run_tests" \
+  -DCMAKE_BUILD_TYPE=Release -DORVELLA_WERROR=ON -DORVELLA_TESTS="$run_tests" -DORVELLA_TEST_CODE_OPTIONS=-O1 \
   -DORVELLA_LINUX_TOOL="$linux_tool" "${launcher[@]}"
 cmake --build "$dir" -j"$jobs"
 rm -f "$dir"/orvella-*-win64.zip
