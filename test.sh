@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Orvella and runs every test: a normal build with warnings as errors, then the
-# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows
-# build's suites under Wine, the Debian package, and a minute of fuzzing.
+# Builds Orvella and runs every test: an optimised build of everything the package holds,
+# with warnings as errors, and the tool's suites on it; every suite under AddressSanitizer
+# and UndefinedBehaviorSanitizer; the Windows build's suites under Wine; the Debian
+# package; and a minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")"
 
